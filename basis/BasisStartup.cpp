@@ -1,0 +1,24 @@
+#include "basis/BasisStartup.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "basis/TClass.h"
+#include "basis/TFile.h"
+#include "basis/TPObject.h"
+#include "basis/TTextFile.h"
+#include "basis/ValueObjects.h"
+
+void startupBasis() {
+  for (const TClass* cls : {
+           &TPObject::classInfo(),
+           &TFile::classInfo(),
+           &TTextFile::classInfo(),
+           &TInteger::classInfo(),
+           &TBoolean::classInfo(),
+           &TTDateTime::classInfo(),
+       }) {
+    TClassRegistry::registerClass(*cls);
+  }
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+}
