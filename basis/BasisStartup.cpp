@@ -6,6 +6,8 @@
 #include "basis/TClass.h"
 #include "basis/TFile.h"
 #include "basis/TPObject.h"
+#include "basis/TString.h"
+#include "basis/TStringCollection.h"
 #include "basis/TTextFile.h"
 #include "basis/ValueObjects.h"
 
@@ -14,6 +16,8 @@ void startupBasis() {
            &TPObject::classInfo(),
            &TFile::classInfo(),
            &TTextFile::classInfo(),
+           &TStringCollection::classInfo(),
+           &TString::classInfo(),
            &TInteger::classInfo(),
            &TBoolean::classInfo(),
            &TTDateTime::classInfo(),
