@@ -1,0 +1,53 @@
+#include "basis/TCSVParser.h"
+
+namespace {
+const char* const kValuesOf = "TCSVParser.valuesOf";
+}  // namespace
+
+TCSVParser::TCSVParser() : lines(std::make_unique<TStringCollection>()) {}
+
+TCSVParser::TCSVParser(const TStringCollection& source) : lines(cloneOf(source)) {}
+
+TCSVParser::~TCSVParser() = default;
+
+bool TCSVParser::hasNext() const { return !lines->isEmpty(); }
+
+std::unique_ptr<TStringCollection> TCSVParser::nextValues() {
+  if (lines->isEmpty()) throw NoSuchElementException("TCSVParser.nextValues");
+  std::unique_ptr<TStringCollection> values = valuesOf(lines->get(0));
+  lines->remove(0);
+  return values;
+}
+
+std::unique_ptr<TStringCollection> TCSVParser::valuesOf(const std::string& line) const {
+  auto values = std::make_unique<TStringCollection>();
+  std::string value;
+  bool inQuotes = false;
+  // Set by the quote that ends a quoted piece, cleared by the next comma.
+  bool closed = false;
+  int32_t openedAt = 0;
+  int32_t position = 0;
+  for (char c : line) {
+    ++position;
+    if (c == '"') {
+      if (closed) throw ParserException(kValuesOf, "Unseperated values.", line, position);
+      inQuotes = !inQuotes;
+      if (inQuotes) {
+        openedAt = position;
+      } else {
+        closed = true;
+      }
+    } else if (c == ',') {
+      if (inQuotes) throw ParserException(kValuesOf, "Unterminated value.", line, position);
+      values->add(value);
+      value.clear();
+      closed = false;
+    } else if (inQuotes) {
+      value.push_back(c);
+    }
+  }
+  if (inQuotes) throw ParserException(kValuesOf, "Unterminated value.", line, openedAt);
+  // A quoted piece after the last comma is the line's last value.
+  if (closed) values->add(value);
+  return values;
+}
