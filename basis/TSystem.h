@@ -1,0 +1,25 @@
+#pragma once
+// The keys of "system.properties" and the executable's location.
+
+#include <string>
+
+class TSystem {
+ public:
+  static std::string hostKey() { return "system.host"; }
+  static std::string hostDisplayKey() { return "system.host.display"; }
+  static std::string hostEnvironmentKey() { return "system.host.environment"; }
+  static std::string smtpHostAddressKey() { return "system.smtp-host.address"; }
+  static std::string smtpHostPortKey() { return "system.smtp-host.port"; }
+  static std::string fromHeaderKey() { return "system.from-header"; }
+  static std::string mailEnabledKey() { return "system.mail-enabled"; }
+
+  // The value of `key` in "system.properties" of the current directory, read
+  // anew on every call; `defaultValue` when the key is absent. Never raises:
+  // a missing or unreadable file gives the empty text.
+  static std::string getProperty(const std::string& key, const std::string& defaultValue);
+
+  // The executable's full path.
+  static std::string getExecutablePath();
+  // The executable's directory, ending with "/".
+  static std::string getApplicationPath();
+};
