@@ -1,0 +1,203 @@
+#include "tests/support/X11TestDisplay.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int keepFd) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, 0);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    for (int fd = 3; fd < 1024; ++fd) {
+      if (fd != keepFd) ::close(fd);
+    }
+    if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void stopProcess(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  bool gone = waitFor([pid] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, 3000);
+  if (!gone) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+}
+
+}  // namespace
+
+X11TestDisplay::X11TestDisplay() {
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  // Xvfb writes the display number it found free to the pipe once it listens.
+  server_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
+                          "1024x768x24"},
+                         "", fds[1]);
+  ::close(fds[1]);
+  std::string number;
+  char ch = 0;
+  while (::read(fds[0], &ch, 1) == 1 && ch != '\n') number += ch;
+  ::close(fds[0]);
+  if (number.empty()) {
+    stopProcess(server_);
+    throw std::runtime_error("Xvfb did not start");
+  }
+  name_ = ":" + number;
+  connection_ = xcb_connect(name_.c_str(), nullptr);
+  if (xcb_connection_has_error(connection_) != 0) {
+    xcb_disconnect(connection_);
+    stopProcess(server_);
+    throw std::runtime_error("cannot connect to Xvfb on " + name_);
+  }
+  root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+}
+
+X11TestDisplay::~X11TestDisplay() {
+  for (auto it = children_.rbegin(); it != children_.rend(); ++it) stopProcess(*it);
+  xcb_disconnect(connection_);
+  stopProcess(server_);
+}
+
+uint32_t X11TestDisplay::atom(const std::string& name) {
+  xcb_intern_atom_cookie_t cookie =
+      xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.c_str());
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_, cookie, nullptr);
+  if (reply == nullptr) throw std::runtime_error("cannot intern " + name);
+  uint32_t result = reply->atom;
+  std::free(reply);
+  return result;
+}
+
+uint32_t X11TestDisplay::createWindow(const WindowSpec& spec) {
+  xcb_window_t window = xcb_generate_id(connection_);
+  uint32_t values[] = {spec.overrideRedirect ? 1u : 0u};
+  xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, spec.parent != 0 ? spec.parent : root_, 10, 10,
+                    100, 50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
+                    values);
+  if (spec.netWmName != nullptr) {
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
+                        static_cast<uint32_t>(std::strlen(spec.netWmName)), spec.netWmName);
+  }
+  if (spec.wmName != nullptr) {
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(std::strlen(spec.wmName)), spec.wmName);
+  }
+  if (spec.mapped) xcb_map_window(connection_, window);
+  sync();
+  return window;
+}
+
+uint32_t X11TestDisplay::createTitled(const std::string& title, bool mapped) {
+  WindowSpec spec;
+  spec.netWmName = title.c_str();
+  spec.wmName = title.c_str();
+  spec.mapped = mapped;
+  return createWindow(spec);
+}
+
+void X11TestDisplay::destroyWindow(uint32_t window) {
+  xcb_destroy_window(connection_, window);
+  sync();
+}
+
+void X11TestDisplay::sync() {
+  std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+pid_t X11TestDisplay::spawn(const std::vector<std::string>& argv) {
+  pid_t pid = spawnProcess(argv, name_, -1);
+  children_.push_back(pid);
+  return pid;
+}
+
+void X11TestDisplay::kill(pid_t pid) {
+  stopProcess(pid);
+  std::erase(children_, pid);
+}
+
+void X11TestDisplay::startWindowManager() {
+  spawn({"openbox", "--sm-disable"});
+  // Openbox drops the map requests that reach it while it starts up, so it
+  // counts as running once it has framed a probe window; the probe is mapped
+  // again until it has.
+  uint32_t probe = createWindow({});
+  bool running = false;
+  for (int attempt = 0; attempt < 50 && !running; ++attempt) {
+    running = waitReparented(probe, 200);
+    if (!running) {
+      xcb_unmap_window(connection_, probe);
+      xcb_map_window(connection_, probe);
+      sync();
+    }
+  }
+  destroyWindow(probe);
+  if (!running) throw std::runtime_error("openbox did not start");
+}
+
+bool X11TestDisplay::waitReparented(uint32_t window, int timeoutMs) {
+  return waitFor(
+      [&] {
+        xcb_query_tree_reply_t* reply = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+        bool moved = reply != nullptr && reply->parent != root_;
+        std::free(reply);
+        return moved;
+      },
+      timeoutMs);
+}
+
+bool X11TestDisplay::waitForTitle(const std::string& title, int timeoutMs) {
+  // Looks two levels down, enough for a top-level window or a framed client.
+  auto hasTitle = [&](xcb_window_t window) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
+        nullptr);
+    bool same = reply != nullptr &&
+                std::string(static_cast<const char*>(xcb_get_property_value(reply)),
+                            static_cast<size_t>(xcb_get_property_value_length(reply))) == title;
+    std::free(reply);
+    return same;
+  };
+  std::function<bool(xcb_window_t, int)> search = [&](xcb_window_t window, int depth) {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+    if (tree == nullptr) return false;
+    bool found = false;
+    xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+      found = hasTitle(children[i]) || (depth > 0 && search(children[i], depth - 1));
+    }
+    std::free(tree);
+    return found;
+  };
+  return waitFor([&] { return search(root_, 2); }, timeoutMs);
+}
