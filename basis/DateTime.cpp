@@ -9,6 +9,7 @@ namespace {
 constexpr int64_t kMillisPerDay = 86400000;
 // Days from 1899-12-30 to 1970-01-01.
 constexpr int64_t kEpochOffsetDays = 25569;
+constexpr double kMaxDays = 1e9;
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -72,7 +73,10 @@ double compose(const Parts& p) {
 
 Parts split(double value) {
   Parts p;
-  if (!std::isfinite(value)) return p;
+  // Beyond some two million years the day count no longer fits the calendar
+  // fields; such values (typically read from a damaged file) split like
+  // infinities, to the base date.
+  if (!std::isfinite(value) || std::fabs(value) > kMaxDays) return p;
   // Whole milliseconds since the base date, rounded like the time of day.
   double days = std::trunc(value);
   double fraction = std::fabs(value - days);

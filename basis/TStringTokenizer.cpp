@@ -16,10 +16,17 @@ TStringTokenizer::TStringTokenizer(const std::string& text, const std::string& d
   mark();
 }
 
+namespace {
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
 bool TStringTokenizer::isDelimiter(int32_t position) const {
   if (position < 1 || static_cast<size_t>(position) > text_.size()) return false;
-  std::string c = TString::toUpperAscii(std::string(1, text_[static_cast<size_t>(position) - 1]));
-  return TString::toUpperAscii(delimiters_).find(c[0]) != std::string::npos;
+  const char c = upper(text_[static_cast<size_t>(position) - 1]);
+  for (char d : delimiters_) {
+    if (upper(d) == c) return true;
+  }
+  return false;
 }
 
 std::string TStringTokenizer::nextToken() {
