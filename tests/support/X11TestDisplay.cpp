@@ -176,7 +176,7 @@ bool X11TestDisplay::waitReparented(uint32_t window, int timeoutMs) {
       timeoutMs);
 }
 
-bool X11TestDisplay::waitForTitle(const std::string& title, int timeoutMs) {
+uint32_t X11TestDisplay::waitForTitle(const std::string& title, int timeoutMs) {
   // Looks two levels down, enough for a top-level window or a framed client.
   auto hasTitle = [&](xcb_window_t window) {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
@@ -188,16 +188,22 @@ bool X11TestDisplay::waitForTitle(const std::string& title, int timeoutMs) {
     std::free(reply);
     return same;
   };
-  std::function<bool(xcb_window_t, int)> search = [&](xcb_window_t window, int depth) {
+  std::function<xcb_window_t(xcb_window_t, int)> search = [&](xcb_window_t window, int depth) {
     xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-    if (tree == nullptr) return false;
-    bool found = false;
+    if (tree == nullptr) return xcb_window_t{XCB_NONE};
+    xcb_window_t found = XCB_NONE;
     xcb_window_t* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-      found = hasTitle(children[i]) || (depth > 0 && search(children[i], depth - 1));
+    for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_NONE; ++i) {
+      if (hasTitle(children[i])) {
+        found = children[i];
+      } else if (depth > 0) {
+        found = search(children[i], depth - 1);
+      }
     }
     std::free(tree);
     return found;
   };
-  return waitFor([&] { return search(root_, 2); }, timeoutMs);
+  xcb_window_t window = XCB_NONE;
+  waitFor([&] { return (window = search(root_, 1)) != XCB_NONE; }, timeoutMs);
+  return window;
 }

@@ -50,8 +50,9 @@ class X11TestDisplay {
   // Waits until `window` has been reparented away from the root (true) or
   // the time runs out (false).
   bool waitReparented(uint32_t window, int timeoutMs = 5000);
-  // Waits until some top-level window or its client has WM_NAME `title`.
-  bool waitForTitle(const std::string& title, int timeoutMs = 5000);
+  // Waits until a top-level window or a child of one has WM_NAME `title`
+  // and returns it (0 when the time runs out).
+  uint32_t waitForTitle(const std::string& title, int timeoutMs = 5000);
 
   uint32_t atom(const std::string& name);
 

@@ -1,0 +1,73 @@
+#include "main/TWindowsIterator.h"
+
+#include <vector>
+
+#include "basis/Exceptions.h"
+#include "basis/TString.h"
+#include "basis/TStringCollection.h"
+#include "platform/X11WindowEnumerator.h"
+
+namespace {
+
+// State of the running poll, shared with the enumeration callback, which
+// carries no object.
+const TStringCollection* currentTitles = nullptr;
+int32_t currentTitleLength = 0;
+bool windowFound = false;
+// The entries of currentTitles trimmed and lower-cased, made once per poll
+// instead of once per window.
+std::vector<std::string> currentKeys;
+
+std::string comparable(const std::string& text) { return TString::toLowerAscii(TString::trim(text)); }
+
+}  // namespace
+
+TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ownerHandle) : titles_(titles) {
+  if (titles == nullptr || titles->isEmpty()) {
+    throw IllegalArgumentException("TWindowsIterator.<init>: Titles must'nt be nil and empty.");
+  }
+  titleLength_ = getTitleLength(titles);
+  ownerHandle_ = ownerHandle;
+  seen = false;
+  windows_ = std::make_unique<X11WindowEnumerator>();
+}
+
+TWindowsIterator::~TWindowsIterator() = default;
+
+int32_t TWindowsIterator::getTitleLength(const TStringCollection* titles) {
+  int32_t length = static_cast<int32_t>(titles->get(0).size());
+  for (int32_t i = 1; i < titles->size(); ++i) {
+    auto entry = static_cast<int32_t>(titles->get(i).size());
+    if (entry < length) length = entry;
+  }
+  if (length == 0) throw IllegalArgumentException("TWindowsIterator.getTitleLength: Length is null.");
+  return length;
+}
+
+void TWindowsIterator::prepare() {
+  windowFound = false;
+  currentTitles = titles_;
+  currentTitleLength = titleLength_;
+  currentKeys.clear();
+  for (const std::string& entry : titles_->getStrings()) currentKeys.push_back(comparable(entry));
+}
+
+bool TWindowsIterator::findWindow() {
+  prepare();
+  windows_->enumWindows(currentTitleLength, &TWindowsIterator::enumWindowsCallback, ownerHandle_);
+  currentTitles = nullptr;
+  seen = seen || windowFound;
+  return windowFound;
+}
+
+bool TWindowsIterator::enumWindowsCallback(uint32_t /*window*/, const std::string& title, uintptr_t /*value*/) {
+  // The enumeration reads at most currentTitleLength bytes of each title.
+  std::string text = comparable(title.substr(0, static_cast<size_t>(currentTitleLength)));
+  for (const std::string& key : currentKeys) {
+    if (text == key) {
+      windowFound = true;
+      break;
+    }
+  }
+  return !windowFound;
+}

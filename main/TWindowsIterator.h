@@ -1,0 +1,57 @@
+#pragma once
+// The window title watcher: one poll tells whether a top-level window whose
+// title matches one of a list of titles exists right now, and `seen`
+// remembers whether any poll since the last reset found one.
+//
+// Matching: the first titleLength bytes of a window's title (titleLength is
+// the length of the shortest entry, untrimmed), trimmed of codes 0 to 32 at
+// both ends and with A-Z lower-cased, must equal an entry treated the same
+// way, byte for byte. So it is a case-insensitive prefix test against the
+// shortest titles; a longer entry can only match a window that shows its
+// first titleLength bytes.
+//
+// Polls share module-level state with the enumeration callback: findWindow
+// is not reentrant, and two iterators must not poll at the same time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TStringCollection;
+class X11WindowEnumerator;
+
+class TWindowsIterator {
+ public:
+  // `titles` stays with the caller and must outlive the iterator.
+  // `ownerHandle` is handed to the enumeration as its caller-defined value.
+  // Throws IllegalArgumentException when `titles` is nullptr or empty or has
+  // an empty entry, and IOException when no X display can be reached.
+  TWindowsIterator(const TStringCollection* titles, uintptr_t ownerHandle);
+  ~TWindowsIterator();
+  TWindowsIterator(const TWindowsIterator&) = delete;
+  TWindowsIterator& operator=(const TWindowsIterator&) = delete;
+
+  // The smallest length among the entries, at least 1; an empty entry raises
+  // IllegalArgumentException.
+  static int32_t getTitleLength(const TStringCollection* titles);
+
+  void reset() { seen = false; }
+  // One poll over all top-level windows; stops at the first match. Sets
+  // `seen` when it finds a window and never clears it.
+  bool findWindow();
+
+  int32_t titleLength() const noexcept { return titleLength_; }
+  uintptr_t ownerHandle() const noexcept { return ownerHandle_; }
+
+  // A poll since construction or the last reset found a matching window.
+  bool seen = false;
+
+ private:
+  void prepare();
+  static bool enumWindowsCallback(uint32_t window, const std::string& title, uintptr_t value);
+
+  const TStringCollection* titles_;
+  int32_t titleLength_ = 1;
+  uintptr_t ownerHandle_ = 0;
+  std::unique_ptr<X11WindowEnumerator> windows_;
+};
