@@ -1,0 +1,93 @@
+// Arbitrary bytes as an object file: read as a run of nested objects by
+// class name, as the record of every registered class, and loaded into a
+// string list. Whatever is read is then used (text form, hash, clone,
+// equality) the way the rest of the system uses objects from files.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "basis/BasisStartup.h"
+#include "basis/TClass.h"
+#include "basis/TFile.h"
+#include "basis/TStringCollection.h"
+
+namespace {
+
+std::string path;
+
+void removeFile() {
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
+void writeInput(const uint8_t* data, size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) std::abort();
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n <= 0) std::abort();
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+void use(const TPObject& obj) {
+  (void)obj.toString();
+  (void)obj.hashCode();
+  std::unique_ptr<TMappedObject> copy = obj.clone();
+  (void)copy->equals(&obj);
+  (void)obj.equals(copy.get());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  startupBasis();
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
+                        "/fuzz_objectfile.XXXXXX";
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) std::abort();
+  ::close(fd);
+  path = pattern;
+  std::atexit(removeFile);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  writeInput(data, size);
+
+  // A list of nested objects, each its class name and record.
+  try {
+    TFile file(path, false, "");
+    while (file.getPosition() < file.getSize()) {
+      std::unique_ptr<TPObject> obj = file.readTPObject();
+      use(*obj);
+    }
+  } catch (const Exception&) {
+  }
+
+  // One top-level record of each class that files can name.
+  for (const TClass* cls : TClassRegistry::classes()) {
+    std::unique_ptr<TMappedObject> blank = cls->newBlank();
+    auto* obj = as<TPObject>(blank.get());
+    if (obj == nullptr) continue;
+    try {
+      obj->load(path);
+      use(*obj);
+    } catch (const Exception&) {
+    }
+  }
+
+  try {
+    TStringCollection lines;
+    lines.load(path);
+  } catch (const Exception&) {
+  }
+  return 0;
+}
