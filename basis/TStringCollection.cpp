@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "basis/TFile.h"
+#include "basis/THashSet.h"
+#include "basis/TString.h"
 #include "basis/TStringTokenizer.h"
 
 TStringCollection::TStringCollection() : TPObject(TBlank{}) { initialize(); }
@@ -10,6 +12,13 @@ TStringCollection::TStringCollection() : TPObject(TBlank{}) { initialize(); }
 TStringCollection::TStringCollection(const std::string& text) : TStringCollection() {
   TStringTokenizer lines(text, "\r\n");
   while (lines.hasMoreTokens()) add(lines.nextToken());
+}
+
+TStringCollection::TStringCollection(const THashSet* set) : TStringCollection() {
+  if (set == nullptr) throw IllegalArgumentException("TStringCollection.<init>: HashSet mustn't be nil.");
+  set->forEach([this](TMappedObject* element) {
+    if (const auto* text = as<TString>(element)) add(text->stringValue());
+  });
 }
 
 int32_t TStringCollection::add(const std::string& text) {
