@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "basis/FileSystem.h"
+#include "basis/THashtable.h"
+#include "basis/TString.h"
 
 namespace {
 
@@ -355,16 +357,22 @@ std::unique_ptr<TPObject> TFile::createTPObject() {
 }
 
 std::string TFile::mapClassName(const std::string& name) {
-  // Wired to THashtable once the collections exist.
-  throw IllegalStateException("TFile: No class map support for '" + name + "'.");
+  TString stored(name);
+  TMappedObject* mapped = classMap->get(&stored);
+  if (const auto* text = as<TString>(mapped)) return text->stringValue();
+  return mapped->toString();
 }
 
 std::unique_ptr<TPObject> TFile::readTPObject() {
+  std::unique_ptr<TPObject> obj;
   try {
-    std::unique_ptr<TPObject> obj = createTPObject();
+    obj = createTPObject();
     obj->read(*this);
     return obj;
   } catch (const std::exception& e) {
+    // What the object read so far belongs to nobody else.
+    TAbstractCollection::adoptContentsOf(obj.get());
+    obj.reset();
     throw IOException("TFile.readTPObject: " + wrappedText(e));
   }
 }
