@@ -3,11 +3,16 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "basis/TArrayList.h"
 #include "basis/TClass.h"
 #include "basis/TFile.h"
+#include "basis/THashSet.h"
+#include "basis/THashtable.h"
+#include "basis/TMapEntry.h"
 #include "basis/TPObject.h"
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
+#include "basis/TStringSet.h"
 #include "basis/TTextFile.h"
 #include "basis/ValueObjects.h"
 
@@ -17,10 +22,15 @@ void startupBasis() {
            &TFile::classInfo(),
            &TTextFile::classInfo(),
            &TStringCollection::classInfo(),
+           &TArrayList::classInfo(),
            &TString::classInfo(),
            &TInteger::classInfo(),
            &TBoolean::classInfo(),
            &TTDateTime::classInfo(),
+           &THashSet::classInfo(),
+           &TStringSet::classInfo(),
+           &TMapEntry::classInfo(),
+           &THashtable::classInfo(),
        }) {
     TClassRegistry::registerClass(*cls);
   }
