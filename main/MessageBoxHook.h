@@ -1,0 +1,5 @@
+#pragma once
+// Shows the diagnostics' dialogs as modal Qt message boxes.
+
+// Installs the hook; needs a QApplication.
+void installMessageBoxHook();

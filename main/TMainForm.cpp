@@ -1,0 +1,243 @@
+#include "main/TMainForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVariant>
+#include <climits>
+
+#include "basis/Exceptions.h"
+#include "basis/TProperties.h"
+#include "basis/TString.h"
+#include "basis/TStringCollection.h"
+#include "basis/TStringTokenizer.h"
+#include "debug/DebugStartup.h"
+#include "debug/DialogHook.h"
+#include "debug/TChannel.h"
+#include "debug/TDialogWriter.h"
+#include "main/ShellLaunch.h"
+#include "main/TWindowsIterator.h"
+
+TChannel* mainChannel = nullptr;
+TChannel* netLogChannel = nullptr;
+
+namespace {
+
+QString toQt(const std::string& text) {
+  return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string fromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+// seconds x 1000 in 32 bits; values beyond the range are held at its end.
+int32_t secondsToMillis(int32_t seconds) {
+  int64_t millis = static_cast<int64_t>(seconds) * 1000;
+  if (millis > INT32_MAX) return INT32_MAX;
+  if (millis < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(millis);
+}
+
+TString* targetOf(const QComboBox* box, int index) {
+  return reinterpret_cast<TString*>(box->itemData(index).value<quintptr>());
+}
+
+}  // namespace
+
+TMainForm::TMainForm() {
+  // Design geometry at 96 pixels per inch; the system's default font.
+  setWindowTitle("Morvane");
+  setGeometry(265, 199, 253, 99);
+  setFixedSize(253, 99);
+
+  cbxConnection = new QComboBox(this);
+  cbxConnection->setGeometry(8, 8, 225, 21);
+  cbxConnection->setEditable(false);
+
+  sbConnect = new QPushButton("Verbinden", this);
+  sbConnect->setGeometry(8, 40, 121, 25);
+  sbConnect->setFocusPolicy(Qt::NoFocus);  // a speed button takes no focus
+
+  cbLog = new QCheckBox("Log schreiben", this);
+  cbLog->setGeometry(144, 40, 89, 17);
+  cbLog->setChecked(true);
+  setTabOrder(cbxConnection, cbLog);
+
+  timer = new QTimer(this);
+  timerWarnings = new QTimer(this);
+
+  connect(sbConnect, &QPushButton::clicked, this, [this] { sbConnectClick(); });
+  connect(timer, &QTimer::timeout, this, [this] { timerTimer(); });
+  connect(timerWarnings, &QTimer::timeout, this, [this] { timerWarningsTimer(); });
+}
+
+TMainForm::~TMainForm() { FormDestroy(); }
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  // Run once the window is on the screen, outside the show itself.
+  QTimer::singleShot(0, this, [this] { FormShow(); });
+}
+
+std::string TMainForm::connectionName() const { return fromQt(cbxConnection->currentText()); }
+
+void TMainForm::requestTermination(int exitStatus) { QCoreApplication::exit(exitStatus); }
+
+void TMainForm::reportError(const std::exception* e, const std::string& prefix) {
+  if (mainChannel != nullptr) mainChannel->error(e, prefix, 1, dialogWriter());
+}
+
+void TMainForm::clearConnections() {
+  for (int i = 0; i < cbxConnection->count(); ++i) delete targetOf(cbxConnection, i);
+  cbxConnection->clear();
+}
+
+bool TMainForm::init() {
+  windowTitles.clear();
+  intervalMillis = 1000;
+  try {
+    clearConnections();
+    std::unique_ptr<TProperties> properties = TProperties::createDefault();
+
+    intervalMillis = secondsToMillis(properties->getInteger("interval", 1));
+    if (intervalMillis < 1) {
+      throw IllegalArgumentException("Interval must be greater as or equal one second.");
+    }
+
+    TStringTokenizer names(properties->getString("names"), ", ");
+    while (names.hasMoreTokens()) {
+      std::string name = names.nextToken();
+      std::unique_ptr<TString> target = properties->getStringObject(name);
+      cbxConnection->addItem(toQt(name), QVariant::fromValue(reinterpret_cast<quintptr>(target.get())));
+      target.release();  // the combo box item holds it now; clearConnections frees it
+    }
+    if (cbxConnection->count() == 0) {
+      throw IllegalArgumentException("Please define at minimum one ppp connection.");
+    }
+    cbxConnection->setCurrentIndex(0);
+
+    windowTitles = properties->getString("window");
+    if (TString::trim(windowTitles).empty()) {
+      throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+    }
+    warningsMillis = secondsToMillis(properties->getInteger("interval.warnings", 0));
+    return true;
+  } catch (const std::exception& e) {
+    reportError(&e, "TMainForm.init: ");
+  } catch (...) {
+    reportError(nullptr, "TMainForm.init: ");
+  }
+  return false;
+}
+
+void TMainForm::startConnection() {
+  int index = cbxConnection->currentIndex();
+  if (index < 0) throw IllegalStateException("Illegal state: No connection selected.");
+  TString* target = targetOf(cbxConnection, index);
+  std::unique_ptr<char[]> file = target->toNullTerminated();
+  shellLaunch(file.get());
+}
+
+TWindowsIterator* TMainForm::getIterator() {
+  if (iterator) return iterator.get();
+  try {
+    if (!titles) titles = TString::split(windowTitles, ',');
+    iterator = std::make_unique<TWindowsIterator>(titles.get(), static_cast<uintptr_t>(winId()));
+    return iterator.get();
+  } catch (const std::exception& e) {
+    try {
+      reportError(&e, "FATAL: TMainForm.getIterator: ");
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      reportError(nullptr, "FATAL: TMainForm.getIterator: ");
+    } catch (...) {
+    }
+  }
+  requestTermination(EXIT_FAILED);
+  return nullptr;
+}
+
+void TMainForm::FormShow() {
+  if (init()) return;
+  try {
+    showDialog(DialogKind::Error, "Illegal Configuration File. Messages should have been provided.");
+  } catch (...) {
+  }
+  requestTermination(EXIT_FAILED);
+}
+
+void TMainForm::sbConnectClick() {
+  try {
+    showMinimized();
+    const std::string caption = "Morvane: [Verbunden mit " + connectionName() + "]";
+    QGuiApplication::setApplicationDisplayName(toQt(caption));
+    setWindowTitle(toQt(caption));
+    cbxConnection->setEnabled(false);
+    sbConnect->setEnabled(false);
+    sbConnect->setText("Verbunden");
+    cbLog->setEnabled(false);
+    if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
+    startConnection();
+    TWindowsIterator* watcher = getIterator();
+    if (watcher == nullptr) return;
+    watcher->reset();
+    timer->setInterval(intervalMillis);
+    timer->start();
+    if (warningsMillis > 9999) {
+      timerWarnings->setInterval(warningsMillis);
+      timerWarnings->start();
+    }
+  } catch (const std::exception& e) {
+    try {
+      reportError(&e, "FATAL: TMainForm.sbConnectClick: ");
+    } catch (...) {
+    }
+    requestTermination(EXIT_FAILED);
+  }
+}
+
+void TMainForm::timerTimer() {
+  try {
+    TWindowsIterator* watcher = getIterator();
+    if (watcher == nullptr) return;
+    if (!watcher->findWindow() && watcher->seen) {
+      if (cbLog->isChecked()) netLogChannel->trace("close connection @" + connectionName());
+      timer->stop();
+      timerWarnings->stop();
+      requestTermination(EXIT_CONNECTION_ENDED);
+    }
+  } catch (const std::exception& e) {
+    try {
+      reportError(&e, "FATAL: TMainForm.timerTimer: ");
+    } catch (...) {
+    }
+    requestTermination(EXIT_FAILED);
+  }
+}
+
+void TMainForm::timerWarningsTimer() {
+  try {
+    showDialog(DialogKind::Information, "Es besteht eine Internetverbindung.");
+  } catch (const std::exception& e) {
+    reportError(&e, "TMainForm.timerWarningsTimer: ");
+  }
+}
+
+void TMainForm::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  try {
+    clearConnections();
+    iterator.reset();  // it watches `titles`
+    titles.reset();
+  } catch (...) {
+  }
+  releaseDebug();
+  mainChannel = nullptr;
+  netLogChannel = nullptr;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The program's only window: the configured connections, the "Verbinden"
+// button and the "Log schreiben" check box. Connecting minimises the window,
+// starts the selected connection's target and polls the desktop for the
+// connection's status window; once that window was seen and is gone again,
+// the program ends.
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QTimer;
+class TChannel;
+class TStringCollection;
+class TWindowsIterator;
+
+// The channels of the main unit, looked up at start-up: errors and the
+// connection log. The channel pool owns them.
+extern TChannel* mainChannel;
+extern TChannel* netLogChannel;
+
+// Exit statuses of the program.
+constexpr int EXIT_CONNECTION_ENDED = 0;
+constexpr int EXIT_FAILED = 1;
+
+class TMainForm : public QWidget {
+ public:
+  TMainForm();
+  ~TMainForm() override;
+
+  // Frees the target of every connection and empties the list.
+  virtual void clearConnections();
+  // Reads the configuration file named after the executable; reports any
+  // failure on mainChannel and returns false. Never raises.
+  virtual bool init();
+  // Hands the selected connection's target to the desktop. Raises
+  // IllegalStateException when no connection is selected.
+  virtual void startConnection();
+
+  // The watcher, made on first use from the "window" titles. A failure is
+  // reported as FATAL, termination is requested and nullptr returned.
+  TWindowsIterator* getIterator();
+
+  // Event handlers.
+  void FormShow();
+  void sbConnectClick();
+  void timerTimer();
+  void timerWarningsTimer();
+  void FormDestroy();
+
+  QComboBox* cbxConnection;
+  QPushButton* sbConnect;
+  QCheckBox* cbLog;
+  QTimer* timer;
+  QTimer* timerWarnings;
+
+  int32_t intervalMillis = 1000;
+  std::string windowTitles;
+  int32_t warningsMillis = 0;
+  std::unique_ptr<TStringCollection> titles;
+  std::unique_ptr<TWindowsIterator> iterator;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // Asks the event loop to end once the current handler has returned.
+  void requestTermination(int exitStatus);
+  // Reports a caught exception on mainChannel with the dialog writer.
+  void reportError(const std::exception* e, const std::string& prefix);
+  std::string connectionName() const;
+
+  bool shown_ = false;
+  bool destroyed_ = false;
+};
