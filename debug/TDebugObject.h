@@ -25,6 +25,22 @@ class TDebugObject : public TMappedObject {
   static std::string internalErrorText(const std::string& method, const std::exception* exception);
   static std::string internalErrorText(const std::string& message);
 
+ protected:
+  // Runs `body`; a failure is reported as internalError(method, exception)
+  // and swallowed. True when `body` returned normally.
+  template <class Body>
+  bool guarded(const std::string& method, Body&& body) const noexcept {
+    try {
+      body();
+      return true;
+    } catch (const std::exception& e) {
+      internalError(method, &e);
+    } catch (...) {
+      internalError(method, nullptr);
+    }
+    return false;
+  }
+
  private:
   static void report(const std::string& text) noexcept;
 };

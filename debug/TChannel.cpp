@@ -1,0 +1,156 @@
+#include "debug/TChannel.h"
+
+#include <cerrno>
+
+#include "basis/DateTime.h"
+#include "basis/FileSystem.h"
+#include "basis/TProperties.h"
+#include "basis/TSystem.h"
+#include "debug/TBinaryReader.h"
+#include "debug/TBinaryWriter.h"
+#include "debug/TDebugReaders.h"
+#include "debug/TDebugWriters.h"
+#include "debug/TErrorEntry.h"
+#include "debug/TSystemOutWriter.h"
+#include "debug/TTextWriter.h"
+#include "debug/TTraceEntry.h"
+
+TChannel::TChannel(const std::string& channelName) : TDebugObject(TBlank{}) {
+  traceWriters = std::make_unique<TDebugWriters>();
+  errorWriters = std::make_unique<TDebugWriters>();
+  readers = std::make_unique<TDebugReaders>();
+  name = channelName;
+  refresh();
+  if ((verboseMode & VERBOSE_ELAPSED) != 0) lastEntryTime = datetime::now();
+}
+
+TChannel::~TChannel() = default;
+
+void TChannel::trace(const std::string& message) { trace(true, message, 0, nullptr); }
+
+void TChannel::trace(const std::string& message, int32_t level) {
+  trace(true, message, level, nullptr);
+}
+
+void TChannel::trace(bool enabled, const std::string& message, int32_t level,
+                     TDebugWriter* extraWriter) {
+  if (!enabled || level > traceLevel) return;
+  guarded("TChannel.trace", [&] {
+    TTraceEntry entry(message, name, verboseMode, level, lastEntryTime);
+    if ((verboseMode & VERBOSE_ELAPSED) != 0) lastEntryTime = entry.time;
+    traceWriters->write(entry);
+    if (extraWriter != nullptr) extraWriter->write(entry);
+  });
+}
+
+void TChannel::error(const std::exception* exception, const std::string& message,
+                     int32_t level, TDebugWriter* extraWriter) {
+  error(true, exception, message, level, extraWriter);
+}
+
+void TChannel::error(bool enabled, const std::exception* exception, const std::string& message,
+                     int32_t level, TDebugWriter* extraWriter) {
+  const int lastError = errno;
+  if (!enabled || level > errorLevel) return;
+  guarded("TChannel.error", [&] {
+    TErrorEntry entry(exception, systemMessage(lastError), level, message, name, verboseMode,
+                      lastEntryTime);
+    if ((verboseMode & VERBOSE_ELAPSED) != 0) lastEntryTime = entry.time;
+    errorWriters->write(entry);
+    if (extraWriter != nullptr) extraWriter->write(entry);
+  });
+}
+
+void TChannel::assertTrue(bool condition, const std::string& message) {
+  if (!condition) throw AssertException(message);
+}
+
+std::string TChannel::systemMessage(int error) {
+  std::string text = fileutil::systemMessage(error);
+  if (text.size() > 256) text.resize(256);
+  size_t end = text.size();
+  while (end > 0 && (static_cast<unsigned char>(text[end - 1]) <= 32 || text[end - 1] == '.')) {
+    --end;
+  }
+  text.resize(end);
+  return text;
+}
+
+void TChannel::refresh() {
+  try {
+    TProperties table(TSystem::getApplicationPath() + "debug.properties");
+    clear();
+    configureLevels(table);
+    configureFiles(table);
+    configureMail(table);
+    return;
+  } catch (const std::exception& e) {
+    internalError("TChannel.refresh", &e);
+  } catch (...) {
+    internalError("TChannel.refresh", nullptr);
+  }
+  // Standard output only, with the default levels.
+  try {
+    clear();
+    traceWriters->add(std::make_unique<TSystemOutWriter>());
+    errorWriters->add(std::make_unique<TSystemOutWriter>());
+  } catch (...) {
+  }
+  errorLevel = DEFAULT_ERROR_LEVEL;
+  traceLevel = DEFAULT_TRACE_LEVEL;
+  verboseMode = DEFAULT_VERBOSE_MODE;
+}
+
+void TChannel::clear() {
+  guarded("TChannel.clear", [this] {
+    traceWriters->clear();
+    errorWriters->clear();
+    readers->clear();
+  });
+}
+
+int32_t TChannel::integerSetting(const TProperties& table, const std::string& key,
+                                 int32_t defaultValue) const {
+  return table.getInteger(name + "." + key, table.getInteger("system." + key, defaultValue));
+}
+
+bool TChannel::booleanSetting(const TProperties& table, const std::string& key,
+                              bool defaultValue) const {
+  return table.getBoolean(name + "." + key, table.getBoolean("system." + key, defaultValue));
+}
+
+std::string TChannel::stringSetting(const TProperties& table, const std::string& key,
+                                    const std::string& defaultValue) const {
+  return table.getString(name + "." + key, table.getString("system." + key, defaultValue));
+}
+
+void TChannel::configureLevels(const TProperties& table) {
+  errorLevel = integerSetting(table, "debug.errorlevel", DEFAULT_ERROR_LEVEL);
+  traceLevel = integerSetting(table, "debug.tracelevel", DEFAULT_TRACE_LEVEL);
+  verboseMode = integerSetting(table, "debug.verbosemode", DEFAULT_VERBOSE_MODE);
+  if (booleanSetting(table, "debug.errorsystemout", true)) {
+    errorWriters->add(std::make_unique<TSystemOutWriter>());
+  }
+  if (booleanSetting(table, "debug.tracesystemout", true)) {
+    traceWriters->add(std::make_unique<TSystemOutWriter>());
+  }
+}
+
+void TChannel::configureFiles(const TProperties& table) {
+  std::string errorFile = stringSetting(table, "debug.errorfile", "");
+  if (!errorFile.empty()) errorWriters->add(std::make_unique<TTextWriter>(errorFile));
+  std::string binaryErrorFile = stringSetting(table, "debug.binary-errorfile", "");
+  if (!binaryErrorFile.empty()) {
+    errorWriters->add(std::make_unique<TBinaryWriter>(binaryErrorFile));
+    readers->add(std::make_unique<TBinaryReader>(binaryErrorFile));
+  }
+  std::string traceFile = stringSetting(table, "debug.tracefile", "");
+  if (!traceFile.empty()) traceWriters->add(std::make_unique<TTextWriter>(traceFile));
+  std::string binaryTraceFile = stringSetting(table, "debug.binary-tracefile", "");
+  if (!binaryTraceFile.empty()) {
+    traceWriters->add(std::make_unique<TBinaryWriter>(binaryTraceFile));
+    readers->add(std::make_unique<TBinaryReader>(binaryTraceFile));
+  }
+}
+
+void TChannel::configureMail(const TProperties&) {}

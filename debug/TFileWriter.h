@@ -1,0 +1,26 @@
+#pragma once
+// A writer to a named file; it keeps no file open between entries.
+
+#include <memory>
+#include <string>
+
+#include "debug/TDebugWriter.h"
+
+class TDebugEntries;
+
+class TFileWriter : public TDebugWriter {
+  MORVANE_CLASS(TFileWriter, TDebugWriter)
+
+  // Keeps the name (used unchanged: a relative name is relative to the
+  // current directory); opens nothing.
+  explicit TFileWriter(const std::string& fileName) : TDebugWriter() {
+    this->fileName = fileName;
+  }
+
+  std::string fileName;
+
+ protected:
+  // The entries stored in `fileName`, or a new empty list when no such file
+  // exists. A file that cannot be read raises.
+  std::unique_ptr<TDebugEntries> loadEntries() const;
+};

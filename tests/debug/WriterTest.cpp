@@ -1,0 +1,345 @@
+// Writers, writer and reader lists, entry files and their readers.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "debug/TBinaryReader.h"
+#include "debug/TBinaryWriter.h"
+#include "debug/TDebugEntries.h"
+#include "debug/TDebugReaders.h"
+#include "debug/TDebugWriters.h"
+#include "debug/TDialogWriter.h"
+#include "debug/TErrorEntry.h"
+#include "debug/TListWriter.h"
+#include "debug/TSystemOutWriter.h"
+#include "debug/TTextWriter.h"
+#include "debug/TTraceEntry.h"
+#include "tests/debug/DebugTestSupport.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const std::string kHeader = "[Application:debug.Type:DebugEntries-Database.Version:1.0]";
+
+// Counts the entries it is given; fails every write when told to.
+class ProbeWriter : public TDebugWriter {
+  MORVANE_CLASS(ProbeWriter, TDebugWriter)
+  explicit ProbeWriter(int* calls, bool fail = false) : TDebugWriter(), calls_(calls), fail_(fail) {}
+  void write(const TDebugEntry&) override {
+    ++*calls_;
+    if (fail_) throw IOException("ProbeWriter.write: refused");
+  }
+
+ private:
+  int* calls_ = nullptr;
+  bool fail_ = false;
+};
+
+std::string le32(uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+// The trace entry of the documented 42-byte record.
+TTraceEntry sampleTrace() { return TTraceEntry("abc", "net-log", 3, 0, 0.0, 46000.5); }
+
+// An entry file of `count` trace entries with the messages prefix + index.
+void writeTraces(const std::string& file, int count, const std::string& prefix) {
+  TDebugEntries entries;
+  for (int i = 0; i < count; ++i) {
+    entries.add(new TTraceEntry(prefix + std::to_string(i), "c", 0, 0, 0.0, 46000.0));
+  }
+  entries.store(file);
+}
+
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir)) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(BinaryWriter, FirstEntryFileIsTheDocumented127Bytes) {
+  TempDir dir;
+  std::string path = dir.file("trace.bin");
+  TBinaryWriter writer(path);
+  writer.write(sampleTrace());
+  std::string record = std::string("\x03\0\0\0abc\x07\0\0\0net-log\x03\0\0\0\0\0\0\0", 26) +
+                       std::string(8, '\0') + std::string("\0\0\0\0\x10\x76\xE6\x40", 8);
+  std::string expected = kHeader + le32(65) + le32(1) + le32(11) + "TTraceEntry" + le32(42) + record;
+  ASSERT_EQ(expected.size(), 127u);
+  EXPECT_EQ(TempDir::read(path), expected);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"trace.bin"}) << "no file left beside";
+}
+
+TEST(BinaryWriter, LaterWritesAppendInOrderAndReadBack) {
+  TempDir dir;
+  std::string path = dir.file("mixed.bin");
+  TBinaryWriter writer(path);
+  writer.write(sampleTrace());
+  writer.write(TErrorEntry("boom", "IOException", "sys", 1, "prefix: ", "morvane", 3, 0.0, 46001.0));
+  writer.write(TDebugEntry("plain", "c", 0, 2, 0.0, 46002.0));
+  std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();
+  ASSERT_EQ(entries->size(), 3);
+  EXPECT_TRUE(entries->isOwner());
+  EXPECT_EQ(entries->get(0)->className(), "TTraceEntry");
+  EXPECT_EQ(entries->get(0)->toString(), sampleTrace().toString());
+  auto* error = as<TErrorEntry>(entries->get(1));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->exceptionMessage, "boom");
+  EXPECT_EQ(error->systemMessage, "sys");
+  EXPECT_EQ(entries->get(2)->className(), "TDebugEntry");
+}
+
+TEST(BinaryWriter, UnreadableOrReadOnlyFileFailsAndStaysUnchanged) {
+  TempDir dir;
+  std::string wrongHeader = std::string(58, 'x') + le32(4) + le32(0);
+  std::string bad = dir.write("bad.bin", wrongHeader);
+  TBinaryWriter badWriter(bad);
+  try {
+    badWriter.write(sampleTrace());
+    ADD_FAILURE() << "a file with another header was written";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "TBinaryWriter.write: (IOException) TBinaryReader.read: (IOException) "
+                  "TFile.open: (IOException) File '" + bad + "' does not support header",
+                  0),
+              0u)
+        << e.what();
+  }
+  EXPECT_EQ(TempDir::read(bad), wrongHeader);
+
+  // A valid file whose last record is cut short.
+  std::string cut = dir.file("cut.bin");
+  writeTraces(cut, 2, "t");
+  std::string bytes = TempDir::read(cut);
+  dir.write("cut.bin", bytes.substr(0, bytes.size() - 5));
+  EXPECT_THROW(TBinaryWriter(cut).write(sampleTrace()), IOException);
+  EXPECT_EQ(TempDir::read(cut), bytes.substr(0, bytes.size() - 5));
+
+  std::string readOnly = dir.file("ro.bin");
+  writeTraces(readOnly, 1, "r");
+  std::string before = TempDir::read(readOnly);
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+  try {
+    TBinaryWriter(readOnly).write(sampleTrace());
+    ADD_FAILURE() << "a read-only file was written";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "TBinaryWriter.write: (IOException) TFile.open: (IOException) Try to write read "
+              "only file '" + readOnly + "'.");
+  }
+  EXPECT_EQ(TempDir::read(readOnly), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(readOnly.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST(BinaryWriter, KeepsPermissionsAndSymbolicLinks) {
+  TempDir dir;
+  std::string real = dir.file("real.bin");
+  writeTraces(real, 1, "a");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  std::string link = dir.file("link.bin");
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  TBinaryWriter(link).write(sampleTrace());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(TBinaryReader(real).read()->size(), 2);
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.bin", "real.bin"}));
+}
+
+TEST(BinaryWriter, KilledInTheMiddleOfAWriteLeavesAReadableFile) {
+  TempDir dir;
+  std::string path = dir.file("killed.bin");
+  // Enough entries that one rewrite takes a while, so the kills land inside one.
+  writeTraces(path, 300, std::string(200, 'p'));
+  for (int round = 0; round < 6; ++round) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TBinaryWriter writer(path);
+      for (;;) writer.write(TTraceEntry(std::string(200, 'c'), "child", 3, 0, 0.0));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + 17 * round));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::unique_ptr<TDebugEntries> entries;
+    ASSERT_NO_THROW(entries = TBinaryReader(path).read()) << "round " << round;
+    EXPECT_GE(entries->size(), 300) << "round " << round;
+  }
+}
+
+TEST(BinaryReader, MissingFileAndReadersOverTwoFiles) {
+  TempDir dir;
+  try {
+    TBinaryReader(dir.file("none.bin")).read();
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()), "TBinaryReader.read: (FileNotFoundException) File '" +
+                                         dir.file("none.bin") + "' not found.");
+  }
+  writeTraces(dir.file("a.bin"), 2, "a");
+  writeTraces(dir.file("b.bin"), 3, "b");
+  TDebugReaders readers;
+  EXPECT_EQ(readers.add(std::make_unique<TBinaryReader>(dir.file("a.bin"))), 0);
+  EXPECT_EQ(readers.add(std::make_unique<TBinaryReader>(dir.file("b.bin"))), 1);
+  std::unique_ptr<TDebugEntries> all = readers.read();
+  ASSERT_EQ(all->size(), 5);
+  const char* order[] = {"a0", "a1", "b0", "b1", "b2"};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(as<TDebugEntry>(all->get(i))->message, order[i]);
+  EXPECT_TRUE(all->isOwner()) << "the combined list frees its entries (ASan checks once)";
+  EXPECT_EQ(as<TBinaryReader>(readers.get(1))->fileName, dir.file("b.bin"));
+}
+
+TEST(DebugReaders, FailuresAreReportedNotRaised) {
+  TempDir dir;
+  DialogRecorder recorder;
+  writeTraces(dir.file("a.bin"), 2, "a");
+  TDebugReaders readers;
+  readers.add(std::make_unique<TBinaryReader>(dir.file("a.bin")));
+  readers.add(std::make_unique<TBinaryReader>(dir.file("missing.bin")));
+  readers.add(std::make_unique<TBinaryReader>(dir.file("a.bin")));
+  testing::internal::CaptureStdout();
+  std::unique_ptr<TDebugEntries> gathered = readers.read();
+  EXPECT_EQ(readers.get(3), nullptr);
+  EXPECT_EQ(readers.add(nullptr), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_NE(gathered, nullptr);
+  EXPECT_EQ(gathered->size(), 2) << "the entries before the failing reader";
+  ASSERT_EQ(recorder.dialogs.size(), 3u);
+  EXPECT_EQ(recorder.dialogs[0].second.rfind(
+                "DEBUG: INTERNAL ERROR: method: <TDebugReaders.read>\r\n     exClass: "
+                "IOException\r\n     exMsg:   TBinaryReader.read: (FileNotFoundException)",
+                0),
+            0u);
+  EXPECT_EQ(recorder.dialogs[1].second.rfind("DEBUG: INTERNAL ERROR: method: <TDebugReaders.get>", 0), 0u);
+  EXPECT_EQ(recorder.dialogs[2].second,
+            "DEBUG: INTERNAL ERROR: method: <TDebugReaders.add>\r\n     exClass: "
+            "IllegalArgumentException\r\n     exMsg:   TArrayList.add: Object is nil.");
+  EXPECT_NE(out.find("<TDebugReaders.read>"), std::string::npos);
+}
+
+TEST(DebugWriters, GetByClassAndByName) {
+  TDebugWriters writers;
+  int calls = 0;
+  writers.add(std::make_unique<TSystemOutWriter>());
+  writers.add(std::make_unique<TBinaryWriter>("x.bin"));
+  EXPECT_EQ(writers.add(std::make_unique<TTextWriter>("x.txt")), 2);
+  writers.add(std::make_unique<ProbeWriter>(&calls));
+  EXPECT_EQ(writers.size(), 4);
+
+  std::unique_ptr<TArrayList> byName = writers.get("tbinarywriter");
+  ASSERT_EQ(byName->size(), 1);
+  EXPECT_EQ(byName->get(0)->className(), "TBinaryWriter");
+  EXPECT_FALSE(byName->isOwner());
+  EXPECT_EQ(writers.get("TFileWriter")->size(), 0) << "by name: that class only";
+  std::unique_ptr<TArrayList> byClass = writers.get(TFileWriter::classInfo());
+  ASSERT_EQ(byClass->size(), 2);
+  EXPECT_EQ(byClass->get(0)->className(), "TBinaryWriter");
+  EXPECT_EQ(byClass->get(1)->className(), "TTextWriter");
+  EXPECT_EQ(writers.get(TDebugWriter::classInfo())->size(), 4);
+  writers.clear();
+  EXPECT_EQ(writers.size(), 0);
+}
+
+TEST(DebugWriters, AFailingWriterStopsTheRest) {
+  int first = 0, failing = 0, last = 0;
+  TDebugWriters writers;
+  writers.add(std::make_unique<ProbeWriter>(&first));
+  writers.add(std::make_unique<ProbeWriter>(&failing, true));
+  writers.add(std::make_unique<ProbeWriter>(&last));
+  try {
+    writers.write(sampleTrace());
+    ADD_FAILURE() << "the failure was not raised";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "TDebugWriters.write(TDebugEntry): (IOException) ProbeWriter.write: refused");
+  }
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(failing, 1);
+  EXPECT_EQ(last, 0);
+}
+
+TEST(TextWriter, AppendsOrCreatesAndEndsEachEntry) {
+  TempDir dir;
+  std::string existing = dir.write("old.log", "kept\r\n");
+  TTextWriter(existing).write(TTraceEntry("one", "c", 0, 0, 0.0, 46000.0));
+  TTextWriter(existing).write(TErrorEntry("", "", "", 2, "two", "c", 0, 0.0, 46000.0));
+  TTextWriter(existing).write(TTraceEntry("three", "c", 0, 0, 0.0, 46000.0));
+  EXPECT_EQ(TempDir::read(existing), "kept\r\n: one\r\n: ERROR: two\r\n\r\n\r\n: three\r\n");
+  std::string fresh = dir.file("new.log");
+  TTextWriter(fresh).write(TTraceEntry("first", "c", 0, 0, 0.0, 46000.0));
+  EXPECT_EQ(TempDir::read(fresh), ": first\r\n");
+
+  std::string readOnly = dir.write("ro.log", "x\r\n");
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+  try {
+    TTextWriter(readOnly).write(sampleTrace());
+    ADD_FAILURE() << "a read-only file was written";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("TTextWriter.write: (IOException) TTextFile.open: ", 0), 0u)
+        << e.what();
+  }
+  EXPECT_EQ(TempDir::read(readOnly), "x\r\n");
+}
+
+TEST(ListWriter, KeepsCopies) {
+  TListWriter writer;
+  {
+    TTraceEntry entry = sampleTrace();
+    writer.write(entry);
+    entry.message = "changed";
+  }
+  ASSERT_EQ(writer.entries->size(), 1);
+  auto* kept = as<TTraceEntry>(writer.entries->get(0));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->message, "abc");
+}
+
+TEST(DialogWriter, ShowsErrorsAndTracesOnly) {
+  DialogRecorder recorder;
+  TDialogWriter writer;
+  writer.write(TDebugEntry("plain", "c", 0, 0, 0.0, 46000.0));
+  writer.write(TErrorEntry("", "", "", 1, "bad", "c", 0, 0.0, 46000.0));
+  writer.write(TTraceEntry("note", "c", 0, 0, 0.0, 46000.0));
+  ASSERT_EQ(recorder.dialogs.size(), 2u);
+  EXPECT_EQ(recorder.dialogs[0].first, DialogKind::Error);
+  EXPECT_EQ(recorder.dialogs[0].second, ": FATAL ERROR: bad\r\n\r\n");
+  EXPECT_EQ(recorder.dialogs[1].first, DialogKind::Information);
+  EXPECT_EQ(recorder.dialogs[1].second, ": note");
+
+  DialogHook previous = setDialogHook([](DialogKind, const std::string&) {
+    throw IllegalStateException("no display");
+  });
+  try {
+    writer.write(sampleTrace());
+    ADD_FAILURE() << "the failure was not raised";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()), "TDialogWriter.write: (IllegalStateException) no display");
+  }
+  setDialogHook(std::move(previous));
+}
+
+TEST(SystemOutWriter, PrintsOneLinePerEntry) {
+  TSystemOutWriter writer;
+  testing::internal::CaptureStdout();
+  writer.write(sampleTrace());
+  writer.write(TErrorEntry("", "", "", 3, "w", "c", 0, 0.0, 46000.0));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "09.12.2025 12:00:00.000 net-log: abc\n: WARNING: w\r\n\r\n\n");
+}
