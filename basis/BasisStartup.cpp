@@ -10,9 +10,11 @@
 #include "basis/THashtable.h"
 #include "basis/TMapEntry.h"
 #include "basis/TPObject.h"
+#include "basis/TProperties.h"
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
 #include "basis/TStringSet.h"
+#include "basis/TStringtable.h"
 #include "basis/TTextFile.h"
 #include "basis/ValueObjects.h"
 
@@ -31,6 +33,8 @@ void startupBasis() {
            &TStringSet::classInfo(),
            &TMapEntry::classInfo(),
            &THashtable::classInfo(),
+           &TStringtable::classInfo(),
+           &TProperties::classInfo(),
        }) {
     TClassRegistry::registerClass(*cls);
   }
