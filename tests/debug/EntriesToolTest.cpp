@@ -1,0 +1,76 @@
+// The morvane-entries command-line tool.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "debug/TBinaryWriter.h"
+#include "debug/TErrorEntry.h"
+#include "debug/TTraceEntry.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+ToolRun runTool(const TempDir& dir, const std::string& arguments) {
+  std::string errFile = dir.file("stderr.txt");
+  std::string command = std::string(MORVANE_ENTRIES_TOOL) + " " + arguments + " 2>" + errFile;
+  ToolRun run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = TempDir::read(errFile);
+  return run;
+}
+
+}  // namespace
+
+TEST(EntriesTool, PrintsEveryFileOldestFirst) {
+  TempDir dir;
+  std::string first = dir.file("first.bin"), second = dir.file("second.bin");
+  TBinaryWriter(first).write(TTraceEntry("open connection @x", "net-log", 2, 0, 0.0, 46000.5));
+  TBinaryWriter(first).write(TTraceEntry("close connection @x", "net-log", 2, 0, 0.0, 46000.6));
+  TBinaryWriter(second).write(TErrorEntry("gone", "IOException", "", 1, "TMainForm.init: ",
+                                          "morvane", 0, 0.0, 46000.0));
+  ToolRun one = runTool(dir, first);
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, "net-log: open connection @x\nnet-log: close connection @x\n");
+  ToolRun both = runTool(dir, first + " " + second);
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(both.out, "==> " + first + " <==\nnet-log: open connection @x\n"
+                      "net-log: close connection @x\n==> " + second + " <==\n"
+                      ": FATAL ERROR: TMainForm.init: \r\n\r\n\texception\r\n"
+                      "\tclass: IOException\r\n\tmessage: gone\r\n\r\n\n");
+  EXPECT_EQ(both.err, "");
+}
+
+TEST(EntriesTool, MissingOrCorruptFilesFailClearly) {
+  TempDir dir;
+  std::string good = dir.file("good.bin");
+  TBinaryWriter(good).write(TTraceEntry("ok", "c", 0, 0, 0.0, 46000.0));
+  std::string corrupt = dir.write("corrupt.bin", "not an entry file");
+  std::string missing = dir.file("missing.bin");
+  ToolRun run = runTool(dir, missing + " " + good + " " + corrupt);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "==> " + good + " <==\n: ok\n") << "readable files are still printed";
+  EXPECT_NE(run.err.find("morvane-entries: " + missing +
+                         ": TBinaryReader.read: (FileNotFoundException) File '" + missing +
+                         "' not found.\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("morvane-entries: " + corrupt + ": TBinaryReader.read: (IOException) "),
+            std::string::npos)
+      << run.err;
+  ToolRun usage = runTool(dir, "");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err.rfind("usage: morvane-entries FILE...", 0), 0u);
+}
