@@ -1,0 +1,234 @@
+#pragma once
+// The event-driven TCP client socket.
+//
+// Every operation returns at once; what happens on the network later arrives
+// as notifications from the Qt event loop of the thread that created the
+// socket: host lookup done, session connected, data available, data sent,
+// session closed. Readiness comes from QSocketNotifier on a non-blocking
+// POSIX socket; deferred work is posted to a private receiver object, so
+// anything still queued dies with the socket. Error codes are the classic
+// socket error numbers (10061 connection refused, 11001 host not found, ...);
+// system errors are mapped onto them.
+//
+// A notification handler may destroy the socket; the socket touches nothing
+// of itself afterwards.
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "basis/Exceptions.h"
+
+MORVANE_EXCEPTION(ESocketException, Exception);
+
+enum TSocketState : uint8_t {
+  wsInvalidState = 0,
+  wsOpened = 1,
+  wsBound = 2,
+  wsConnecting = 3,
+  wsConnected = 4,
+  wsAccepting = 5,
+  wsListening = 6,
+  wsClosed = 7,
+};
+
+enum TSocketLingerOnOff : uint8_t { wsLingerOff = 0, wsLingerOn = 1, wsLingerNoSet = 2 };
+enum TSocketSendFlags : uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
+enum TWSocketOption : uint8_t { wsoNoReceiveLoop = 0 };
+using TWSocketOptions = std::set<TWSocketOption>;
+
+class TWSocketReceiver;
+class QSocketNotifier;
+
+// One block of the send queue.
+class TBuffer {
+ public:
+  // A capacity of 0 or less gives 1514 bytes.
+  explicit TBuffer(int32_t capacity);
+  // Copies as much of data as fits; returns the count copied.
+  int32_t write(const char* data, int32_t length);
+  // The unsent bytes and their count.
+  const char* peek(int32_t& length) const;
+  // Marks count bytes as sent; both counts return to 0 when all went.
+  void remove(int32_t count);
+  int32_t room() const { return capacity_ - writeCount_; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  int32_t capacity_;
+  int32_t writeCount_ = 0;
+  int32_t readCount_ = 0;
+};
+
+class TCustomWSocket {
+ public:
+  // Socket errors as classic socket error numbers.
+  static constexpr uint16_t WSAEINTR = 10004;
+  static constexpr uint16_t WSAEINVAL = 10022;
+  static constexpr uint16_t WSAEWOULDBLOCK = 10035;
+  static constexpr uint16_t WSAENOTSOCK = 10038;
+  static constexpr uint16_t WSAECONNABORTED = 10053;
+  static constexpr uint16_t WSAECONNRESET = 10054;
+  static constexpr uint16_t WSAENOTCONN = 10057;
+  static constexpr uint16_t WSAETIMEDOUT = 10060;
+  static constexpr uint16_t WSAECONNREFUSED = 10061;
+  static constexpr uint16_t WSAHOST_NOT_FOUND = 11001;
+  static constexpr uint16_t WSANO_DATA = 11004;
+  // Capacity of the send queue's blocks.
+  static constexpr int32_t SEND_BLOCK_SIZE = 1460;
+
+  using TNotifyEvent = std::function<void(TCustomWSocket* sender)>;
+  using TSessionEvent = std::function<void(TCustomWSocket* sender, uint16_t error)>;
+  using TChangeStateEvent =
+      std::function<void(TCustomWSocket* sender, TSocketState oldState, TSocketState newState)>;
+  using TBgExceptionEvent =
+      std::function<void(TCustomWSocket* sender, const std::exception& e, bool& canClose)>;
+
+  TCustomWSocket();
+  // Cancels a pending lookup, closes the connection without notifications,
+  // drops the send queue and every notification still queued.
+  virtual ~TCustomWSocket();
+  TCustomWSocket(const TCustomWSocket&) = delete;
+  TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+  // ---- operations
+  // Starts a host lookup; a dotted address completes inside the call.
+  void LookupHost(const std::string& hostName);
+  // Cancels a pending lookup; OnDnsLookupDone then fires with 10004.
+  void CancelLookup();
+  // Starts connecting to Addr:Port; OnSessionConnected follows.
+  void Connect();
+  // Queues the bytes and sends what the network takes now. Returns length
+  // (0 for length <= 0), or -1 when not connected.
+  int32_t Send(const void* data, int32_t length);
+  int32_t SendText(const std::string& text);
+  // Appends to the send queue without sending.
+  void QueueData(const void* data, int32_t length);
+  // Reads at most size received bytes; -1 on error (LastError holds the code).
+  int32_t Receive(void* buffer, int32_t size);
+  // Graceful close; Abort closes at once, dropping what is still queued.
+  void Close();
+  void Abort();
+  // Close, and destruction (sockets made with new), later from the event loop.
+  void CloseDelayed();
+  void Release();
+  // Raises "Test exception in WSocket" from the event loop (background
+  // exception handling can be tried with it).
+  void PostTestException();
+
+  // The local host's name, at most 63 characters.
+  static std::string GetLocalHostName();
+  static std::string ErrorDescription(int32_t code);
+  // Number of live sockets in the process.
+  static int32_t SocketCount();
+
+  // ---- properties
+  const std::string& Addr() const { return addr_; }
+  void SetAddr(const std::string& value);
+  const std::string& Port() const { return port_; }
+  void SetPort(const std::string& value);
+  const std::string& Proto() const { return proto_; }
+  void SetProto(const std::string& value);
+  const std::string& LocalAddr() const { return localAddr_; }
+  void SetLocalAddr(const std::string& value);
+  const std::string& LocalPort() const { return localPort_; }
+  void SetLocalPort(const std::string& value);
+  const std::string& DnsResult() const { return dnsResult_; }
+  const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
+  TSocketState State() const { return state_; }
+  int32_t ReadCount() const { return readCount_; }
+  int32_t LastError() const { return lastError_; }
+  bool MultiThreaded() const { return multiThreaded_; }
+  void SetMultiThreaded(bool value) { multiThreaded_ = value; }
+  const TWSocketOptions& ComponentOptions() const { return componentOptions_; }
+  void SetComponentOptions(const TWSocketOptions& value) { componentOptions_ = value; }
+  int32_t FlushTimeout() const { return flushTimeout_; }
+  void SetFlushTimeout(int32_t value) { flushTimeout_ = value; }
+  TSocketLingerOnOff LingerOnOff() const { return lingerOnOff_; }
+  void SetLingerOnOff(TSocketLingerOnOff value) { lingerOnOff_ = value; }
+  int32_t LingerTimeout() const { return lingerTimeout_; }
+  void SetLingerTimeout(int32_t value) { lingerTimeout_ = value; }
+  // Whether every queued byte was handed to the network.
+  bool AllSent() const { return allSent_; }
+
+  // ---- notifications
+  TSessionEvent OnDnsLookupDone;
+  TSessionEvent OnSessionConnected;
+  TSessionEvent OnDataAvailable;
+  TSessionEvent OnDataSent;
+  TSessionEvent OnSessionClosed;
+  TChangeStateEvent OnChangeState;
+  TNotifyEvent OnError;
+  TBgExceptionEvent OnBgException;
+
+ protected:
+  // Raises ESocketException(text) or hands it to OnError.
+  void RaiseException(const std::string& text);
+  // "Error <code> in function <name>" + CR LF + description, from the last
+  // socket error.
+  void SocketError(const std::string& functionName);
+
+ private:
+  friend class TWSocketReceiver;
+  enum : uint32_t { FD_READ = 1, FD_WRITE = 2, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32 };
+
+  void changeState(TSocketState newState);
+  void resetSettings();
+  void discardQueue();
+  void tryToSend();
+  void receiveLoop(uint16_t error, bool honourNoLoop);
+  void internalClose(bool shutdownFirst);
+  void closeHandle();
+  void enableWrite(bool on);
+  // Handling of one socket event with the given bits, in their fixed order.
+  void handleSocketEvent(uint32_t bits, uint16_t error);
+  void handleReadReady();
+  void handleWriteReady();
+  void handleLookupResult(int id, uint16_t error, const std::vector<std::string>& addresses);
+  void postSocketEvent(uint32_t bits, uint16_t error);
+  // Runs a piece of event-loop work, turning an exception of a handler into
+  // OnBgException (and an Abort when it allows).
+  void guarded(const std::function<void()>& work);
+  void fireSessionClosed(uint16_t error);
+
+  std::string addr_;
+  std::string port_;
+  std::string proto_ = "tcp";
+  std::string localAddr_ = "0.0.0.0";
+  std::string localPort_ = "0";
+  std::string dnsResult_;
+  std::vector<std::string> dnsResultList_;
+  TSocketState state_ = wsClosed;
+  int32_t readCount_ = 0;
+  int32_t lastError_ = 0;
+  bool multiThreaded_ = false;
+  TWSocketOptions componentOptions_;
+  int32_t flushTimeout_ = 60;
+  TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
+  int32_t lingerTimeout_ = 0;
+
+  int fd_ = -1;
+  // Counts sessions, so events meant for an earlier handle are dropped.
+  uint64_t session_ = 0;
+  bool streamSocket_ = true;
+  QSocketNotifier* readNotifier_ = nullptr;
+  QSocketNotifier* writeNotifier_ = nullptr;
+  TWSocketReceiver* receiver_ = nullptr;
+  int lookupId_ = -1;
+  std::deque<std::unique_ptr<TBuffer>> queue_;
+  bool allSent_ = true;
+  bool closedNotified_ = false;
+  bool destroying_ = false;
+  // Expires when the socket is destroyed; guards every notification.
+  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+};
+
+class TWSocket : public TCustomWSocket {
+ public:
+  TWSocket() = default;
+};
