@@ -174,8 +174,9 @@ void TMainForm::FormShow() {
 void TMainForm::sbConnectClick() {
   try {
     showMinimized();
+    // The taskbar shows the main window's title on X11, so the application
+    // title and the form caption are one and the same text.
     const std::string caption = "Morvane: [Verbunden mit " + connectionName() + "]";
-    QGuiApplication::setApplicationDisplayName(toQt(caption));
     setWindowTitle(toQt(caption));
     cbxConnection->setEnabled(false);
     sbConnect->setEnabled(false);

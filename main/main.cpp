@@ -13,7 +13,6 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName("morvane");
-  QApplication::setApplicationDisplayName("Morvane");
   installMessageBoxHook();
 
   startupBasis();

@@ -1,0 +1,258 @@
+// The real program on a private X server, used as a person would: choose,
+// click "Verbinden", watch the status window come and go, close dialogs.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+#include "tests/support/X11TestDisplay.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// One installation of the program in a temporary directory: the executable
+// with its configuration files beside it, run with that directory as the
+// current directory.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = dir_.file("morvane");
+    std::error_code error;
+    std::filesystem::create_hard_link(MORVANE_PROGRAM, program_, error);
+    if (error) std::filesystem::copy_file(MORVANE_PROGRAM, program_);
+    writeDebugProperties("net-log.debug.tracefile = net.log\n");
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void writeConfiguration(const std::string& text) { dir_.write("morvane.properties", text); }
+  void writeDebugProperties(const std::string& text) { dir_.write("debug.properties", text); }
+  // A connection target: a script that shows a status window titled `title`
+  // for `seconds` and leaves a marker file behind.
+  std::string statusScript(const std::string& title, int seconds) {
+    std::string path = dir_.write(
+        "connect.sh", "#!/bin/sh\ntouch " + quote(dir_.file("started")) + "\nexec xmessage -title " +
+                          quote(title) + " -timeout " + std::to_string(seconds) + " status\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  }
+
+  void start() {
+    pid_ = ::fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
+      std::string out = dir_.file("stdout.txt");
+      if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(out.c_str(), "a", stderr)) ::_exit(126);
+      ::setenv("DISPLAY", display_.name().c_str(), 1);
+      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+      if (std::getenv("LSAN_OPTIONS") == nullptr) {
+        ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
+      }
+      ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+
+  // The exit status, or nothing when the program still runs after `timeout`.
+  std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return std::nullopt;
+  }
+
+  // Runs xdotool on the test display; returns its first output line.
+  std::string xdotool(const std::string& arguments) {
+    std::string command = "DISPLAY=" + display_.name() + " timeout 20 xdotool " + arguments + " 2>/dev/null";
+    std::string out;
+    if (std::FILE* p = ::popen(command.c_str(), "r")) {
+      char line[256];
+      if (std::fgets(line, sizeof line, p) != nullptr) out = line;
+      ::pclose(p);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+  }
+  std::string waitForWindow(const std::string& titleRegex) {
+    return xdotool("search --sync --onlyvisible --name " + quote(titleRegex));
+  }
+  void clickConnect() {
+    std::string window = waitForWindow("^Morvane$");
+    ASSERT_FALSE(window.empty()) << "no main window";
+    xdotool("mousemove --window " + window + " 60 52 click 1");
+  }
+  void clickLogCheckBox() {
+    std::string window = waitForWindow("^Morvane$");
+    xdotool("mousemove --window " + window + " 150 48 click 1");
+  }
+  // Closes one message box titled `title` with the keyboard, as a user would.
+  bool closeDialog(const std::string& title) {
+    std::string window = waitForWindow("^" + title + "$");
+    if (window.empty()) return false;
+    // Qt ignores synthetic key events sent to a window, so focus it and type.
+    xdotool("windowfocus --sync " + window);
+    xdotool("key Return");
+    for (int i = 0; i < 100; ++i) {
+      if (xdotool("search --onlyvisible --name " + quote("^" + title + "$")) != window) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+  std::string output() { return TempDir::read(dir_.file("stdout.txt")); }
+  std::string netLog() { return TempDir::read(dir_.file("net.log")); }
+
+  X11TestDisplay display_;
+  TempDir dir_;
+  std::string program_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
+  writeConfiguration("interval = 1\nnames = demo\ndemo = " + statusScript("Dial Status", 2) +
+                     "\nwindow = Dial\n");
+  start();
+  clickConnect();
+  std::optional<int> status = waitExit(30s);
+  ASSERT_TRUE(status.has_value()) << output();
+  EXPECT_EQ(*status, 0) << output();
+  std::string log = netLog();
+  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log;
+  EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
+  EXPECT_LT(log.find("open connection"), log.find("close connection"));
+}
+
+TEST_F(ProgramTest, UncheckedLogWritesNothingOnNetLog) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 1) + "\nwindow = dial\n");
+  start();
+  clickLogCheckBox();
+  clickConnect();
+  std::optional<int> status = waitExit(30s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
+  EXPECT_EQ(netLog(), "");
+}
+
+TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
+  struct Case {
+    std::string configuration;
+    std::string exceptionClass;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"", "InvalidPropertiesException", "TProperty: Textfile: "},
+      {"interval = 0\nnames = a\na = x\nwindow = w\n", "IllegalArgumentException",
+       "Interval must be greater as or equal one second."},
+      {"names = , ,\nwindow = w\n", "IllegalArgumentException",
+       "Please define at minimum one ppp connection."},
+      {"names = a,b c\na = x\nb = y\nwindow = w\n", "InvalidKeyException", "c"},
+      {"names = a\na = x\nwindow =  \n", "IllegalArgumentException",
+       "The Window Title string must contains at minimum one title."},
+      {"names = a\na = x\n", "InvalidKeyException", "window"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.configuration);
+    if (c.configuration.empty()) {
+      std::filesystem::remove(dir_.file("morvane.properties"));
+    } else {
+      writeConfiguration(c.configuration);
+    }
+    start();
+    EXPECT_TRUE(closeDialog("Error")) << "no error report";
+    EXPECT_TRUE(closeDialog("Error")) << "no configuration dialog";
+    std::optional<int> status = waitExit(20s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+    std::string out = output();
+    EXPECT_NE(out.find("morvane: FATAL ERROR: TMainForm.init: "), std::string::npos) << out;
+    EXPECT_NE(out.find("\tclass: " + c.exceptionClass + "\r\n\tmessage: " + c.message), std::string::npos)
+        << out;
+  }
+}
+
+TEST_F(ProgramTest, EmptyWindowTitleFailsOnlyAfterTheTargetStarted) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Never", 1) + "\nwindow = A,,B\n");
+  start();
+  clickConnect();
+  EXPECT_TRUE(closeDialog("Error"));
+  std::optional<int> status = waitExit(20s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
+  std::string out = output();
+  EXPECT_NE(out.find("FATAL ERROR: FATAL: TMainForm.getIterator: "), std::string::npos) << out;
+  EXPECT_NE(out.find("TWindowsIterator.getTitleLength: Length is null."), std::string::npos) << out;
+}
+
+TEST_F(ProgramTest, RemindsWhileConnected) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 30) +
+                     "\nwindow = Dial\ninterval.warnings = 10\n");
+  start();
+  clickConnect();
+  auto clicked = std::chrono::steady_clock::now();
+  std::string reminder = waitForWindow("^Information$");
+  ASSERT_FALSE(reminder.empty());
+  EXPECT_GE(std::chrono::steady_clock::now() - clicked, 9s);
+  EXPECT_TRUE(closeDialog("Information"));
+  // The program keeps polling: it is still running.
+  EXPECT_FALSE(waitExit(500ms).has_value());
+}
+
+TEST_F(ProgramTest, MissingDebugPropertiesFallsBackToStandardOutput) {
+  std::filesystem::remove(dir_.file("debug.properties"));
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 1) + "\nwindow = Dial\n");
+  start();
+  // One internal-error report per channel: "morvane" and "net-log".
+  EXPECT_TRUE(closeDialog("Error"));
+  EXPECT_TRUE(closeDialog("Error"));
+  clickConnect();
+  std::optional<int> status = waitExit(30s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+  std::string out = output();
+  EXPECT_EQ(countOf(out, "DEBUG: INTERNAL ERROR: method: <TChannel.refresh>"), 2u) << out;
+  EXPECT_NE(out.find("net-log: open connection @demo"), std::string::npos) << out;
+  EXPECT_NE(out.find("net-log: close connection @demo"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("net.log")));
+}
+
+}  // namespace
