@@ -1,0 +1,106 @@
+// Arbitrary bytes as a binary entry file: read back through a reader and a
+// reader list, every entry printed and cloned the way the writers and the
+// entry tool use them. An unreadable file must fail a binary write and stay
+// exactly as it was.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "basis/BasisStartup.h"
+#include "debug/DebugStartup.h"
+#include "debug/TBinaryReader.h"
+#include "debug/TBinaryWriter.h"
+#include "debug/TDebugEntries.h"
+#include "debug/TDebugReaders.h"
+#include "debug/TTraceEntry.h"
+
+namespace {
+
+std::string path;
+
+void removeFile() {
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
+void writeInput(const uint8_t* data, size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) std::abort();
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n <= 0) std::abort();
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+std::string readBack() {
+  std::string bytes;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) std::abort();
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  return bytes;
+}
+
+void use(const TDebugEntries& entries) {
+  for (int32_t i = 0; i < entries.size(); ++i) {
+    const TMappedObject* entry = entries.get(i);
+    (void)entry->toString();
+    std::unique_ptr<TMappedObject> copy = entry->clone();
+    if (copy->className() != entry->className()) std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  startupBasis();
+  startupDebug();
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
+                        "/fuzz_entryfile.XXXXXX";
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) std::abort();
+  ::close(fd);
+  path = pattern;
+  std::atexit(removeFile);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  writeInput(data, size);
+  bool readable = false;
+  try {
+    std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();
+    use(*entries);
+    readable = true;
+  } catch (const Exception&) {
+  }
+
+  // The reader list reports instead of raising (the report goes to
+  // standard output, so only readable files take this way).
+  if (readable) {
+    TDebugReaders readers;
+    readers.add(std::make_unique<TBinaryReader>(path));
+    std::unique_ptr<TDebugEntries> all = readers.read();
+    if (all == nullptr) std::abort();
+    use(*all);
+  } else {
+    const std::string before = readBack();
+    try {
+      TBinaryWriter(path).write(TTraceEntry("fuzz", "fuzz", 3, 0, 0.0, 46000.0));
+      std::abort();  // an unreadable file was written
+    } catch (const IOException&) {
+    }
+    if (readBack() != before) std::abort();
+  }
+  return 0;
+}
