@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFont>
 #include <QPushButton>
 #include <QTimer>
 #include <QVariant>
+#include <algorithm>
 #include <climits>
 
 #include "basis/Exceptions.h"
@@ -46,7 +48,11 @@ TString* targetOf(const QComboBox* box, int index) {
 }  // namespace
 
 TMainForm::TMainForm() {
-  // Design geometry at 96 pixels per inch; the system's default font.
+  // Design geometry at 96 pixels per inch; the system's default font family
+  // at the design's character height of 11 pixels, so the captions fit.
+  QFont designFont = font();
+  designFont.setPixelSize(11);
+  setFont(designFont);
   setWindowTitle("Morvane");
   setGeometry(265, 199, 253, 99);
   setFixedSize(253, 99);
@@ -60,7 +66,8 @@ TMainForm::TMainForm() {
   sbConnect->setFocusPolicy(Qt::NoFocus);  // a speed button takes no focus
 
   cbLog = new QCheckBox("Log schreiben", this);
-  cbLog->setGeometry(144, 40, 89, 17);
+  // The design width, or what the caption needs in this style if that is more.
+  cbLog->setGeometry(144, 40, std::max(89, cbLog->sizeHint().width()), 17);
   cbLog->setChecked(true);
   setTabOrder(cbxConnection, cbLog);
 
