@@ -12,6 +12,7 @@
 #include <string>
 
 #include "basis/BasisStartup.h"
+#include "basis/TAbstractCollection.h"
 #include "basis/TClass.h"
 #include "basis/TFile.h"
 #include "basis/TStringCollection.h"
@@ -67,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TFile file(path, false, "");
     while (file.getPosition() < file.getSize()) {
       std::unique_ptr<TPObject> obj = file.readTPObject();
+      // Collections read from a file own nothing; the root takes it all.
+      TAbstractCollection::adoptContentsOf(obj.get());
       use(*obj);
     }
   } catch (const Exception&) {
@@ -79,8 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (obj == nullptr) continue;
     try {
       obj->load(path);
+      TAbstractCollection::adoptContentsOf(obj);
       use(*obj);
     } catch (const Exception&) {
+      TAbstractCollection::adoptContentsOf(obj);
     }
   }
 
