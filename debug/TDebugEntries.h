@@ -20,4 +20,6 @@ class TDebugEntries : public TArrayList {
   // a file).
   void initialize() override;
   std::string getHeader() const override { return HEADER; }
+  // The list record is built in memory and written in one piece.
+  bool isBuffered() const override { return true; }
 };

@@ -8,7 +8,9 @@ class TTextWriter : public TFileWriter {
 
   explicit TTextWriter(const std::string& fileName) : TFileWriter(fileName) {}
 
-  // Opens the file, writes the entry's text and CR LF, closes it. A failure
-  // raises IOException "TTextWriter.write: (Class) message".
+  // Opens the file (appending, or creating it), writes the entry's text and
+  // CR LF in one piece, closes it: one open and close per entry. A failure
+  // raises IOException "TTextWriter.write: (Class) message"; a file without
+  // any write permission bit is refused and left as it is.
   void write(const TDebugEntry& entry) override;
 };

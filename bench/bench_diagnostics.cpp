@@ -1,0 +1,200 @@
+// The diagnostics' two file writers against plain file work in the same run.
+//
+// trace: one channel->trace() per iteration to a text log (the channel as
+// configured by "debug.properties": the text file only, default verbose
+// mode), against a plain loop that opens the file, appends one line of the
+// same length and closes it. Reported as lines per second and their ratio.
+//
+// binary write: the cost of the 1st, 1,000th and 10,000th entry written to a
+// binary entry file, against two peers: the same read, append and store
+// rewritten in place (no file beside, no flush to disk; what a write costs
+// without its crash safety) and a plain append of the entry's bytes to a
+// file (what a write would cost if it did not rewrite the list).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "basis/BasisStartup.h"
+#include "basis/TFile.h"
+#include "basis/TSystem.h"
+#include "debug/DebugStartup.h"
+#include "debug/TBinaryReader.h"
+#include "debug/TBinaryWriter.h"
+#include "debug/TChannel.h"
+#include "debug/TChannelPool.h"
+#include "debug/TDebugEntries.h"
+#include "debug/TTraceEntry.h"
+
+namespace {
+
+const std::string kMessage = "open connection @Provider dial-up via ttyS0 (bench)";
+
+std::string scratchDir() {
+  static std::string dir = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/morvane-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+  }();
+  return dir;
+}
+
+std::string propertiesFile() { return TSystem::getApplicationPath() + "debug.properties"; }
+
+void traceChannel(benchmark::State& state) {
+  const std::string log = scratchDir() + "/channel.log";
+  {
+    std::ofstream out(propertiesFile(), std::ios::trunc);
+    out << "bench.debug.tracesystemout = false\n"
+           "bench.debug.errorsystemout = false\n"
+           "bench.debug.tracefile = " << log << "\n";
+  }
+  TChannel* channel = TChannelPool::getChannel("bench");
+  std::remove(propertiesFile().c_str());
+  for (auto _ : state) channel->trace(kMessage);
+  state.SetItemsProcessed(state.iterations());
+  std::remove(log.c_str());
+}
+
+void plainAppend(benchmark::State& state) {
+  const std::string log = scratchDir() + "/plain.log";
+  // The same text a channel line has: time stamp, blank, channel, ": ", message.
+  const std::string line = "08.12.2026 09:05:03.042 bench: " + kMessage + "\r\n";
+  for (auto _ : state) {
+    std::FILE* f = std::fopen(log.c_str(), "ab");
+    if (f == nullptr) std::abort();
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+  }
+  state.SetItemsProcessed(state.iterations());
+  std::remove(log.c_str());
+}
+
+TTraceEntry sampleEntry(int i) {
+  return TTraceEntry(kMessage + " #" + std::to_string(i), "bench", 3, 0, 0.0, 46000.5);
+}
+
+// An entry file holding `count` entries, made once per count.
+const std::string& fileWith(int count) {
+  static std::map<int, std::string> files;
+  auto it = files.find(count);
+  if (it != files.end()) return it->second;
+  std::string name = scratchDir() + "/base-" + std::to_string(count) + ".bin";
+  TDebugEntries entries;
+  for (int i = 0; i < count; ++i) entries.add(sampleEntry(i).clone().release());
+  entries.store(name);
+  return files.emplace(count, name).first->second;
+}
+
+// Times the write of entry number state.range(0) with `write`.
+template <class Write>
+void nthWrite(benchmark::State& state, const char* name, Write write) {
+  const int n = static_cast<int>(state.range(0));
+  const std::string& base = fileWith(n - 1);
+  const std::string target = scratchDir() + "/" + name + ".bin";
+  const TTraceEntry entry = sampleEntry(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (n > 1) {
+      std::filesystem::copy_file(base, target, std::filesystem::copy_options::overwrite_existing);
+    } else {
+      std::remove(target.c_str());
+    }
+    state.ResumeTiming();
+    write(target, entry);
+  }
+  std::remove(target.c_str());
+}
+
+void binaryWriter(benchmark::State& state) {
+  nthWrite(state, "writer", [](const std::string& file, const TTraceEntry& entry) {
+    TBinaryWriter(file).write(entry);
+  });
+}
+
+void inPlaceRewrite(benchmark::State& state) {
+  nthWrite(state, "inplace", [](const std::string& file, const TTraceEntry& entry) {
+    std::unique_ptr<TDebugEntries> entries = std::filesystem::exists(file)
+                                                 ? TBinaryReader(file).read()
+                                                 : std::make_unique<TDebugEntries>();
+    entries->add(entry.clone().release());
+    entries->store(file);
+  });
+}
+
+void appendRecord(benchmark::State& state) {
+  nthWrite(state, "append", [](const std::string& file, const TTraceEntry& entry) {
+    // The record as it would be appended: class name and sized record.
+    TFile out(file + ".record", true, "");
+    out.writeTPObject(const_cast<TTraceEntry&>(entry));
+    out.close();
+    int from = ::open((file + ".record").c_str(), O_RDONLY);
+    int to = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    char buffer[512];
+    ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got <= 0 || ::write(to, buffer, static_cast<size_t>(got)) != got) std::abort();
+    ::close(from);
+    ::close(to);
+  });
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (!run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double time(const std::string& name) const {
+    auto it = times.find(name);
+    return it != times.end() ? it->second : 0.0;
+  }
+  std::map<std::string, double> times;  // in microseconds
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  startupBasis();
+  startupDebug();
+  benchmark::RegisterBenchmark("trace_channel", traceChannel)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("plain_append", plainAppend)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  const int counts[] = {1, 1000, 10000};
+  for (int n : counts) {
+    benchmark::RegisterBenchmark("binary_writer", binaryWriter)->Arg(n)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("in_place_rewrite", inPlaceRewrite)->Arg(n)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("append_record", appendRecord)->Arg(n)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  double traced = reporter.time("trace_channel/real_time");
+  double plain = reporter.time("plain_append/real_time");
+  if (traced > 0 && plain > 0) {
+    std::printf("\ntrace to a text file: %.0f lines/s, plain open/append/close: %.0f lines/s, "
+                "ratio %.2fx\n", 1e6 / traced, 1e6 / plain, plain / traced);
+  }
+  std::printf("\n%-8s %14s %16s %14s %16s %16s\n", "entry", "binary writer", "in-place rewrite",
+              "append record", "writer/in-place", "writer/append");
+  for (int n : counts) {
+    std::string arg = "/" + std::to_string(n) + "/real_time";
+    double w = reporter.time("binary_writer" + arg), r = reporter.time("in_place_rewrite" + arg),
+           a = reporter.time("append_record" + arg);
+    if (w == 0.0) continue;
+    std::printf("%-8d %12.1fus %14.1fus %12.1fus %15.2fx %15.1fx\n", n, w, r, a,
+                r > 0 ? w / r : 0.0, a > 0 ? w / a : 0.0);
+  }
+  releaseDebug();
+  std::filesystem::remove_all(scratchDir());
+  benchmark::Shutdown();
+  return 0;
+}
