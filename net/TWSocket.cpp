@@ -254,10 +254,7 @@ TCustomWSocket::TCustomWSocket() {
 
 TCustomWSocket::~TCustomWSocket() {
   destroying_ = true;
-  if (lookupId_ >= 0) {
-    QHostInfo::abortHostLookup(lookupId_);
-    lookupId_ = -1;
-  }
+  lookupId_ = -1;
   if (state_ != wsClosed || fd_ >= 0) {
     try {
       internalClose(true);
@@ -344,10 +341,7 @@ void TCustomWSocket::LookupHost(const std::string& hostName) {
     if (!alive.expired() && OnDnsLookupDone) OnDnsLookupDone(this, WSAEINVAL);
     return;
   }
-  if (lookupId_ >= 0) {
-    QHostInfo::abortHostLookup(lookupId_);
-    lookupId_ = -1;
-  }
+  lookupId_ = -1;  // a pending lookup is forgotten without notification
   dnsResult_.clear();
   dnsResultList_.clear();
   in_addr address{};
@@ -358,7 +352,9 @@ void TCustomWSocket::LookupHost(const std::string& hostName) {
     return;
   }
   // The result is queued to the receiver, so it always arrives after the id
-  // is recorded; results for any other id are stale and dropped.
+  // is recorded; results for any other id are stale and dropped. Cancelling
+  // forgets the id: the lookup ends unseen in the background (aborting it
+  // inside Qt leaks the pending callback).
   lookupId_ = QHostInfo::lookupHost(
       QString::fromStdString(hostName), receiver_, [this](const QHostInfo& info) {
         std::vector<std::string> addresses;
@@ -391,7 +387,6 @@ void TCustomWSocket::handleLookupResult(int id, uint16_t error,
 
 void TCustomWSocket::CancelLookup() {
   if (lookupId_ < 0) return;
-  QHostInfo::abortHostLookup(lookupId_);
   lookupId_ = -1;
   if (!destroying_ && OnDnsLookupDone) OnDnsLookupDone(this, WSAEINTR);
 }

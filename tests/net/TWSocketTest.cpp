@@ -183,6 +183,11 @@ TEST(TWSocketTest, CancelLookupReportsInterruptedAndNothingLater) {
   EXPECT_EQ(probe.log, std::vector<std::string>{"dns 10004"});
   runEventLoopFor(300);
   EXPECT_EQ(probe.log, std::vector<std::string>{"dns 10004"});
+  // Destroying the socket with a lookup pending notifies nothing.
+  probe.socket->LookupHost("localhost");
+  probe.socket.reset();
+  runEventLoopFor(300);
+  EXPECT_EQ(probe.log, std::vector<std::string>{"dns 10004"});
 }
 
 TEST(TWSocketTest, PropertiesAreFixedWhileOpenAndResetByClose) {
