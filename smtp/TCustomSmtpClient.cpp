@@ -1,0 +1,602 @@
+#include "smtp/TCustomSmtpClient.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "basis/TString.h"
+
+// The client's private target for posted completions: dropped with the client.
+class TSmtpReceiver : public QObject {
+ public:
+  class Done : public QEvent {
+   public:
+    explicit Done(uint16_t error) : QEvent(type()), error(error) {}
+    static QEvent::Type type() {
+      static const QEvent::Type t = static_cast<QEvent::Type>(QEvent::registerEventType());
+      return t;
+    }
+    uint16_t error;
+  };
+
+  explicit TSmtpReceiver(TCustomSmtpClient* owner) : owner_(owner) {}
+
+  bool event(QEvent* e) override {
+    if (e->type() != Done::type()) return QObject::event(e);
+    // The handler may destroy the client and with it this receiver.
+    owner_->DeliverRequestDone(static_cast<Done*>(e)->error);
+    return true;
+  }
+
+ private:
+  TCustomSmtpClient* owner_;
+};
+
+namespace {
+
+const char* const DAY_NAMES[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string twoDigits(int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2d", value);
+  return text;
+}
+
+}  // namespace
+
+TCustomSmtpClient::TCustomSmtpClient() : socket_(std::make_unique<TWSocket>()) {
+  receiver_ = new TSmtpReceiver(this);
+  socket_->OnSessionClosed = [this](TCustomWSocket*, uint16_t error) { SocketSessionClosed(error); };
+}
+
+TCustomSmtpClient::~TCustomSmtpClient() {
+  // Nothing of the socket reaches this client any more, and a completion
+  // still queued dies with the receiver.
+  socket_->OnDnsLookupDone = nullptr;
+  socket_->OnSessionConnected = nullptr;
+  socket_->OnDataAvailable = nullptr;
+  socket_->OnDataSent = nullptr;
+  socket_->OnSessionClosed = nullptr;
+  socket_.reset();
+  delete receiver_;
+}
+
+// ---- small helpers
+
+void TCustomSmtpClient::SetContentType(TSmtpContentType v) {
+  if (v == contentType_) return;
+  contentType_ = v;
+  mimeTypeText_ = v == smtpHTML ? "text/html" : "text/plain";
+}
+
+void TCustomSmtpClient::SetState(TSmtpState newState) {
+  if (state_ == newState) return;
+  state_ = newState;
+  if (OnStateChange) OnStateChange(this);
+}
+
+void TCustomSmtpClient::TriggerDisplay(const std::string& msg) {
+  if (OnDisplay) OnDisplay(this, msg);
+}
+
+void TCustomSmtpClient::CheckReady() const {
+  if (state_ != smtpReady && state_ != smtpInternalReady)
+    throw SmtpException("SMTP component not ready");
+}
+
+void TCustomSmtpClient::RecordError() {
+  if (errorMessage_.empty()) errorMessage_ = lastResponse_;
+}
+
+std::string TCustomSmtpClient::SocketErrorResponse(uint16_t error) const {
+  return "500 " + TWSocket::ErrorDescription(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+std::string TCustomSmtpClient::AddressCommand(const std::string& verb, const std::string& name) const {
+  if (name.find('<') != std::string::npos && name.find('>') != std::string::npos)
+    return verb + TString::trim(name);
+  return verb + "<" + TString::trim(name) + ">";
+}
+
+int32_t TCustomSmtpClient::ReadCode(const std::string& line, size_t& after) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) ++i;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) ++i;
+  int64_t code = 0;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
+    if (code < 100000000) code = code * 10 + (line[i] - '0');
+    ++i;
+  }
+  after = i;
+  statusCode_ = static_cast<int32_t>(code);
+  return statusCode_;
+}
+
+// ---- completion
+
+void TCustomSmtpClient::RequestDone(uint16_t error) {
+  if (requestDone_) return;
+  requestDone_ = true;
+  if (error == 0 && highLevel_) {
+    if (state_ != smtpAbort) SetState(smtpInternalReady);
+    try {
+      NextStep();
+    } catch (const std::exception& e) {
+      // A step that cannot start ends the whole request instead of leaving
+      // it pending for ever.
+      lastResponse_ = "500 " + exceptionClassName(e) + ": " + e.what();
+      statusCode_ = 500;
+      RecordError();
+      Finish(500);
+    }
+    return;
+  }
+  Finish(error);
+}
+
+void TCustomSmtpClient::Finish(uint16_t error) {
+  requestDone_ = true;
+  SetState(smtpReady);
+  highLevel_ = false;
+  stepSet_ = 0;
+  currentStep_ = 0;
+  QCoreApplication::postEvent(receiver_, new TSmtpReceiver::Done(error));
+}
+
+void TCustomSmtpClient::DeliverRequestDone(uint16_t error) {
+  if (!OnRequestDone) return;
+  try {
+    OnRequestDone(this, requestType_, error);
+  } catch (...) {
+    // Nothing may leave the event loop's handler; the client is possibly
+    // gone already, so it is not touched here.
+  }
+}
+
+// ---- high-level requests
+
+void TCustomSmtpClient::RunSteps(TSmtpRequest request, uint8_t steps) {
+  if (connected_ && (steps & stepConnect)) throw SmtpException("SMTP component already connected");
+  CheckReady();
+  requestType_ = request;
+  requestResult_ = 0;
+  stepSet_ = steps;
+  highLevelResult_ = 0;
+  highLevel_ = true;
+  lastResponse_.clear();
+  errorMessage_.clear();
+  try {
+    NextStep();
+  } catch (...) {
+    highLevel_ = false;
+    stepSet_ = 0;
+    currentStep_ = 0;
+    SetState(smtpReady);
+    throw;
+  }
+}
+
+void TCustomSmtpClient::NextStep() {
+  if (state_ == smtpAbort) {
+    stepSet_ = 0;
+    highLevelResult_ = 426;
+    errorMessage_ = "426 Operation aborted.";
+    Finish(highLevelResult_);
+    return;
+  }
+  static const uint8_t order[] = {stepConnect, stepHelo, stepVrfy, stepMailFrom,
+                                  stepRcptTo,  stepData, stepQuit};
+  for (uint8_t step : order) {
+    if (!(stepSet_ & step)) continue;
+    stepSet_ = static_cast<uint8_t>(stepSet_ & ~step);
+    currentStep_ = step;
+    switch (step) {
+      case stepConnect: Connect(); break;
+      case stepHelo: Helo(); break;
+      case stepVrfy: Vrfy(); break;
+      case stepMailFrom: MailFrom(); break;
+      case stepRcptTo: RcptTo(); break;
+      case stepData: Data(); break;
+      case stepQuit: Quit(); break;
+    }
+    return;
+  }
+  Finish(highLevelResult_);
+}
+
+void TCustomSmtpClient::Open() { RunSteps(smtpOpen, stepConnect | stepHelo); }
+void TCustomSmtpClient::Mail() { RunSteps(smtpMail, stepMailFrom | stepRcptTo | stepData); }
+
+// ---- commands
+
+void TCustomSmtpClient::ExecCommand(TSmtpRequest request, const std::string& command,
+                                    std::vector<int32_t> okReplies, Continuation continuation) {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  if (!highLevel_) requestType_ = request;
+  okReplies_ = std::move(okReplies);
+  requestDone_ = false;
+  replyHandlerArmed_ = true;
+  continuation_ = continuation;
+  SetState(smtpWaitingResponse);
+  std::weak_ptr<int> alive = life_;
+  if (OnCommand) OnCommand(this, command);
+  if (alive.expired()) return;
+  TriggerDisplay("> " + command);
+  if (alive.expired()) return;
+  if (socket_->State() == wsConnected) socket_->SendText(command + "\r\n");
+}
+
+void TCustomSmtpClient::Helo() {
+  std::string name = signOn_.empty() ? TWSocket::GetLocalHostName() : signOn_;
+  ExecCommand(smtpHelo, "HELO " + name, {250}, nullptr);
+}
+
+void TCustomSmtpClient::Vrfy() { ExecCommand(smtpVrfy, "VRFY " + hdrTo_, {250}, nullptr); }
+
+void TCustomSmtpClient::MailFrom() {
+  ExecCommand(smtpMailFrom, AddressCommand("MAIL FROM:", fromName_), {250}, nullptr);
+}
+
+void TCustomSmtpClient::RcptTo() {
+  if (rcptName_.empty()) throw SmtpException("RcptName list is empty");
+  CheckReady();
+  itemIndex_ = -1;
+  SendNextRecipient();
+}
+
+void TCustomSmtpClient::SendNextRecipient() {
+  ++itemIndex_;
+  bool last = itemIndex_ + 1 >= static_cast<int32_t>(rcptName_.size());
+  ExecCommand(smtpRcptTo, AddressCommand("RCPT TO:", rcptName_[static_cast<size_t>(itemIndex_)]),
+              {250, 251}, last ? nullptr : &TCustomSmtpClient::RcptToNext);
+}
+
+void TCustomSmtpClient::RcptToNext() {
+  SetState(smtpInternalReady);
+  SendNextRecipient();
+}
+
+void TCustomSmtpClient::Quit() {
+  CheckReady();
+  if (!connected_) {
+    if (!highLevel_) requestType_ = smtpQuit;
+    requestDone_ = false;
+    RequestDone(0);
+    return;
+  }
+  ExecCommand(smtpQuit, "QUIT", {221}, nullptr);
+}
+
+void TCustomSmtpClient::Rset() { ExecCommand(smtpRset, "RSET", {250}, nullptr); }
+
+// ---- connect
+
+void TCustomSmtpClient::Connect() {
+  CheckReady();
+  if (connected_) throw SmtpException("SMTP component already connected");
+  if (!highLevel_) requestType_ = smtpConnect;
+  requestDone_ = false;
+  receiveLength_ = 0;
+  requestResult_ = 0;
+  SetState(smtpDnsLookup);
+  socket_->OnDataSent = nullptr;
+  socket_->OnDnsLookupDone = [this](TCustomWSocket*, uint16_t error) { SocketDnsLookupDone(error); };
+  try {
+    socket_->LookupHost(host_);
+  } catch (...) {
+    if (state_ == smtpDnsLookup) {
+      requestDone_ = true;
+      SetState(smtpReady);
+    }
+    throw;
+  }
+}
+
+void TCustomSmtpClient::SocketDnsLookupDone(uint16_t error) {
+  if (state_ != smtpDnsLookup) return;
+  if (error != 0) {
+    lastResponse_ = SocketErrorResponse(error);
+    statusCode_ = 500;
+    RecordError();
+    RequestDone(error);
+    return;
+  }
+  try {
+    socket_->SetAddr(socket_->DnsResult());
+    socket_->SetProto("tcp");
+    socket_->SetPort(port_);
+    socket_->OnSessionConnected = [this](TCustomWSocket*, uint16_t e) { SocketSessionConnected(e); };
+    socket_->OnDataAvailable = [this](TCustomWSocket*, uint16_t e) { SocketDataAvailable(e); };
+    SetState(smtpConnecting);
+    socket_->Connect();
+  } catch (const std::exception& e) {
+    lastResponse_ = "500 " + exceptionClassName(e) + ": " + e.what();
+    statusCode_ = 500;
+    requestResult_ = 500;
+    RecordError();
+    RequestDone(500);
+  }
+}
+
+void TCustomSmtpClient::SocketSessionConnected(uint16_t error) {
+  if (error != 0) {
+    lastResponse_ = SocketErrorResponse(error);
+    statusCode_ = 500;
+    connected_ = false;
+    RecordError();
+    std::weak_ptr<int> alive = life_;
+    RequestDone(error);
+    if (alive.expired()) return;
+    socket_->Close();
+    if (alive.expired()) return;
+    SetState(smtpReady);
+    return;
+  }
+  connected_ = true;
+  SetState(smtpWaitingBanner);
+}
+
+void TCustomSmtpClient::SocketSessionClosed(uint16_t error) {
+  connected_ = false;
+  std::weak_ptr<int> alive = life_;
+  if (OnSessionClosed) OnSessionClosed(this, error);
+  if (alive.expired()) return;
+  RequestDone(10004);
+}
+
+// ---- replies
+
+void TCustomSmtpClient::SocketDataAvailable(uint16_t) {
+  int32_t room = RECEIVE_BUFFER_SIZE - receiveLength_;
+  int32_t n = socket_->Receive(receiveBuffer_ + receiveLength_, room);
+  if (n <= 0) return;
+  receiveLength_ += n;
+  std::weak_ptr<int> alive = life_;
+  for (;;) {
+    const char* start = receiveBuffer_;
+    const char* end = receiveBuffer_ + receiveLength_;
+    const char* cr = start;
+    for (;;) {
+      cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<size_t>(end - cr)));
+      if (!cr || cr + 1 >= end || cr[1] == '\n') break;
+      ++cr;
+    }
+    if (!cr || cr + 1 >= end) break;
+    std::string line(start, cr);
+    int32_t used = static_cast<int32_t>(cr + 2 - start);
+    std::memmove(receiveBuffer_, receiveBuffer_ + used, static_cast<size_t>(receiveLength_ - used));
+    receiveLength_ -= used;
+    lastResponse_ = line;
+    if (OnResponse) OnResponse(this, line);
+    if (alive.expired()) return;
+    TSmtpState before = state_;
+    ProcessLine(line);
+    if (alive.expired()) return;
+    // A refused greeting closed the session: nothing more is read.
+    if (before == smtpWaitingBanner && !connected_) return;
+  }
+  if (receiveLength_ == RECEIVE_BUFFER_SIZE) ReplyLineTooLong();
+}
+
+void TCustomSmtpClient::ReplyLineTooLong() {
+  receiveLength_ = 0;
+  lastResponse_ = "500 Reply line too long (more than " + std::to_string(RECEIVE_BUFFER_SIZE - 2) +
+                  " bytes)";
+  statusCode_ = 500;
+  requestResult_ = 500;
+  RecordError();
+  std::weak_ptr<int> alive = life_;
+  RequestDone(500);
+  if (alive.expired()) return;
+  socket_->Close();
+}
+
+void TCustomSmtpClient::ProcessLine(const std::string& line) {
+  std::weak_ptr<int> alive = life_;
+  size_t after = 0;
+  switch (state_) {
+    case smtpWaitingBanner: {
+      TriggerDisplay("< " + line);
+      if (alive.expired()) return;
+      int32_t code = ReadCode(line, after);
+      if (after < line.size() && line[after] == '-') return;
+      if (code != 220) {
+        RecordError();
+        requestResult_ = code;
+        socket_->Close();  // completes the request through the closed session with 10004
+        return;
+      }
+      SetState(smtpConnected);
+      if (alive.expired()) return;
+      if (OnSessionConnected) OnSessionConnected(this, 0);
+      if (alive.expired()) return;
+      RequestDone(0);
+      return;
+    }
+    case smtpWaitingResponse:
+      if (!replyHandlerArmed_) throw SmtpException("Program error: FNext is nil");
+      HandleReply(line);
+      return;
+    default:
+      TriggerDisplay("< " + line);
+      return;
+  }
+}
+
+void TCustomSmtpClient::HandleReply(const std::string& line) {
+  std::weak_ptr<int> alive = life_;
+  TriggerDisplay("< " + line);
+  if (alive.expired()) return;
+  size_t after = 0;
+  int32_t code = ReadCode(line, after);
+  if (after < line.size() && line[after] == '-') return;
+  bool accepted = okReplies_.empty() ? code < 500
+                                     : std::find(okReplies_.begin(), okReplies_.end(), code) != okReplies_.end();
+  if (accepted) {
+    requestResult_ = 0;
+  } else {
+    requestResult_ = code;
+    RecordError();
+  }
+  if (continuation_) {
+    Continuation next = continuation_;
+    (this->*next)();
+  } else {
+    RequestDone(static_cast<uint16_t>(requestResult_));
+  }
+}
+
+// ---- DATA
+
+void TCustomSmtpClient::BuildHeaderLines() {
+  headerLines_.clear();
+  if (!TString::trim(hdrReplyTo_).empty()) headerLines_.push_back("Reply-To: " + hdrReplyTo_);
+  if (!TString::trim(hdrReturnPath_).empty()) headerLines_.push_back("Return-Path: " + hdrReturnPath_);
+  headerLines_.push_back("From: " + hdrFrom_);
+  headerLines_.push_back("To: " + hdrTo_);
+  headerLines_.push_back("Subject: " + hdrSubject_);
+  if (!TString::trim(hdrSender_).empty())
+    headerLines_.push_back("Sender: " + hdrSender_);
+  else if (!TString::trim(hdrFrom_).empty())
+    headerLines_.push_back("Sender: " + hdrFrom_);
+  headerLines_.push_back("Mime-Version: 1.0");
+  headerLines_.push_back("Content-Type: " + mimeTypeText_ + "; charset=\"" + charSet_ + "\"");
+  headerLines_.push_back("Date: " + DateText(std::time(nullptr)));
+}
+
+void TCustomSmtpClient::Data() {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  itemIndex_ = -1;
+  lineNumber_ = 0;
+  moreLines_ = true;
+  BuildHeaderLines();
+  if (OnProcessHeader) OnProcessHeader(this, headerLines_);
+  headerLines_.push_back("");
+  ExecCommand(smtpData, "DATA", {354}, &TCustomSmtpClient::DataNext);
+}
+
+void TCustomSmtpClient::DataNext() {
+  if (requestResult_ != 0) {
+    RequestDone(static_cast<uint16_t>(requestResult_));
+    return;
+  }
+  SetState(smtpInternalReady);
+  SendNextLine();
+}
+
+void TCustomSmtpClient::AttachDataSent(bool on) {
+  if (!on) {
+    socket_->OnDataSent = nullptr;
+    return;
+  }
+  socket_->OnDataSent = [this](TCustomWSocket*, uint16_t) {
+    SetState(smtpInternalReady);
+    SendNextLine();
+  };
+}
+
+void TCustomSmtpClient::SendLine(const std::string& line) {
+  AttachDataSent(true);
+  // One send per line, so one data-sent event comes back per line.
+  socket_->QueueData(line.data(), static_cast<int32_t>(line.size()));
+  socket_->SendText("\r\n");
+}
+
+void TCustomSmtpClient::SendNextLine() {
+  if (!connected_) {
+    AttachDataSent(false);
+    return;
+  }
+  std::weak_ptr<int> alive = life_;
+  ++itemIndex_;
+  if (itemIndex_ < static_cast<int32_t>(headerLines_.size())) {
+    const std::string& header = headerLines_[static_cast<size_t>(itemIndex_)];
+    // Lines longer than the line buffer get a buffer of their own: they are
+    // sent whole.
+    std::vector<char> buffer(std::max<size_t>(LINE_BUFFER_SIZE, header.size() + 1), '\0');
+    std::memcpy(buffer.data(), header.data(), header.size());
+    TriggerHeaderLine(buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (alive.expired()) return;
+    buffer.back() = '\0';
+    std::string line(buffer.data());
+    TriggerDisplay("> " + line);
+    if (alive.expired()) return;
+    SendLine(line);
+    return;
+  }
+  char buffer[LINE_BUFFER_SIZE] = {};
+  if (moreLines_) {
+    ++lineNumber_;
+    try {
+      TriggerGetData(lineNumber_, buffer, LINE_BUFFER_SIZE - 1, moreLines_);
+    } catch (...) {
+      if (alive.expired()) return;
+      moreLines_ = false;
+    }
+    if (alive.expired()) return;
+  }
+  if (moreLines_) {
+    buffer[LINE_BUFFER_SIZE - 1] = '\0';
+    std::string line(buffer);
+    if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
+    TriggerDisplay("> " + line);
+    if (alive.expired()) return;
+    SendLine(line);
+    return;
+  }
+  AttachDataSent(false);
+  ExecCommand(smtpData, ".", {250}, nullptr);
+}
+
+void TCustomSmtpClient::TriggerHeaderLine(char* line, int32_t size) {
+  if (OnHeaderLine) OnHeaderLine(this, line, size);
+}
+
+void TCustomSmtpClient::TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more) {
+  if (!OnGetData) {
+    more = false;
+    return;
+  }
+  OnGetData(this, lineNum, msgLine, maxLen, more);
+}
+
+// ---- abort
+
+void TCustomSmtpClient::Abort() {
+  std::weak_ptr<int> alive = life_;
+  SetState(smtpAbort);
+  if (alive.expired()) return;
+  socket_->CancelLookup();
+  if (alive.expired()) return;
+  socket_->Abort();
+  if (alive.expired()) return;
+  SetState(smtpReady);
+}
+
+// ---- Date header
+
+std::string TCustomSmtpClient::ZoneOffset(std::time_t when) {
+  std::tm local{};
+  if (!localtime_r(&when, &local)) return "-0000";
+  long bias = -local.tm_gmtoff / 60;  // UTC minus local time, in minutes
+  long magnitude = bias < 0 ? -bias : bias;
+  std::string text = "-" + twoDigits(static_cast<int>(magnitude / 60)) + twoDigits(static_cast<int>(magnitude % 60));
+  if (bias < 0) text[0] = '+';
+  return text;
+}
+
+std::string TCustomSmtpClient::DateText(std::time_t when) {
+  std::tm t{};
+  if (!localtime_r(&when, &t)) return "";
+  return std::string(DAY_NAMES[t.tm_wday]) + ", " + std::to_string(t.tm_mday) + " " + MONTH_NAMES[t.tm_mon] +
+         " " + std::to_string(t.tm_year + 1900) + " " + twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" +
+         twoDigits(t.tm_sec) + " " + ZoneOffset(when);
+}

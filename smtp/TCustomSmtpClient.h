@@ -1,0 +1,238 @@
+#pragma once
+// The event-driven SMTP client on one connection.
+//
+// Every request only starts work and returns; the socket's notifications
+// drive the dialogue, and the end of every request is announced once through
+// OnRequestDone, delivered from the event loop (never inside the call that
+// started the request nor inside the socket event that ended it, and never
+// after the client was destroyed). A handler of OnRequestDone may destroy the
+// client.
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "basis/Exceptions.h"
+#include "net/TWSocket.h"
+
+MORVANE_EXCEPTION(SmtpException, Exception);
+
+enum TSmtpState : uint8_t {
+  smtpReady = 0,
+  smtpDnsLookup = 1,
+  smtpConnecting = 2,
+  smtpConnected = 3,
+  smtpInternalReady = 4,
+  smtpWaitingBanner = 5,
+  smtpWaitingResponse = 6,
+  smtpAbort = 7,
+};
+
+enum TSmtpContentType : uint8_t { smtpHTML = 0, smtpPlainText = 1 };
+
+enum TSmtpRequest : uint8_t {
+  smtpConnect = 0,
+  smtpHelo = 1,
+  smtpMailFrom = 2,
+  smtpVrfy = 3,
+  smtpRcptTo = 4,
+  smtpData = 5,
+  smtpQuit = 6,
+  smtpRset = 7,
+  smtpOpen = 8,
+  smtpMail = 9,
+  smtpCustom = 10,
+};
+
+class TSmtpReceiver;
+
+class TCustomSmtpClient {
+ public:
+  // Size of the reply buffer and of the line buffer of the data pump.
+  static constexpr int32_t RECEIVE_BUFFER_SIZE = 4096;
+  static constexpr int32_t LINE_BUFFER_SIZE = 1024;
+
+  using TNotifyEvent = std::function<void(TCustomSmtpClient* sender)>;
+  using TSmtpDisplay = std::function<void(TCustomSmtpClient* sender, const std::string& msg)>;
+  using TSmtpGetDataEvent = std::function<void(TCustomSmtpClient* sender, int32_t lineNum,
+                                               char* msgLine, int32_t maxLen, bool& more)>;
+  using TSmtpHeaderLineEvent =
+      std::function<void(TCustomSmtpClient* sender, char* msg, int32_t size)>;
+  using TSmtpProcessHeaderEvent =
+      std::function<void(TCustomSmtpClient* sender, std::vector<std::string>& hdrLines)>;
+  using TSmtpRequestDone =
+      std::function<void(TCustomSmtpClient* sender, TSmtpRequest rqType, uint16_t error)>;
+  using TSmtpSessionEvent = std::function<void(TCustomSmtpClient* sender, uint16_t error)>;
+
+  TCustomSmtpClient();
+  // Drops the connection without QUIT; nothing is notified any more.
+  virtual ~TCustomSmtpClient();
+  TCustomSmtpClient(const TCustomSmtpClient&) = delete;
+  TCustomSmtpClient& operator=(const TCustomSmtpClient&) = delete;
+
+  // ---- requests (each raises SmtpException synchronously when it cannot start)
+  virtual void Connect();
+  virtual void Helo();
+  virtual void Vrfy();
+  virtual void MailFrom();
+  virtual void RcptTo();
+  virtual void Data();
+  virtual void Quit();
+  virtual void Rset();
+  // Connect and Helo as one request.
+  virtual void Open();
+  // MailFrom, RcptTo and Data as one request.
+  virtual void Mail();
+  // Drops the connection at once; a request still running completes with 10004.
+  virtual void Abort();
+
+  // ---- properties
+  const std::string& Host() const { return host_; }
+  void SetHost(const std::string& v) { host_ = v; }
+  const std::string& Port() const { return port_; }
+  void SetPort(const std::string& v) { port_ = v; }
+  const std::string& SignOn() const { return signOn_; }
+  void SetSignOn(const std::string& v) { signOn_ = v; }
+  const std::string& FromName() const { return fromName_; }
+  void SetFromName(const std::string& v) { fromName_ = v; }
+  const std::vector<std::string>& RcptName() const { return rcptName_; }
+  void SetRcptName(const std::vector<std::string>& v) { rcptName_ = v; }
+  const std::string& HdrFrom() const { return hdrFrom_; }
+  void SetHdrFrom(const std::string& v) { hdrFrom_ = v; }
+  const std::string& HdrTo() const { return hdrTo_; }
+  void SetHdrTo(const std::string& v) { hdrTo_ = v; }
+  const std::string& HdrReplyTo() const { return hdrReplyTo_; }
+  void SetHdrReplyTo(const std::string& v) { hdrReplyTo_ = v; }
+  const std::string& HdrReturnPath() const { return hdrReturnPath_; }
+  void SetHdrReturnPath(const std::string& v) { hdrReturnPath_ = v; }
+  const std::string& HdrSubject() const { return hdrSubject_; }
+  void SetHdrSubject(const std::string& v) { hdrSubject_ = v; }
+  const std::string& HdrSender() const { return hdrSender_; }
+  void SetHdrSender(const std::string& v) { hdrSender_ = v; }
+  TSmtpState State() const { return state_; }
+  const std::string& CharSet() const { return charSet_; }
+  void SetCharSet(const std::string& v) { charSet_ = v; }
+  TSmtpContentType ContentType() const { return contentType_; }
+  void SetContentType(TSmtpContentType v);
+  const std::string& ErrorMessage() const { return errorMessage_; }
+  const std::string& LastResponse() const { return lastResponse_; }
+  int32_t Tag() const { return tag_; }
+  void SetTag(int32_t v) { tag_ = v; }
+  bool Connected() const { return connected_; }
+  TSmtpRequest RequestType() const { return requestType_; }
+  int32_t StatusCode() const { return statusCode_; }
+  // The socket under the client (owned).
+  TWSocket* Socket() const { return socket_.get(); }
+
+  // The Date header text of a moment: "Tue, 8 Dec 2026 07:44:50 +0100".
+  static std::string DateText(std::time_t when);
+  // The zone offset of the Date header at a moment: "+0100", "-0500";
+  // UTC gives "-0000".
+  static std::string ZoneOffset(std::time_t when);
+
+  // ---- notifications
+  TSmtpDisplay OnDisplay;
+  TSmtpDisplay OnCommand;
+  TSmtpDisplay OnResponse;
+  TSmtpGetDataEvent OnGetData;
+  TSmtpHeaderLineEvent OnHeaderLine;
+  TSmtpProcessHeaderEvent OnProcessHeader;
+  TSmtpRequestDone OnRequestDone;
+  TSmtpSessionEvent OnSessionConnected;
+  TSmtpSessionEvent OnSessionClosed;
+  TNotifyEvent OnStateChange;
+
+ protected:
+  enum Step : uint8_t {
+    stepConnect = 1,
+    stepHelo = 2,
+    stepVrfy = 4,
+    stepMailFrom = 8,
+    stepRcptTo = 16,
+    stepData = 32,
+    stepQuit = 64
+  };
+  using Continuation = void (TCustomSmtpClient::*)();
+
+  void CheckReady() const;
+  void ExecCommand(TSmtpRequest request, const std::string& command, std::vector<int32_t> okReplies,
+                   Continuation continuation);
+  void SetState(TSmtpState newState);
+  // Builds HeaderLines from the Hdr... properties.
+  virtual void BuildHeaderLines();
+  // Runs before each header line is sent; may rewrite the line in place
+  // (the buffer holds size bytes, the line at least fits).
+  virtual void TriggerHeaderLine(char* line, int32_t size);
+  // Asks for the next text line (at most maxLen characters); more := false
+  // when there is none.
+  virtual void TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more);
+  void TriggerDisplay(const std::string& msg);
+  const std::string& MimeTypeText() const { return mimeTypeText_; }
+
+  std::vector<std::string> headerLines_;
+
+ private:
+  friend class TSmtpReceiver;
+
+  void RunSteps(TSmtpRequest request, uint8_t steps);
+  void NextStep();
+  void RequestDone(uint16_t error);
+  // Ends the request and posts its completion.
+  void Finish(uint16_t error);
+  void DeliverRequestDone(uint16_t error);
+  void RecordError();
+  std::string AddressCommand(const std::string& verb, const std::string& name) const;
+  int32_t ReadCode(const std::string& line, size_t& after);
+  void HandleReply(const std::string& line);
+  void DataNext();
+  void SendNextRecipient();
+  void RcptToNext();
+  void SendNextLine();
+  void SendLine(const std::string& line);
+  void AttachDataSent(bool on);
+  void SocketDnsLookupDone(uint16_t error);
+  void SocketSessionConnected(uint16_t error);
+  void SocketDataAvailable(uint16_t error);
+  void SocketSessionClosed(uint16_t error);
+  void ProcessLine(const std::string& line);
+  void ReplyLineTooLong();
+  std::string SocketErrorResponse(uint16_t error) const;
+
+  std::string host_;
+  std::string port_ = "smtp";
+  std::string signOn_;
+  std::string fromName_;
+  std::vector<std::string> rcptName_;
+  std::string hdrFrom_, hdrTo_, hdrReplyTo_, hdrReturnPath_, hdrSubject_, hdrSender_;
+  TSmtpState state_ = smtpReady;
+  std::string charSet_ = "iso-8859-1";
+  TSmtpContentType contentType_ = smtpPlainText;
+  std::string mimeTypeText_ = "text/plain";
+  std::string errorMessage_;
+  std::string lastResponse_;
+  int32_t tag_ = 0;
+
+  std::unique_ptr<TWSocket> socket_;
+  bool connected_ = false;
+  TSmtpRequest requestType_ = smtpConnect;
+  bool requestDone_ = true;
+  char receiveBuffer_[RECEIVE_BUFFER_SIZE];
+  int32_t receiveLength_ = 0;
+  int32_t statusCode_ = 0;
+  int32_t requestResult_ = 0;
+  std::vector<int32_t> okReplies_;
+  bool replyHandlerArmed_ = false;
+  Continuation continuation_ = nullptr;
+  uint8_t stepSet_ = 0;
+  uint8_t currentStep_ = 0;
+  uint16_t highLevelResult_ = 0;
+  bool highLevel_ = false;
+  int32_t itemIndex_ = -1;
+  int32_t lineNumber_ = 0;
+  bool moreLines_ = false;
+  TSmtpReceiver* receiver_ = nullptr;
+  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+};
