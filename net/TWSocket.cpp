@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 
 #include "basis/TString.h"
 
@@ -679,42 +681,63 @@ int32_t TCustomWSocket::SendText(const std::string& text) {
 }
 
 void TCustomWSocket::tryToSend() {
+  // The unsent bytes of up to kGather blocks leave in one call, in queue
+  // order; a block emptied by it is freed unless it is the only one.
+  constexpr size_t kGather = 64;
   while (fd_ >= 0 && !queue_.empty()) {
-    TBuffer& first = *queue_.front();
-    int32_t length = 0;
-    const char* p = first.peek(length);
-    if (length > 0) {
-      ssize_t n = ::send(fd_, p, static_cast<size_t>(length), MSG_NOSIGNAL);
-      if (n >= 0) {
-        first.remove(static_cast<int32_t>(n));
-        if (n == length) continue;
-        enableWrite(true);  // the next write event resumes
-        return;
-      }
-      if (errno == EINTR) continue;
-      uint16_t code = mapErrno(errno);
-      if (code == WSAEWOULDBLOCK) {
-        enableWrite(true);
-        return;
-      }
-      if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED ||
-          code == WSAECONNRESET || code == WSAENOTCONN) {
-        std::weak_ptr<int> alive = life_;
-        closedNotified_ = true;
-        Close();
-        if (alive.expired()) return;
-        if (OnSessionClosed) OnSessionClosed(this, code);
-        return;
-      }
-      lastError_ = code;
-      SocketError("TryToSend failed");
+    iovec parts[kGather];
+    size_t count = 0;
+    size_t wanted = 0;
+    for (size_t i = 0; i < queue_.size() && count < kGather; ++i) {
+      int32_t length = 0;
+      const char* p = queue_[i]->peek(length);
+      if (length <= 0) continue;
+      parts[count].iov_base = const_cast<char*>(p);
+      parts[count].iov_len = static_cast<size_t>(length);
+      wanted += static_cast<size_t>(length);
+      ++count;
+    }
+    if (count == 0) {
+      while (queue_.size() > 1) queue_.pop_front();
+      allSent_ = true;
       return;
     }
-    if (queue_.size() > 1) {
-      queue_.pop_front();
-      continue;
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (n >= 0) {
+      size_t left = static_cast<size_t>(n);
+      while (left > 0) {
+        TBuffer& first = *queue_.front();
+        int32_t length = 0;
+        first.peek(length);
+        size_t taken = std::min(left, static_cast<size_t>(length));
+        first.remove(static_cast<int32_t>(taken));
+        left -= taken;
+        if (taken == static_cast<size_t>(length) && queue_.size() > 1) queue_.pop_front();
+      }
+      if (static_cast<size_t>(n) == wanted) continue;
+      enableWrite(true);  // the next write event resumes
+      return;
     }
-    allSent_ = true;
+    if (errno == EINTR) continue;
+    uint16_t code = mapErrno(errno);
+    if (code == WSAEWOULDBLOCK) {
+      enableWrite(true);
+      return;
+    }
+    if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED || code == WSAECONNRESET ||
+        code == WSAENOTCONN) {
+      std::weak_ptr<int> alive = life_;
+      closedNotified_ = true;
+      Close();
+      if (alive.expired()) return;
+      if (OnSessionClosed) OnSessionClosed(this, code);
+      return;
+    }
+    lastError_ = code;
+    SocketError("TryToSend failed");
     return;
   }
   if (queue_.empty()) allSent_ = true;
