@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -458,6 +459,11 @@ void TCustomWSocket::Connect() {
     if (setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
       lastError_ = mapErrno(errno);
       return SocketError("setsockopt(SO_KEEPALIVE)");
+    }
+    if (componentOptions_.count(wsoTcpNoDelay) &&
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+      lastError_ = mapErrno(errno);
+      return SocketError("setsockopt(TCP_NODELAY)");
     }
   }
   if (localAddr_ != "0.0.0.0" || localPort_ != "0") {

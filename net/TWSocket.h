@@ -39,7 +39,10 @@ enum TSocketState : uint8_t {
 
 enum TSocketLingerOnOff : uint8_t { wsLingerOff = 0, wsLingerOn = 1, wsLingerNoSet = 2 };
 enum TSocketSendFlags : uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
-enum TWSocketOption : uint8_t { wsoNoReceiveLoop = 0 };
+// wsoNoReceiveLoop: one data-available notification per socket event;
+// wsoTcpNoDelay: small writes leave at once instead of waiting for the
+// acknowledgement of earlier ones (set when connecting).
+enum TWSocketOption : uint8_t { wsoNoReceiveLoop = 0, wsoTcpNoDelay = 1 };
 using TWSocketOptions = std::set<TWSocketOption>;
 
 class TWSocketReceiver;

@@ -52,6 +52,8 @@ std::string twoDigits(int value) {
 
 TCustomSmtpClient::TCustomSmtpClient() : socket_(std::make_unique<TWSocket>()) {
   receiver_ = new TSmtpReceiver(this);
+  // Commands and the end of the text are small writes the server waits for.
+  socket_->SetComponentOptions({wsoTcpNoDelay});
   socket_->OnSessionClosed = [this](TCustomWSocket*, uint16_t error) { SocketSessionClosed(error); };
 }
 
@@ -503,18 +505,7 @@ void TCustomSmtpClient::AttachDataSent(bool on) {
   };
 }
 
-void TCustomSmtpClient::SendLine(const std::string& line) {
-  AttachDataSent(true);
-  // One send per line, so one data-sent event comes back per line.
-  socket_->QueueData(line.data(), static_cast<int32_t>(line.size()));
-  socket_->SendText("\r\n");
-}
-
-void TCustomSmtpClient::SendNextLine() {
-  if (!connected_) {
-    AttachDataSent(false);
-    return;
-  }
+bool TCustomSmtpClient::NextDataLine(std::string& line) {
   std::weak_ptr<int> alive = life_;
   ++itemIndex_;
   if (itemIndex_ < static_cast<int32_t>(headerLines_.size())) {
@@ -524,13 +515,10 @@ void TCustomSmtpClient::SendNextLine() {
     std::vector<char> buffer(std::max<size_t>(LINE_BUFFER_SIZE, header.size() + 1), '\0');
     std::memcpy(buffer.data(), header.data(), header.size());
     TriggerHeaderLine(buffer.data(), static_cast<int32_t>(buffer.size()));
-    if (alive.expired()) return;
+    if (alive.expired()) return false;
     buffer.back() = '\0';
-    std::string line(buffer.data());
-    TriggerDisplay("> " + line);
-    if (alive.expired()) return;
-    SendLine(line);
-    return;
+    line = buffer.data();
+    return true;
   }
   char buffer[LINE_BUFFER_SIZE] = {};
   if (moreLines_) {
@@ -538,20 +526,46 @@ void TCustomSmtpClient::SendNextLine() {
     try {
       TriggerGetData(lineNumber_, buffer, LINE_BUFFER_SIZE - 1, moreLines_);
     } catch (...) {
-      if (alive.expired()) return;
+      if (alive.expired()) return false;
       moreLines_ = false;
     }
-    if (alive.expired()) return;
+    if (alive.expired()) return false;
   }
-  if (moreLines_) {
-    buffer[LINE_BUFFER_SIZE - 1] = '\0';
-    std::string line(buffer);
-    if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
+  if (!moreLines_) return false;
+  buffer[LINE_BUFFER_SIZE - 1] = '\0';
+  line = buffer;
+  if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
+  return true;
+}
+
+void TCustomSmtpClient::SendNextLine() {
+  // Lines are queued in the socket until about DATA_BATCH_SIZE bytes are
+  // together; they leave with one send, and the data-sent event that follows
+  // continues. So the socket never holds more than one batch of the text.
+  std::weak_ptr<int> alive = life_;
+  int32_t batched = 0;
+  for (;;) {
+    if (!connected_) {
+      AttachDataSent(false);
+      return;
+    }
+    std::string line;
+    bool more = NextDataLine(line);
+    if (alive.expired()) return;
+    if (!more) break;
     TriggerDisplay("> " + line);
     if (alive.expired()) return;
-    SendLine(line);
-    return;
+    if (!connected_) continue;
+    line += "\r\n";
+    socket_->QueueData(line.data(), static_cast<int32_t>(line.size()));
+    batched += static_cast<int32_t>(line.size());
+    if (batched >= DATA_BATCH_SIZE) {
+      AttachDataSent(true);
+      socket_->Send(line.data(), 0);
+      return;
+    }
   }
+  // The end mark leaves together with the lines still queued.
   AttachDataSent(false);
   ExecCommand(smtpData, ".", {250}, nullptr);
 }

@@ -54,6 +54,8 @@ class TCustomSmtpClient {
   // Size of the reply buffer and of the line buffer of the data pump.
   static constexpr int32_t RECEIVE_BUFFER_SIZE = 4096;
   static constexpr int32_t LINE_BUFFER_SIZE = 1024;
+  // Bytes of text handed to the socket per data-sent event (at least one line).
+  static constexpr int32_t DATA_BATCH_SIZE = 16384;
 
   using TNotifyEvent = std::function<void(TCustomSmtpClient* sender)>;
   using TSmtpDisplay = std::function<void(TCustomSmtpClient* sender, const std::string& msg)>;
@@ -191,7 +193,9 @@ class TCustomSmtpClient {
   void SendNextRecipient();
   void RcptToNext();
   void SendNextLine();
-  void SendLine(const std::string& line);
+  // The next line of the text after DATA (header lines, the separator, the
+  // text with its leading full stops doubled); false at the end.
+  bool NextDataLine(std::string& line);
   void AttachDataSent(bool on);
   void SocketDnsLookupDone(uint16_t error);
   void SocketSessionConnected(uint16_t error);

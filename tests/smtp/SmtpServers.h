@@ -21,14 +21,19 @@ extern char** environ;
 
 class AiosmtpdServer {
  public:
-  AiosmtpdServer() {
+  struct Options {
+    // Accept and forget every message (nothing is recorded).
+    bool discard = false;
+  };
+  AiosmtpdServer() : AiosmtpdServer(Options{}) {}
+  explicit AiosmtpdServer(Options options) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     std::string script = std::string(MORVANE_SOURCE_DIR) + "/tests/smtp/smtp_sink.py";
-    std::string dir = spool_.path();
+    std::string dir = options.discard ? "--discard" : spool_.path();
     const char* argv[] = {"/usr/bin/python3", script.c_str(), dir.c_str(), nullptr};
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);

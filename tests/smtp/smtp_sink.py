@@ -1,6 +1,7 @@
 """A recording SMTP server for the tests, on a free loopback port.
 
 usage: /usr/bin/python3 smtp_sink.py DIRECTORY
+       /usr/bin/python3 smtp_sink.py --discard   (accepts and forgets, for benchmarks)
 
 Prints "PORT <n>" on standard output once it listens. Every accepted message
 becomes DIRECTORY/<n>.env (the envelope: "MAIL FROM:<addr>" and one
@@ -22,6 +23,8 @@ class Recorder:
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
+        if self.directory is None:
+            return "250 Message accepted for delivery"
         self.count += 1
         base = os.path.join(self.directory, str(self.count))
         with open(base + ".eml.tmp", "wb") as f:
@@ -50,4 +53,4 @@ async def main(directory):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(None if sys.argv[1] == "--discard" else sys.argv[1]))
