@@ -440,3 +440,16 @@ TEST_F(CollectionTest, CollectionsRefuseXml) {
   THashSet set;
   EXPECT_EQ(messageOf<IllegalStateException>([&] { set.fromXML(document); }), "THashSet.fromXML not implemented!");
 }
+
+TEST_F(CollectionTest, ListPrintsItsNameItsElementsAndAnEmptyLine) {
+  TempDir dir;
+  TInteger one(1);
+  TString text("two");
+  TMappedObject plain;
+  TArrayList list;
+  list.add(&one);
+  list.add(&plain);
+  list.add(&text);
+  list.print(dir.file("list.txt"));
+  EXPECT_EQ(TempDir::read(dir.file("list.txt")), "TArrayList\r\n1\r\ntwo\r\n\r\n");
+}
