@@ -631,8 +631,15 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
   for (;;) {
     lastError_ = 0;
     if (OnDataAvailable) {
+      const uint64_t receivesBefore = receiveCalls_;
       OnDataAvailable(this, error);
       if (alive.expired() || session != session_) return;
+      if (receiveCalls_ == receivesBefore) {
+        // A handler that does not read would be offered the same data for
+        // ever: readiness is not watched again until it calls Receive.
+        if (readNotifier_) readNotifier_->setEnabled(false);
+        return;
+      }
     } else {
       char discard[1024];
       if (Receive(discard, sizeof discard) < 0 && lastError_ == WSAEWOULDBLOCK) {
@@ -752,6 +759,8 @@ void TCustomWSocket::tryToSend() {
 // ---- receiving
 
 int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
+  ++receiveCalls_;
+  if (readNotifier_ && state_ == wsConnected && !readNotifier_->isEnabled()) readNotifier_->setEnabled(true);
   if (fd_ < 0) {
     lastError_ = WSAENOTSOCK;
     return -1;

@@ -227,6 +227,7 @@ class TCustomWSocket {
   bool allSent_ = true;
   bool closedNotified_ = false;
   bool destroying_ = false;
+  uint64_t receiveCalls_ = 0;
   // Expires when the socket is destroyed; guards every notification.
   std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };

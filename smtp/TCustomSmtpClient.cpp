@@ -302,7 +302,7 @@ void TCustomSmtpClient::Connect() {
 }
 
 void TCustomSmtpClient::SocketDnsLookupDone(uint16_t error) {
-  if (state_ != smtpDnsLookup) return;
+  if (requestDone_) return;
   if (error != 0) {
     lastResponse_ = SocketErrorResponse(error);
     statusCode_ = 500;

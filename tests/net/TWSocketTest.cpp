@@ -375,3 +375,21 @@ TEST(TWSocketTest, ExceptionsOfHandlersGoToOnBgException) {
   EXPECT_EQ(probe.socket->State(), wsClosed) << "CanClose true aborts";
   ::close(peer);
 }
+
+TEST(TWSocketTest, AHandlerThatDoesNotReadIsNotCalledInALoop) {
+  LoopbackServer server;
+  Probe probe;
+  int peer = connectPair(probe, server);
+  int offers = 0;
+  probe.socket->OnDataAvailable = [&](TCustomWSocket*, uint16_t) { ++offers; };
+  writeAll(peer, "abc");
+  ASSERT_TRUE(runEventLoopUntil([&] { return offers > 0; }));
+  runEventLoopFor(100);
+  EXPECT_EQ(offers, 1);
+  char buffer[8];
+  EXPECT_EQ(probe.socket->Receive(buffer, sizeof buffer), 3);
+  EXPECT_EQ(probe.socket->ReadCount(), 3);
+  writeAll(peer, "de");
+  ASSERT_TRUE(runEventLoopUntil([&] { return offers == 2; })) << "reading again resumes the offers";
+  ::close(peer);
+}

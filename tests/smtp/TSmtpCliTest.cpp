@@ -185,6 +185,7 @@ TEST(SmtpScriptedTest, LongHeaderLinesGoWholeLongBodyLinesAreCut) {
 
 TEST_F(RealServerTest, RequestByRequestAndTheReadinessRules) {
   Client c(server.portText());
+  c.smtp->SetHost("localhost");
   c.message("", {"  <b@example.org>  "}, {"x"});
   EXPECT_THROW(c.smtp->Helo(), SmtpException);  // not connected
   // Quit without a session completes with 0, from the event loop.
@@ -332,6 +333,23 @@ TEST(SmtpClientTest, ConnectionRefusedCompletesWithTheSocketError) {
   EXPECT_EQ(c.smtp->LastResponse(), "500 Connection refused (Winsock error #10061)");
   EXPECT_EQ(c.smtp->ErrorMessage(), c.smtp->LastResponse());
   EXPECT_EQ(c.smtp->State(), smtpReady);
+}
+
+TEST(SmtpClientTest, LookupFailureAndAbortDuringTheLookup) {
+  Client c("25");
+  c.smtp->SetHost("no-such-host.invalid");
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect, 20000), 11001);
+  EXPECT_EQ(c.smtp->LastResponse(), "500 Host not found (Winsock error #11001)");
+
+  c.smtp->SetHost("localhost");
+  c.smtp->Open();
+  EXPECT_EQ(c.smtp->State(), smtpDnsLookup);
+  c.smtp->Abort();
+  EXPECT_EQ(c.smtp->State(), smtpReady);
+  ASSERT_TRUE(runEventLoopUntil([&] { return c.done.size() == 2; }));
+  EXPECT_EQ(c.done[1], std::make_pair(smtpOpen, uint16_t{10004}));
+  runEventLoopFor(100);
+  EXPECT_EQ(c.done.size(), 2u);
 }
 
 TEST(SmtpClientTest, NoNotificationAfterTheClientIsGone) {
