@@ -129,19 +129,27 @@ void inPlaceRewrite(benchmark::State& state) {
   });
 }
 
+// The bytes an entry adds to an entry file: class name and sized record.
+std::string recordBytes(TTraceEntry entry) {
+  const std::string scratch = scratchDir() + "/record";
+  {
+    TFile out(scratch, true, "");
+    out.writeTPObject(entry);
+  }
+  std::ifstream in(scratch, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(scratch.c_str());
+  return bytes;
+}
+
 void appendRecord(benchmark::State& state) {
-  nthWrite(state, "append", [](const std::string& file, const TTraceEntry& entry) {
-    // The record as it would be appended: class name and sized record.
-    TFile out(file + ".record", true, "");
-    out.writeTPObject(const_cast<TTraceEntry&>(entry));
-    out.close();
-    int from = ::open((file + ".record").c_str(), O_RDONLY);
-    int to = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
-    char buffer[512];
-    ssize_t got = ::read(from, buffer, sizeof buffer);
-    if (got <= 0 || ::write(to, buffer, static_cast<size_t>(got)) != got) std::abort();
-    ::close(from);
-    ::close(to);
+  const std::string bytes = recordBytes(sampleEntry(static_cast<int>(state.range(0))));
+  nthWrite(state, "append", [&bytes](const std::string& file, const TTraceEntry&) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      std::abort();
+    }
+    ::close(fd);
   });
 }
 
