@@ -9,17 +9,23 @@
 // Which windows count: every child of the screen's root window, mapped or
 // not, override-redirect or not, the caller's own windows included.
 // Under a reparenting window manager the root's children are the manager's
-// frames; the title of such a frame is taken from the client window inside it
-// (the window carrying WM_STATE, found breadth-first as ICCCM tools do).
+// frames; the title of such a frame is taken from the client window inside
+// it: a window the manager lists in _NET_CLIENT_LIST, or else (managers
+// without that list) the first window carrying WM_STATE, searched level by
+// level as ICCCM tools do. Without a window manager (nobody owns WM_S<n>) a
+// titled top-level window is its own client and only untitled ones are
+// searched.
 // Title: _NET_WM_NAME (UTF-8) when the window has it, else WM_NAME (Latin-1
 // STRING is converted to UTF-8, other encodings are passed on as they are);
 // a window without either has the empty title.
 //
-// Cost: every request of one level of the search is sent before the first
-// reply is awaited, so a poll takes a small, fixed number of round trips
-// (two without a window manager, about five under a reparenting one)
-// whatever the number of windows. A window destroyed while a poll runs is
-// skipped. Not thread-safe; one poll at a time per object.
+// Cost: every request of one step is sent before the first reply is
+// awaited, so a poll takes a small number of round trips whatever the
+// number of windows: two without a window manager, three under an EWMH
+// manager (one more per extra level a manager wraps its clients in), and
+// one per level searched under a manager without the client list. A window
+// destroyed while a poll runs is skipped. Not thread-safe; one poll at a
+// time per object.
 
 #include <cstdint>
 #include <string>
@@ -61,4 +67,5 @@ class X11WindowEnumerator {
   uint32_t utf8String_ = 0;
   uint32_t wmState_ = 0;
   uint32_t wmSelection_ = 0;  // WM_S<screen>, owned by an ICCCM window manager
+  uint32_t clientList_ = 0;   // _NET_CLIENT_LIST, the EWMH manager's client windows
 };

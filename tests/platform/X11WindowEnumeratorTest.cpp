@@ -225,4 +225,66 @@ TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager)
   EXPECT_NE(find(all, unmanaged), nullptr);
 }
 
+// The three ways a poll finds the client windows, each on frames made by the
+// test itself: no manager (nobody owns WM_S0), a manager without the EWMH
+// client list (WM_STATE search), and one with it.
+enum class Manager { kNone, kWithoutList, kWithList };
+
+class FramedWindowsTest : public ::testing::TestWithParam<Manager> {
+ protected:
+  uint32_t framedClient(uint32_t frame, const char* title) {
+    X11TestDisplay::WindowSpec spec;
+    spec.netWmName = title;
+    spec.parent = frame;
+    uint32_t client = display.createWindow(spec);
+    uint32_t state[] = {1, 0};  // NormalState, no icon
+    uint32_t atom = display.atom("WM_STATE");
+    xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, client, atom, atom, 32, 2, state);
+    display.sync();
+    return client;
+  }
+
+  X11TestDisplay display;
+};
+
+TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
+  const Manager manager = GetParam();
+  if (manager != Manager::kNone) {
+    uint32_t owner = display.createWindow({.mapped = false});
+    xcb_set_selection_owner(display.connection(), owner, display.atom("WM_S0"), XCB_CURRENT_TIME);
+  }
+  // A frame with decorations (one of them titled) and the client wrapped
+  // one level deeper; a frame with its client directly inside; an
+  // unmanaged popup with a title of its own.
+  X11TestDisplay::WindowSpec frameSpec;
+  if (manager != Manager::kNone) frameSpec.wmName = "Frame title";
+  uint32_t frame = display.createWindow(frameSpec);
+  display.createWindow({.wmName = "Decoration", .parent = frame});
+  display.createWindow({.parent = frame});
+  uint32_t wrapper = display.createWindow({.parent = frame});
+  uint32_t wrapped = framedClient(wrapper, "Wrapped client");
+  uint32_t direct = framedClient(display.createWindow(frameSpec), "Direct client");
+  uint32_t popup = display.createWindow({.wmName = "Popup", .overrideRedirect = true});
+  if (manager == Manager::kWithList) {
+    uint32_t list[] = {wrapped, direct};
+    xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, display.root(),
+                        display.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32, 2, list);
+    display.sync();
+  }
+
+  X11WindowEnumerator windows(display.name());
+  std::vector<Seen> all = poll(windows);
+  std::vector<std::string> titles;
+  for (const Seen& s : all) titles.push_back(s.title);
+  std::vector<std::string> expected{"Popup", "Direct client", "Wrapped client"};
+  if (manager != Manager::kNone) expected.push_back("");  // the manager's selection window
+  EXPECT_EQ(titles, expected);
+  EXPECT_EQ(all.front().window, popup);
+  EXPECT_EQ(all[2].window, frame) << "the frame is reported, not the client";
+  EXPECT_EQ(find(poll(windows, 6), frame)->title, "Wrappe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Managers, FramedWindowsTest,
+                         ::testing::Values(Manager::kNone, Manager::kWithoutList, Manager::kWithList));
+
 }  // namespace
