@@ -360,6 +360,22 @@ void TCustomSmtpClient::SocketDataAvailable(uint16_t) {
   int32_t n = socket_->Receive(receiveBuffer_ + receiveLength_, room);
   if (n <= 0) return;
   receiveLength_ += n;
+  ProcessReceived();
+}
+
+void TCustomSmtpClient::ReceiveReply(const char* data, int32_t length) {
+  std::weak_ptr<int> alive = life_;
+  while (length > 0) {
+    int32_t n = std::min(length, RECEIVE_BUFFER_SIZE - receiveLength_);
+    std::memcpy(receiveBuffer_ + receiveLength_, data, static_cast<size_t>(n));
+    receiveLength_ += n;
+    data += n;
+    length -= n;
+    if (!ProcessReceived() || alive.expired()) return;
+  }
+}
+
+bool TCustomSmtpClient::ProcessReceived() {
   std::weak_ptr<int> alive = life_;
   for (;;) {
     const char* start = receiveBuffer_;
@@ -377,14 +393,18 @@ void TCustomSmtpClient::SocketDataAvailable(uint16_t) {
     receiveLength_ -= used;
     lastResponse_ = line;
     if (OnResponse) OnResponse(this, line);
-    if (alive.expired()) return;
+    if (alive.expired()) return false;
     TSmtpState before = state_;
     ProcessLine(line);
-    if (alive.expired()) return;
+    if (alive.expired()) return false;
     // A refused greeting closed the session: nothing more is read.
-    if (before == smtpWaitingBanner && !connected_) return;
+    if (before == smtpWaitingBanner && !connected_) return false;
   }
-  if (receiveLength_ == RECEIVE_BUFFER_SIZE) ReplyLineTooLong();
+  if (receiveLength_ == RECEIVE_BUFFER_SIZE) {
+    ReplyLineTooLong();
+    return false;
+  }
+  return true;
 }
 
 void TCustomSmtpClient::ReplyLineTooLong() {

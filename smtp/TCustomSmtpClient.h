@@ -173,6 +173,9 @@ class TCustomSmtpClient {
   virtual void TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more);
   void TriggerDisplay(const std::string& msg);
   const std::string& MimeTypeText() const { return mimeTypeText_; }
+  // Takes reply bytes as the socket's data-available event does: complete
+  // lines are evaluated at once, the rest waits for more.
+  void ReceiveReply(const char* data, int32_t length);
 
   std::vector<std::string> headerLines_;
 
@@ -200,6 +203,9 @@ class TCustomSmtpClient {
   void SocketDnsLookupDone(uint16_t error);
   void SocketSessionConnected(uint16_t error);
   void SocketDataAvailable(uint16_t error);
+  // Evaluates the complete lines in the receive buffer; false when reading
+  // stops (client gone, greeting refused, line too long).
+  bool ProcessReceived();
   void SocketSessionClosed(uint16_t error);
   void ProcessLine(const std::string& line);
   void ReplyLineTooLong();
