@@ -50,6 +50,8 @@ class TStringtable : public TAbstractCollection {
   void readFrom(TFile& file) override;
   void writeTo(TFile& file) override;
   void initialize() override;
+  // Makes the table and the collections among its values owners.
+  void adoptContents() override;
 
  protected:
   // The table's pairs; created with the table, replaced by readFrom.

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
