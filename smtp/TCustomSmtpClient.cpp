@@ -42,6 +42,28 @@ const char* const DAY_NAMES[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// A line as it goes on the wire, ended by CR LF. Line breaks inside it (CR
+// LF, lone CR or lone LF) become CR LF, and a full stop after such a break is
+// doubled, so no text can end the message early or smuggle commands in.
+void appendWireLine(std::string& out, const std::string& line) {
+  if (line.find_first_of("\r\n") == std::string::npos) {
+    out += line;
+    out += "\r\n";
+    return;
+  }
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') ++i;
+    out += "\r\n";
+    if (i + 1 < line.size() && line[i + 1] == '.') out += '.';
+  }
+  out += "\r\n";
+}
+
 std::string twoDigits(int value) {
   char text[16];
   std::snprintf(text, sizeof text, "%.2d", value);
@@ -576,12 +598,13 @@ void TCustomSmtpClient::SendNextLine() {
     TriggerDisplay("> " + line);
     if (alive.expired()) return;
     if (!connected_) continue;
-    line += "\r\n";
-    socket_->QueueData(line.data(), static_cast<int32_t>(line.size()));
-    batched += static_cast<int32_t>(line.size());
+    std::string wire;
+    appendWireLine(wire, line);
+    socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
+    batched += static_cast<int32_t>(wire.size());
     if (batched >= DATA_BATCH_SIZE) {
       AttachDataSent(true);
-      socket_->Send(line.data(), 0);
+      socket_->Send(wire.data(), 0);
       return;
     }
   }

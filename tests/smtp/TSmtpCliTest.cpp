@@ -116,6 +116,20 @@ TEST_F(RealServerTest, OpenMailQuitDeliversHeaderBlockAndStuffedBody) {
     EXPECT_NE(std::find(c.display.begin(), c.display.end(), sent), c.display.end()) << sent;
 }
 
+TEST_F(RealServerTest, LineBreaksInsideLinesCannotEndTheMessage) {
+  Client c(server.portText());
+  c.message("a@example.org", {"b@example.org"}, {"first\r\n.\r\nMAIL FROM:<evil@example.org>", "x\n.\ny\r.z"});
+  c.smtp->SetHdrSubject("subject\r\n.\r\nRSET");
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Open, smtpOpen), 0);
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Mail, smtpMail), 0) << c.smtp->ErrorMessage();
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Quit, smtpQuit), 0);
+  std::string message = server.message(1);
+  EXPECT_NE(message.find("Subject: subject\r\n.\r\nRSET\r\n"), std::string::npos) << message;
+  EXPECT_NE(message.find("first\r\n.\r\nMAIL FROM:<evil@example.org>\r\nx\r\n.\r\ny\r\n.z\r\n"), std::string::npos)
+      << message;
+  EXPECT_EQ(server.message(2), "") << "only one message was delivered";
+}
+
 TEST_F(RealServerTest, AttachmentsAreMultipartWithBase64Lines) {
   TempDir dir;
   std::string bytes46;
