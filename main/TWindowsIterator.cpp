@@ -49,7 +49,7 @@ void TWindowsIterator::prepare() {
   currentTitles = titles_;
   currentTitleLength = titleLength_;
   currentKeys.clear();
-  for (const std::string& entry : titles_->getStrings()) currentKeys.push_back(comparable(entry));
+  for (const std::string& entry : currentTitles->getStrings()) currentKeys.push_back(comparable(entry));
 }
 
 bool TWindowsIterator::findWindow() {
