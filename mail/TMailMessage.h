@@ -1,0 +1,83 @@
+#pragma once
+// One outgoing plain-text mail that sends itself over one SMTP connection.
+//
+// The SMTP server, the sender and the enabled switch come from
+// "system.properties" when the message is made. A send that starts ends in
+// exactly one notification: onMailSent or onMailError. The owner may destroy
+// the message from inside either; the message touches nothing of itself
+// after calling them.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QTimer>
+
+#include "basis/TMappedObject.h"
+#include "basis/TStringCollection.h"
+#include "mail/MailExceptions.h"
+#include "mail/TMailAddress.h"
+#include "smtp/TSmtpCli.h"
+
+class TMailMessage : public TMappedObject {
+  MORVANE_CLASS(TMailMessage, TMappedObject)
+
+  using SentEvent = std::function<void(TMailMessage* sender)>;
+  // The receiver takes the exception.
+  using ErrorEvent =
+      std::function<void(TMailMessage* sender, std::unique_ptr<MailTransportException> error)>;
+
+  // How long a send may take before it is abandoned as failed.
+  static constexpr int32_t DEFAULT_SEND_TIMEOUT_MILLIS = 120000;
+
+  explicit TMailMessage(const std::string& subject);
+  TMailMessage(const std::string& subject, const TMailAddress* recipient);
+  ~TMailMessage() override;
+
+  void setSubject(const std::string& text) { subject_ = text; }
+  // Keeps a copy; nullptr raises IllegalArgumentException.
+  void setFrom(const TMailAddress* address);
+  void addRecipient(const TMailAddress* address);
+  void addLine(const std::string& text);
+  void addEmptyLine();
+
+  // Starts sending and returns at once; does nothing when mail is disabled.
+  void send();
+  bool isBusy() const noexcept { return client_ != nullptr; }
+
+  const std::string& getSubject() const noexcept { return subject_; }
+  const std::string& getSmtpHost() const noexcept { return smtpHost_; }
+  int32_t getSmtpPort() const noexcept { return smtpPort_; }
+  bool isMailEnabled() const noexcept { return mailEnabled_; }
+  const TMailAddress* getFrom() const noexcept { return from_.get(); }
+  const TStringCollection& getBody() const noexcept { return *body_; }
+  size_t recipientCount() const noexcept { return recipients_.size(); }
+  void setSendTimeout(int32_t millis) noexcept { sendTimeoutMillis_ = millis; }
+
+  SentEvent onMailSent;
+  ErrorEvent onMailError;
+
+ private:
+  void loadSettings();
+  void assembleRecipients();
+  void assignEvents();
+  void requestDone(TCustomSmtpClient* sender, TSmtpRequest request, uint16_t error);
+  void timedOut();
+  // Releases the client, then notifies; the last thing a caller may do.
+  void reportError(const std::string& text);
+  void reportSent();
+  void releaseClient();
+
+  std::string subject_;
+  std::string smtpHost_;
+  int32_t smtpPort_ = 25;
+  std::unique_ptr<TStringCollection> body_;
+  std::unique_ptr<TMailAddress> from_;
+  std::vector<std::unique_ptr<TMailAddress>> recipients_;
+  std::unique_ptr<TSmtpCli> client_;
+  std::unique_ptr<QTimer> timeout_;
+  int32_t sendTimeoutMillis_ = DEFAULT_SEND_TIMEOUT_MILLIS;
+  bool mailEnabled_ = false;
+};
