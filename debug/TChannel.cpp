@@ -4,6 +4,7 @@
 
 #include "basis/DateTime.h"
 #include "basis/FileSystem.h"
+#include "basis/TStringTokenizer.h"
 #include "basis/TProperties.h"
 #include "basis/TSystem.h"
 #include "debug/TBinaryReader.h"
@@ -11,6 +12,8 @@
 #include "debug/TDebugReaders.h"
 #include "debug/TDebugWriters.h"
 #include "debug/TErrorEntry.h"
+#include "debug/TMailWriter.h"
+#include "mail/TMailAddress.h"
 #include "debug/TSystemOutWriter.h"
 #include "debug/TTextWriter.h"
 #include "debug/TTraceEntry.h"
@@ -153,4 +156,29 @@ void TChannel::configureFiles(const TProperties& table) {
   }
 }
 
-void TChannel::configureMail(const TProperties&) {}
+void TChannel::configureMail(const TProperties& table) {
+  if (!booleanSetting(table, "debug.mail.enabled", false)) return;
+  const std::string defaultSender =
+      TSystem::getProperty(TSystem::fromHeaderKey(), PLACEHOLDER_SENDER);
+  // One sender for both mail writers; it lives as long as either of them.
+  std::shared_ptr<const TMailAddress> from =
+      TMailAddress::fromString(stringSetting(table, "debug.mail.from", defaultSender));
+
+  auto errorMail = std::make_unique<TMailWriter>(
+      from, integerSetting(table, "debug.error-mail.level", 1));
+  parseRecipients(stringSetting(table, "debug.error-mail.recipients", ""), *errorMail);
+  errorWriters->add(std::move(errorMail));
+
+  auto traceMail = std::make_unique<TMailWriter>(
+      from, integerSetting(table, "debug.trace-mail.level", 1));
+  parseRecipients(stringSetting(table, "debug.trace-mail.recipients", ""), *traceMail);
+  traceWriters->add(std::move(traceMail));
+}
+
+void TChannel::parseRecipients(const std::string& text, TMailWriter& mailWriter) {
+  TStringTokenizer tokens(text, " ,");
+  while (tokens.hasMoreTokens()) {
+    std::string token = tokens.nextToken();
+    guarded("TChannel.parseRecipients", [&] { mailWriter.addRecipient(token); });
+  }
+}

@@ -19,6 +19,7 @@
 #include "debug/TDebugReaders.h"
 #include "debug/TDebugWriters.h"
 
+class TMailWriter;
 class TProperties;
 
 // Raised by TChannel::assertTrue.
@@ -67,6 +68,13 @@ class TChannel : public TDebugObject {
   void refresh();
   // Destroys the trace writers, the error writers and the readers.
   void clear();
+  // Adds every address of `text` (separated by blanks or commas) to
+  // `mailWriter`; a bad one is reported and skipped.
+  void parseRecipients(const std::string& text, TMailWriter& mailWriter);
+
+  // The sender of the channels' mails when neither "debug.mail.from" nor
+  // "system.from-header" names one.
+  static constexpr const char* PLACEHOLDER_SENDER = "Morvane <morvane@localhost>";
 
   // The system's text for the error number `error`, at most 256 characters,
   // without trailing characters of code 32 or less and trailing ".".
@@ -97,7 +105,7 @@ class TChannel : public TDebugObject {
 
   void configureLevels(const TProperties& table);
   void configureFiles(const TProperties& table);
-  // Home of the mail writers. Until they exist the "debug.mail." keys are
-  // not read.
+  // With "debug.mail.enabled": one mail writer among the error writers and
+  // one among the trace writers, sharing one sender.
   void configureMail(const TProperties& table);
 };

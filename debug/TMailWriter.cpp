@@ -1,0 +1,76 @@
+#include "debug/TMailWriter.h"
+
+#include "basis/TStringCollection.h"
+#include "basis/TSystem.h"
+#include "debug/TChannel.h"
+#include "debug/TChannelPool.h"
+#include "debug/TDebugEntry.h"
+#include "mail/TMailAddress.h"
+#include "mail/TMailMessage.h"
+#include "mail/TMailQueue.h"
+
+namespace {
+// Set while a sent mail is being reported: that report is never mailed, so a
+// sent mail cannot cause another mail.
+bool reportingSentMail = false;
+}  // namespace
+
+TMailWriter::TMailWriter(std::shared_ptr<const TMailAddress> from, int32_t level)
+    : TConditionalWriter(level), queue_(std::make_unique<TMailQueue>()), from_(std::move(from)) {
+  queue_->onMailSent = [this](TMailQueue* sender) { mailSend(sender); };
+  queue_->onMailError = [this](TMailQueue* sender, std::unique_ptr<MailTransportException> e) {
+    mailError(sender, std::move(e));
+  };
+}
+
+TMailWriter::~TMailWriter() = default;
+
+void TMailWriter::addRecipient(const std::string& text) {
+  recipients_.push_back(std::make_unique<TMailAddress>(text));
+}
+
+void TMailWriter::write(const TDebugEntry& entry) {
+  if (entry.level > level || recipients_.empty() || reportingSentMail) return;
+  try {
+    queue_->addMail(composeMail(entry));
+  } catch (const std::exception& e) {
+    throw IOException("TMailWriter.write: " + wrappedText(e));
+  }
+}
+
+std::unique_ptr<TMailMessage> TMailWriter::composeMail(const TDebugEntry& entry) const {
+  const std::string host = TSystem::getProperty(TSystem::hostKey(), "unknown");
+  const std::string display = TSystem::getProperty(TSystem::hostDisplayKey(), "unknown");
+  const std::string environment = TSystem::getProperty(TSystem::hostEnvironmentKey(), "unknown");
+  auto mail = std::make_unique<TMailMessage>("ERROR at " + host + " - " + display + " (" +
+                                             environment + ") in " + entry.channelName);
+  mail->addLine(SEPARATOR);
+  mail->addLine(GENERATED_BY);
+  mail->addLine(SEPARATOR);
+  mail->addEmptyLine();
+  TStringCollection lines(entry.toString());  // empty lines are dropped
+  for (const std::string& line : lines.getStrings()) mail->addLine(line);
+  mail->addEmptyLine();
+  mail->addLine(SEPARATOR);
+  mail->addLine(DO_NOT_REPLY);
+  mail->setFrom(from_.get());
+  for (const auto& recipient : recipients_) mail->addRecipient(recipient.get());
+  return mail;
+}
+
+void TMailWriter::mailSend(TMailQueue*) {
+  bool outer = reportingSentMail;
+  reportingSentMail = true;
+  try {
+    TChannelPool::getChannel("system")->trace("TMailWriter.mailSend: Queue said error mail send.", 3);
+  } catch (const std::exception& e) {
+    internalError("TMailWriter.mailSend(TObject)", &e);
+  } catch (...) {
+    internalError("TMailWriter.mailSend(TObject)", nullptr);
+  }
+  reportingSentMail = outer;
+}
+
+void TMailWriter::mailError(TMailQueue*, std::unique_ptr<MailTransportException> error) {
+  internalError("TMailWriter.mailError(TObject)", error.get());
+}
