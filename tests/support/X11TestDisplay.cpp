@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -31,6 +32,8 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& disp
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    // Dies with the test, also when the test crashes before its cleanup.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
     ::dup2(devnull, 1);
