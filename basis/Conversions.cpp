@@ -100,9 +100,9 @@ char timeSeparator() {
   std::string format = nl_langinfo(T_FMT);
   for (size_t i = 0; i + 1 < format.size(); ++i) {
     if (format[i] != '%') continue;
-    char spec = format[i + 1];
-    if (spec == 'T' || spec == 'R' || spec == 'r') return ':';
-    if ((spec == 'H' || spec == 'I' || spec == 'k' || spec == 'l') && i + 2 < format.size()) {
+    char conversion = format[i + 1];
+    if (conversion == 'T' || conversion == 'R' || conversion == 'r') return ':';
+    if ((conversion == 'H' || conversion == 'I' || conversion == 'k' || conversion == 'l') && i + 2 < format.size()) {
       return format[i + 2];
     }
     ++i;

@@ -122,18 +122,18 @@ TEST_F(WindowsIteratorTest, ABlankEntryMatchesUntitledWindows) {
 TEST_F(WindowsIteratorTest, CountsUnmappedWindowsAndBothTitleProperties) {
   display.createTitled("Hidden status", false);
   EXPECT_TRUE(matches({"hidden"}));
-  X11TestDisplay::WindowSpec spec;
-  spec.netWmName = "Net only";
-  display.createWindow(spec);
+  X11TestDisplay::WindowSpec settings;
+  settings.netWmName = "Net only";
+  display.createWindow(settings);
   EXPECT_TRUE(matches({"net only"}));
-  spec = {};
-  spec.wmName = "Legacy only";
-  display.createWindow(spec);
+  settings = {};
+  settings.wmName = "Legacy only";
+  display.createWindow(settings);
   EXPECT_TRUE(matches({"legacy"}));
-  spec = {};
-  spec.netWmName = "Modern";
-  spec.wmName = "Ancient";
-  display.createWindow(spec);
+  settings = {};
+  settings.netWmName = "Modern";
+  settings.wmName = "Ancient";
+  display.createWindow(settings);
   EXPECT_TRUE(matches({"modern"}));
   EXPECT_FALSE(matches({"ancient"})) << "_NET_WM_NAME hides WM_NAME";
 }

@@ -80,19 +80,19 @@ TEST_F(X11WindowEnumeratorTest, ListsEveryTopLevelWindowTopOfTheStackFirst) {
 }
 
 TEST_F(X11WindowEnumeratorTest, ReadsNetWmNameBeforeWmNameAndCutsTitles) {
-  X11TestDisplay::WindowSpec spec;
-  spec.netWmName = "Verbindung \xC3\x9C";
-  uint32_t netOnly = display.createWindow(spec);
-  spec = {};
-  spec.wmName = "Legacy";
-  uint32_t nameOnly = display.createWindow(spec);
-  spec = {};
-  spec.netWmName = "utf8 name";
-  spec.wmName = "latin1 name";
-  uint32_t both = display.createWindow(spec);
-  spec = {};
-  spec.wmName = "\xDC" "ber";  // Latin-1
-  uint32_t latin1 = display.createWindow(spec);
+  X11TestDisplay::WindowSpec settings;
+  settings.netWmName = "Verbindung \xC3\x9C";
+  uint32_t netOnly = display.createWindow(settings);
+  settings = {};
+  settings.wmName = "Legacy";
+  uint32_t nameOnly = display.createWindow(settings);
+  settings = {};
+  settings.netWmName = "utf8 name";
+  settings.wmName = "latin1 name";
+  uint32_t both = display.createWindow(settings);
+  settings = {};
+  settings.wmName = "\xDC" "ber";  // Latin-1
+  uint32_t latin1 = display.createWindow(settings);
   uint32_t untitled = display.createWindow({});
 
   std::vector<Seen> all = poll(windows);
@@ -207,9 +207,9 @@ TEST(X11WindowEnumeratorConnectionTest, ReportsALostServer) {
 TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager) {
   display.startWindowManager();
   uint32_t first = display.createTitled("first client");
-  X11TestDisplay::WindowSpec spec;
-  spec.netWmName = "second client";
-  uint32_t second = display.createWindow(spec);
+  X11TestDisplay::WindowSpec settings;
+  settings.netWmName = "second client";
+  uint32_t second = display.createWindow(settings);
   uint32_t unmanaged = display.createTitled("never mapped", false);
   ASSERT_TRUE(display.waitReparented(first));
   ASSERT_TRUE(display.waitReparented(second));
@@ -233,10 +233,10 @@ enum class Manager { kNone, kWithoutList, kWithList };
 class FramedWindowsTest : public ::testing::TestWithParam<Manager> {
  protected:
   uint32_t framedClient(uint32_t frame, const char* title) {
-    X11TestDisplay::WindowSpec spec;
-    spec.netWmName = title;
-    spec.parent = frame;
-    uint32_t client = display.createWindow(spec);
+    X11TestDisplay::WindowSpec settings;
+    settings.netWmName = title;
+    settings.parent = frame;
+    uint32_t client = display.createWindow(settings);
     uint32_t state[] = {1, 0};  // NormalState, no icon
     uint32_t atom = display.atom("WM_STATE");
     xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, client, atom, atom, 32, 2, state);

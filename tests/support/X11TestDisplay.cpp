@@ -102,31 +102,31 @@ uint32_t X11TestDisplay::atom(const std::string& name) {
   return result;
 }
 
-uint32_t X11TestDisplay::createWindow(const WindowSpec& spec) {
+uint32_t X11TestDisplay::createWindow(const WindowSpec& settings) {
   xcb_window_t window = xcb_generate_id(connection_);
-  uint32_t values[] = {spec.overrideRedirect ? 1u : 0u};
-  xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, spec.parent != 0 ? spec.parent : root_, 10, 10,
+  uint32_t values[] = {settings.overrideRedirect ? 1u : 0u};
+  xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, settings.parent != 0 ? settings.parent : root_, 10, 10,
                     100, 50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
                     values);
-  if (spec.netWmName != nullptr) {
+  if (settings.netWmName != nullptr) {
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                        static_cast<uint32_t>(std::strlen(spec.netWmName)), spec.netWmName);
+                        static_cast<uint32_t>(std::strlen(settings.netWmName)), settings.netWmName);
   }
-  if (spec.wmName != nullptr) {
+  if (settings.wmName != nullptr) {
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(std::strlen(spec.wmName)), spec.wmName);
+                        static_cast<uint32_t>(std::strlen(settings.wmName)), settings.wmName);
   }
-  if (spec.mapped) xcb_map_window(connection_, window);
+  if (settings.mapped) xcb_map_window(connection_, window);
   sync();
   return window;
 }
 
 uint32_t X11TestDisplay::createTitled(const std::string& title, bool mapped) {
-  WindowSpec spec;
-  spec.netWmName = title.c_str();
-  spec.wmName = title.c_str();
-  spec.mapped = mapped;
-  return createWindow(spec);
+  WindowSpec settings;
+  settings.netWmName = title.c_str();
+  settings.wmName = title.c_str();
+  settings.mapped = mapped;
+  return createWindow(settings);
 }
 
 void X11TestDisplay::destroyWindow(uint32_t window) {

@@ -33,7 +33,7 @@ class X11TestDisplay {
   };
   // A window of this connection; the request is flushed and the server has
   // handled it when this returns.
-  uint32_t createWindow(const WindowSpec& spec);
+  uint32_t createWindow(const WindowSpec& settings);
   // A window with both title properties set to `title`.
   uint32_t createTitled(const std::string& title, bool mapped = true);
   void destroyWindow(uint32_t window);
