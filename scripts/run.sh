@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 build=build-release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF -UMORVANE_LAYERS >/dev/null
 cmake --build "$build" --target morvane morvane-entries
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
