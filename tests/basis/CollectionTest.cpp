@@ -12,6 +12,7 @@
 #include "basis/ValueObjects.h"
 #include "tests/basis/CountedObject.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ std::vector<int32_t> valuesOf(const TAbstractList& list) {
 
 std::vector<int32_t> valuesOf(const THashSet& set) { return valuesOf(*set.toList()); }
 
-template <class E, class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 struct CollectionTest : ::testing::Test {
   void SetUp() override { TCounted::alive = 0; }

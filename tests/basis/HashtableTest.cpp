@@ -9,18 +9,10 @@
 #include "basis/ValueObjects.h"
 #include "tests/basis/CountedObject.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 
-template <class E, class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 int32_t intOf(const TMappedObject* obj) { return as<TInteger>(obj)->intValue(); }
 

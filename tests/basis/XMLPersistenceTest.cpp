@@ -8,6 +8,7 @@
 #include "basis/TXMLHelper.h"
 #include "basis/TXMLPersistent.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ class TXmlPoint : public TXMLPersistent {
   std::string label;
 };
 
-template <class E, class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 }  // namespace
 

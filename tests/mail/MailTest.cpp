@@ -13,18 +13,10 @@
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 
-template <class E, class F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
 
 TEST(MailAddress, Validity) {
   for (const char* valid : {"a@b", "a@@", "x@y.z", "first.last@example.org"}) {
