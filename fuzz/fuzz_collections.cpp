@@ -19,6 +19,7 @@
 #include "basis/TMapEntry.h"
 #include "basis/TStringCollection.h"
 #include "basis/TStringSet.h"
+#include "fuzz/FuzzFiles.h"
 
 namespace {
 
@@ -28,27 +29,6 @@ std::string copyPath;
 void removeFiles() {
   if (!inputPath.empty()) ::unlink(inputPath.c_str());
   if (!copyPath.empty()) ::unlink(copyPath.c_str());
-}
-
-std::string tempFile(const char* name) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + name + ".XXXXXX";
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) std::abort();
-  ::close(fd);
-  return pattern;
-}
-
-void writeInput(const uint8_t* data, size_t size) {
-  int fd = ::open(inputPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) std::abort();
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n <= 0) std::abort();
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  ::close(fd);
 }
 
 // Everything a caller does with a loaded collection.
@@ -83,14 +63,14 @@ void use(TPObject& obj) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   startupBasis();
-  inputPath = tempFile("fuzz_collections");
-  copyPath = tempFile("fuzz_collections_copy");
+  inputPath = fuzzTempFile("fuzz_collections");
+  copyPath = fuzzTempFile("fuzz_collections_copy");
   std::atexit(removeFiles);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  writeInput(data, size);
+  writeFuzzInput(inputPath, data, size);
   for (const TClass* cls : {&TArrayList::classInfo(), &THashSet::classInfo(), &TStringSet::classInfo(),
                             &THashtable::classInfo(), &TMapEntry::classInfo()}) {
     std::unique_ptr<TMappedObject> blank = cls->newBlank();

@@ -18,6 +18,7 @@
 #include "debug/TDebugEntries.h"
 #include "debug/TDebugReaders.h"
 #include "debug/TTraceEntry.h"
+#include "fuzz/FuzzFiles.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ std::string path;
 
 void removeFile() {
   if (!path.empty()) ::unlink(path.c_str());
-}
-
-void writeInput(const uint8_t* data, size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) std::abort();
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n <= 0) std::abort();
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  ::close(fd);
 }
 
 std::string readBack() {
@@ -64,19 +53,13 @@ void use(const TDebugEntries& entries) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   startupBasis();
   startupDebug();
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
-                        "/fuzz_entryfile.XXXXXX";
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) std::abort();
-  ::close(fd);
-  path = pattern;
+  path = fuzzTempFile("fuzz_entryfile");
   std::atexit(removeFile);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  writeInput(data, size);
+  writeFuzzInput(path, data, size);
   bool readable = false;
   try {
     std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();

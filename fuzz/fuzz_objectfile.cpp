@@ -19,6 +19,7 @@
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
 #include "basis/ValueObjects.h"
+#include "fuzz/FuzzFiles.h"
 
 namespace {
 
@@ -28,28 +29,6 @@ std::string copyPath;
 void removeFiles() {
   if (!path.empty()) ::unlink(path.c_str());
   if (!copyPath.empty()) ::unlink(copyPath.c_str());
-}
-
-std::string tempFile() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
-                        "/fuzz_objectfile.XXXXXX";
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) std::abort();
-  ::close(fd);
-  return pattern;
-}
-
-void writeInput(const uint8_t* data, size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) std::abort();
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n <= 0) std::abort();
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  ::close(fd);
 }
 
 bool comparesByValue(const TPObject& obj) {
@@ -78,14 +57,14 @@ void use(const TPObject& obj) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   startupBasis();
-  path = tempFile();
-  copyPath = tempFile();
+  path = fuzzTempFile("fuzz_objectfile");
+  copyPath = fuzzTempFile("fuzz_objectfile");
   std::atexit(removeFiles);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  writeInput(data, size);
+  writeFuzzInput(path, data, size);
 
   // A list of nested objects, each its class name and record.
   try {

@@ -3,24 +3,28 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "basis/BasisStartup.h"
 #include "basis/TProperties.h"
 #include "basis/TStringCollection.h"
+#include "fuzz/FuzzFiles.h"
+
+namespace {
+std::string path;
+void removeFile() { ::unlink(path.c_str()); }
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   startupBasis();
+  path = fuzzTempFile("fuzz_properties");
+  std::atexit(removeFile);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/morvane-fuzz-properties-" + std::to_string(::getpid());
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
+  writeFuzzInput(path, data, size);
   TProperties properties;
   try {
     properties.loadProperties(path);
