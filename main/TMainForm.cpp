@@ -97,6 +97,20 @@ void TMainForm::reportError(const std::exception* e, const std::string& prefix) 
   if (mainChannel != nullptr) mainChannel->error(e, prefix, 1, dialogWriter());
 }
 
+template <class Body>
+void TMainForm::fatalOnFailure(const char* handler, Body&& body) {
+  const std::string prefix = std::string("FATAL: TMainForm.") + handler + ": ";
+  try {
+    body();
+    return;
+  } catch (const std::exception& e) {
+    reportError(&e, prefix);
+  } catch (...) {
+    reportError(nullptr, prefix);
+  }
+  requestTermination(EXIT_FAILED);
+}
+
 void TMainForm::clearConnections() {
   for (int i = 0; i < cbxConnection->count(); ++i) delete targetOf(cbxConnection, i);
   cbxConnection->clear();
@@ -150,23 +164,11 @@ void TMainForm::startConnection() {
 
 TWindowsIterator* TMainForm::getIterator() {
   if (iterator) return iterator.get();
-  try {
+  fatalOnFailure("getIterator", [this] {
     if (!titles) titles = TString::split(windowTitles, ',');
     iterator = std::make_unique<TWindowsIterator>(titles.get(), static_cast<uintptr_t>(winId()));
-    return iterator.get();
-  } catch (const std::exception& e) {
-    try {
-      reportError(&e, "FATAL: TMainForm.getIterator: ");
-    } catch (...) {
-    }
-  } catch (...) {
-    try {
-      reportError(nullptr, "FATAL: TMainForm.getIterator: ");
-    } catch (...) {
-    }
-  }
-  requestTermination(EXIT_FAILED);
-  return nullptr;
+  });
+  return iterator.get();  // nullptr after a failure: the caller stops its work
 }
 
 void TMainForm::FormShow() {
@@ -179,7 +181,7 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::sbConnectClick() {
-  try {
+  fatalOnFailure("sbConnectClick", [this] {
     showMinimized();
     // The taskbar shows the main window's title on X11, so the application
     // title and the form caption are one and the same text.
@@ -200,17 +202,11 @@ void TMainForm::sbConnectClick() {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
-  } catch (const std::exception& e) {
-    try {
-      reportError(&e, "FATAL: TMainForm.sbConnectClick: ");
-    } catch (...) {
-    }
-    requestTermination(EXIT_FAILED);
-  }
+  });
 }
 
 void TMainForm::timerTimer() {
-  try {
+  fatalOnFailure("timerTimer", [this] {
     TWindowsIterator* watcher = getIterator();
     if (watcher == nullptr) return;
     if (!watcher->findWindow() && watcher->seen) {
@@ -219,13 +215,7 @@ void TMainForm::timerTimer() {
       timerWarnings->stop();
       requestTermination(EXIT_CONNECTION_ENDED);
     }
-  } catch (const std::exception& e) {
-    try {
-      reportError(&e, "FATAL: TMainForm.timerTimer: ");
-    } catch (...) {
-    }
-    requestTermination(EXIT_FAILED);
-  }
+  });
 }
 
 void TMainForm::timerWarningsTimer() {
@@ -233,6 +223,8 @@ void TMainForm::timerWarningsTimer() {
     showDialog(DialogKind::Information, "Es besteht eine Internetverbindung.");
   } catch (const std::exception& e) {
     reportError(&e, "TMainForm.timerWarningsTimer: ");
+  } catch (...) {
+    reportError(nullptr, "TMainForm.timerWarningsTimer: ");
   }
 }
 

@@ -70,8 +70,13 @@ class TMainForm : public QWidget {
  private:
   // Asks the event loop to end once the current handler has returned.
   void requestTermination(int exitStatus);
-  // Reports a caught exception on mainChannel with the dialog writer.
+  // Reports a caught exception on mainChannel with the dialog writer; the
+  // report never raises.
   void reportError(const std::exception* e, const std::string& prefix);
+  // Runs `body`; any exception is reported with the prefix
+  // "FATAL: TMainForm.<handler>: " and ends the program.
+  template <class Body>
+  void fatalOnFailure(const char* handler, Body&& body);
   std::string connectionName() const;
 
   bool shown_ = false;
