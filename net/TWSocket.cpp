@@ -152,7 +152,7 @@ uint16_t resolvePort(const std::string& port, const std::string& proto) {
 }
 
 in_addr resolveHost(const std::string& host) {
-  if (host.empty() || host.size() >= 256)
+  if (host.empty() || host.size() > 256)
     throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.");
   in_addr address{};
   if (looksDotted(host)) {

@@ -275,6 +275,12 @@ TEST(TWSocketTest, ConnectChecksAndResolution) {
   EXPECT_EQ(failure(), "Connect: No IP Address Specified");
   s.SetAddr("1.2.3.999");
   EXPECT_EQ(failure(), "connect: WSocketResolveHost: '1.2.3.999' Invalid IP address.");
+  // Names of up to 256 characters are resolved; longer ones are refused.
+  s.SetAddr(std::string(256, 'a'));
+  EXPECT_EQ(failure(), "connect: WSocketResolveHost: Cannot convert host address '" + std::string(256, 'a') +
+                           "', Error #11001");
+  s.SetAddr(std::string(257, 'a'));
+  EXPECT_EQ(failure(), "connect: WSocketResolveHost: '" + std::string(257, 'a') + "' Invalid Hostname.");
   s.SetAddr("127.0.0.1");
   s.SetPort("no-such-service-name");
   EXPECT_EQ(failure(), "connect: WSocketResolvePort: Cannot convert port 'no-such-service-name', Error #11004");
