@@ -10,9 +10,15 @@
 #include "mail/TMailQueue.h"
 
 namespace {
-// Set while a sent mail is being reported: that report is never mailed, so a
-// sent mail cannot cause another mail.
+// The report of a sent mail, and whether one is being made: that report is
+// never mailed, so a sent mail cannot cause another mail. Other reports made
+// meanwhile (from inside a dialog, say) are mailed as usual.
+const char* const SENT_MAIL_REPORT = "TMailWriter.mailSend: Queue said error mail send.";
 bool reportingSentMail = false;
+
+bool isSentMailReport(const TDebugEntry& entry) {
+  return reportingSentMail && entry.message == SENT_MAIL_REPORT;
+}
 }  // namespace
 
 TMailWriter::TMailWriter(std::shared_ptr<const TMailAddress> from, int32_t level)
@@ -30,7 +36,7 @@ void TMailWriter::addRecipient(const std::string& text) {
 }
 
 void TMailWriter::write(const TDebugEntry& entry) {
-  if (entry.level > level || recipients_.empty() || reportingSentMail) return;
+  if (entry.level > level || recipients_.empty() || isSentMailReport(entry)) return;
   try {
     queue_->addMail(composeMail(entry));
   } catch (const std::exception& e) {
@@ -62,7 +68,7 @@ void TMailWriter::mailSend(TMailQueue*) {
   bool outer = reportingSentMail;
   reportingSentMail = true;
   try {
-    TChannelPool::getChannel("system")->trace("TMailWriter.mailSend: Queue said error mail send.", 3);
+    TChannelPool::getChannel("system")->trace(SENT_MAIL_REPORT, 3);
   } catch (const std::exception& e) {
     internalError("TMailWriter.mailSend(TObject)", &e);
   } catch (...) {

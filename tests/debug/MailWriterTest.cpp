@@ -160,6 +160,34 @@ TEST_F(MailWriterTest, EveryPassingReportIsMailedAndASentMailIsTracedNotMailed) 
   EXPECT_TRUE(dialogs.dialogs.empty());
 }
 
+TEST_F(MailWriterTest, AReportMadeWhileASentMailIsTracedIsStillMailed) {
+  AiosmtpdServer server;
+  ASSERT_TRUE(server.running());
+  writeSystemProperties(server.portText());
+  // The "system" channel's trace file cannot be written, so tracing a sent
+  // mail shows an internal-error dialog; an error reported from inside that
+  // dialog must still be mailed.
+  writeDebugProperties("system.debug.mail.enabled = true\n"
+                       "system.debug.tracefile = " + dir_.file("missing/trace.log") + "\n"
+                       "c.debug.tracefile =\n"
+                       "c.debug.error-mail.recipients = to@test.example\n");
+  TChannel* channel = TChannelPool::getChannel("c");
+  bool reported = false;
+  DialogHook previous = setDialogHook([&](DialogKind, const std::string& text) {
+    if (reported || text.find("<TChannel.trace>") == std::string::npos) return;
+    reported = true;
+    IOException cause("second");
+    channel->error(&cause, "nested: ", 1, nullptr);
+  });
+  IOException cause("first");
+  channel->error(&cause, "outer: ", 1, nullptr);
+  bool secondArrived = runEventLoopUntil([&] { return !server.message(2).empty(); }, 20000);
+  setDialogHook(std::move(previous));
+  EXPECT_TRUE(reported);
+  ASSERT_TRUE(secondArrived);
+  EXPECT_NE(server.message(2).find("nested: "), std::string::npos) << server.message(2);
+}
+
 TEST_F(MailWriterTest, AFailedMailIsAnInternalError) {
   writeSystemProperties(LoopbackServer::closedPort());
   writeDebugProperties("system.debug.mail.enabled = true\n"
