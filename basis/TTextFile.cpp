@@ -93,22 +93,20 @@ void TTextFile::writeln(const std::string& s) {
 }
 
 // Reads up to the next line end. With `consume` the line end is passed too;
-// without it the file position is left where it was.
+// without it the file stays at the line end, so the next read gives "".
 std::string TTextFile::lineAhead(bool consume) {
   if (file_ == nullptr) throw IOException("File not open.");
   if (mode_ != MODE_READ) throw IOException("File not open for input.");
-  long start = consume ? 0 : std::ftell(file_);
   std::string line;
   int c;
   while ((c = std::getc(file_)) != EOF && c != '\n' && c != '\r') line.push_back(static_cast<char>(c));
   if (std::ferror(file_)) throw IOException(fileutil::systemMessage(errno));
-  if (consume) {
-    if (c == '\r') {
-      int next = std::getc(file_);
-      if (next != '\n' && next != EOF) std::ungetc(next, file_);
-    }
-  } else if (std::fseek(file_, start, SEEK_SET) != 0) {
-    throw IOException(fileutil::systemMessage(errno));
+  if (c == EOF) return line;
+  if (!consume) {
+    std::ungetc(c, file_);
+  } else if (c == '\r') {
+    int next = std::getc(file_);
+    if (next != '\n' && next != EOF) std::ungetc(next, file_);
   }
   return line;
 }

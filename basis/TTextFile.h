@@ -36,7 +36,8 @@ class TTextFile : public TPObject {
 
   // Writes `s` without a line end and flushes.
   virtual void write(const std::string& s);
-  // The rest of the current line without consuming it.
+  // The rest of the current line; stops before its line end, so reading
+  // again on the same line gives "".
   virtual std::string read();
   // Up to `count` lines (all remaining when negative); the caller owns them.
   virtual std::unique_ptr<TStringCollection> readLines(int32_t count);

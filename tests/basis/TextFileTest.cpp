@@ -28,13 +28,14 @@ TEST(TextFile, WritesLinesWithCrLfAndAppends) {
   EXPECT_EQ(TempDir::read(p), "");
 }
 
-TEST(TextFile, ReadDoesNotConsumeReadlnDoes) {
+TEST(TextFile, ReadStopsAtTheLineEndReadlnPassesIt) {
   TempDir dir;
   std::string p = dir.write("r.txt", "one\r\ntwo\nthree\rfour");
   TTextFile in(p, TTextFile::MODE_READ);
   EXPECT_EQ(in.read(), "one");
-  EXPECT_EQ(in.read(), "one");
-  EXPECT_EQ(in.readln(), "one");
+  EXPECT_EQ(in.read(), "");
+  EXPECT_FALSE(in.eof());
+  EXPECT_EQ(in.readln(), "");  // only the line end was left
   EXPECT_EQ(in.readln(), "two");
   EXPECT_EQ(in.readln(), "three");
   EXPECT_FALSE(in.eof());
