@@ -221,22 +221,10 @@ std::unique_ptr<TMappedObject> THashtable::remove(const TMappedObject* key) {
 void THashtable::readFrom(TFile& file) {
   releaseEntries();
   try {
-    std::unique_ptr<TPObject> read = file.readTPObject();
-    auto* set = as<THashSet>(read.get());
-    bool valid = set != nullptr;
-    if (valid) {
-      set->forEach([&valid](TMappedObject* element) {
-        auto* entry = as<TMapEntry>(element);
-        if (entry == nullptr || entry->getKey() == nullptr || entry->getValue() == nullptr) valid = false;
-      });
-    }
-    if (!valid) {
-      adoptContentsOf(read.get());
-      throw IOException("THashtable.readFrom: Stored " + read->className() +
-                        " is no set of complete map entries.");
-    }
-    read.release();
-    entries_ = set;
+    entries_ = TMapEntry::readEntrySet(
+                   file, [](const TMappedObject* key) { return key != nullptr; }, "THashtable.readFrom",
+                   "complete map entries")
+                   .release();
     entries_->setOwner(owner);
   } catch (...) {
     entries_ = new THashSet(owner);

@@ -1,6 +1,8 @@
 #include "basis/TMapEntry.h"
 
+#include "basis/TAbstractCollection.h"
 #include "basis/TFile.h"
+#include "basis/THashSet.h"
 
 TMapEntry::TMapEntry() : TPObject(TBlank{}) { initialize(); }
 
@@ -85,4 +87,23 @@ void TMapEntry::readFrom(TFile& file) {
     delete key_;
     key_ = key.release();
   }
+}
+
+std::unique_ptr<THashSet> TMapEntry::readEntrySet(TFile& file, bool (*validKey)(const TMappedObject*),
+                                                  const std::string& reader, const std::string& what) {
+  std::unique_ptr<TPObject> read = file.readTPObject();
+  auto* set = as<THashSet>(read.get());
+  bool valid = set != nullptr;
+  if (valid) {
+    set->forEach([&](TMappedObject* element) {
+      auto* entry = as<TMapEntry>(element);
+      if (entry == nullptr || !validKey(entry->getKey()) || entry->getValue() == nullptr) valid = false;
+    });
+  }
+  if (!valid) {
+    TAbstractCollection::adoptContentsOf(read.get());  // what was read belongs to nobody else
+    throw IOException(reader + ": Stored " + read->className() + " is no set of " + what + ".");
+  }
+  read.release();
+  return std::unique_ptr<THashSet>(set);
 }

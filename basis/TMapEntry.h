@@ -7,6 +7,8 @@
 
 #include "basis/TPObject.h"
 
+class THashSet;
+
 class TMapEntry : public TPObject {
   MORVANE_CLASS(TMapEntry, TPObject)
 
@@ -35,6 +37,13 @@ class TMapEntry : public TPObject {
   std::string toString() const override;
   // A new entry holding copies of the key and the value.
   std::unique_ptr<TMappedObject> clone() const override;
+
+  // Reads one nested set of entries, as the tables store them. Anything but
+  // a THashSet of entries with a value and a key that `validKey` accepts is
+  // released and refused with IOException
+  // "<reader>: Stored <Class> is no set of <what>.".
+  static std::unique_ptr<THashSet> readEntrySet(TFile& file, bool (*validKey)(const TMappedObject*),
+                                                const std::string& reader, const std::string& what);
   // The value, then the key: each as 1 and a nested object, or as 0 when it
   // is missing or no TPObject.
   void writeTo(TFile& file) override;

@@ -134,27 +134,14 @@ std::unique_ptr<TMappedObject> TStringtable::clone() const {
 void TStringtable::writeTo(TFile& file) { file.writeTPObject(*set_); }
 
 void TStringtable::readFrom(TFile& file) {
-  std::unique_ptr<TPObject> read = file.readTPObject();
-  auto* set = as<THashSet>(read.get());
-  bool valid = set != nullptr;
-  if (valid) {
-    set->forEach([&valid](TMappedObject* element) {
-      auto* entry = as<TMapEntry>(element);
-      if (entry == nullptr || as<TString>(entry->getKey()) == nullptr || entry->getValue() == nullptr) {
-        valid = false;
-      }
-    });
-  }
-  if (!valid) {
-    adoptContentsOf(read.get());  // what was read belongs to nobody else
-    throw IOException("TStringtable.readFrom: Stored " + read->className() +
-                      " is no set of map entries with string keys.");
-  }
+  std::unique_ptr<THashSet> read = TMapEntry::readEntrySet(
+      file, [](const TMappedObject* key) { return as<TString>(key) != nullptr; }, "TStringtable.readFrom",
+      "map entries with string keys");
   if (set_ != nullptr) {
     clear();
     delete set_;
   }
-  set_ = static_cast<THashSet*>(read.release());
+  set_ = read.release();
   set_->setOwner(isOwner());
 }
 

@@ -513,42 +513,27 @@ void TCustomWSocket::postSocketEvent(uint32_t bits, uint16_t error) {
 
 void TCustomWSocket::guarded(const std::function<void()>& work) {
   std::weak_ptr<int> alive = life_;
-  std::string message;
-  try {
-    work();
-    return;
-  } catch (const std::exception& e) {
+  // Hands a handler's exception to OnBgException and aborts the session
+  // unless the handler says otherwise; nothing leaves an event handler.
+  auto handle = [&](const std::exception& e) {
     if (alive.expired()) return;
     bool canClose = true;
     try {
       if (OnBgException) OnBgException(this, e, canClose);
     } catch (...) {
-      // nothing may leave an event handler
     }
-    if (alive.expired()) return;
-    if (canClose) {
-      try {
-        Abort();
-      } catch (...) {
-      }
-    }
-    return;
-  } catch (...) {
-    message = "Unknown exception";
-  }
-  if (alive.expired()) return;
-  Exception unknown(message);
-  bool canClose = true;
-  try {
-    if (OnBgException) OnBgException(this, unknown, canClose);
-  } catch (...) {
-  }
-  if (alive.expired()) return;
-  if (canClose) {
+    if (alive.expired() || !canClose) return;
     try {
       Abort();
     } catch (...) {
     }
+  };
+  try {
+    work();
+  } catch (const std::exception& e) {
+    handle(e);
+  } catch (...) {
+    handle(Exception("Unknown exception"));
   }
 }
 
