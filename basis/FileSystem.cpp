@@ -1,9 +1,14 @@
 #include "basis/FileSystem.h"
 
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace fileutil {
 
@@ -23,6 +28,23 @@ std::string systemMessage(int error) {
   // GNU strerror_r may return a static text instead of filling the buffer.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);
   return text != nullptr ? std::string(text) : std::string("Unknown error ") + std::to_string(error);
+}
+
+bool lockFile(int fd, bool exclusive, int waitMilliseconds) {
+  // A blocking flock cannot be given a time limit, so poll: short sleeps at
+  // first, since other holders keep the lock for one write only.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+  auto pause = std::chrono::microseconds(200);
+  const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  for (;;) {
+    if (::flock(fd, operation) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return true;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::microseconds(10000));
+  }
 }
 
 }  // namespace fileutil

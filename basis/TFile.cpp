@@ -96,6 +96,10 @@ void TFile::findCurrentSize() {
 
 void TFile::writeRaw(const void* bytes, size_t count) {
   const auto* p = static_cast<const uint8_t*>(bytes);
+  if (memory_ != nullptr) {
+    memory_->append(reinterpret_cast<const char*>(p), count);
+    return;
+  }
   while (count > 0) {
     ssize_t n = fd_ >= 0 ? ::write(fd_, p, count) : -1;
     if (n < 0 && errno == EINTR) continue;
@@ -169,6 +173,20 @@ void TFile::writeDouble(double value) {
 }
 
 void TFile::writeByte(uint8_t value) { writeBuffer(&value, 1); }
+
+std::string TFile::bytesOf(TPObject& obj) {
+  std::string bytes;
+  TFile file{TBlank{}};
+  file.initialize();
+  file.forWrite_ = true;
+  file.memory_ = &bytes;
+  // An unsized buffered frame keeps every length patch in memory; closing
+  // it hands the whole buffer to writeRaw at once.
+  file.beginWriteRecord(false, true);
+  file.writeTPObject(obj);
+  file.endWriteRecord();
+  return bytes;
+}
 
 void TFile::writeTPObject(TPObject& obj) {
   writeString(obj.className());

@@ -79,6 +79,10 @@ class TFile : public TPObject {
   void readFrom(TFile& file) override;
   void writeTo(TFile& file) override;
 
+  // The bytes writeTPObject(obj) adds to a file (its class name, then its
+  // record), built in memory: what appending `obj` to a stored list adds.
+  static std::string bytesOf(TPObject& obj);
+
   // Stored class names to the names to create: TString -> TString, not owned.
   THashtable* classMap = nullptr;
 
@@ -103,6 +107,8 @@ class TFile : public TPObject {
   // One slot per open record: its running length, or nothing when unsized.
   std::vector<std::optional<int32_t>> sizeStack_;
   std::optional<std::vector<uint8_t>> buffer_;
+  // Set by bytesOf: written bytes go here instead of to a file.
+  std::string* memory_ = nullptr;
   int32_t bufferCapacity_ = -1;
   int32_t bufferLevel_ = 0;
   int32_t bufferIncrement_ = 256;

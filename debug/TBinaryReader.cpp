@@ -1,12 +1,40 @@
 #include "debug/TBinaryReader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "basis/FileSystem.h"
 #include "debug/TDebugEntries.h"
 
+namespace {
+
+std::unique_ptr<TDebugEntries> load(const std::string& fileName) {
+  if (!fileutil::fileExists(fileName)) throw FileNotFoundException(fileName);
+  return std::make_unique<TDebugEntries>(fileName);
+}
+
+}  // namespace
+
 std::unique_ptr<TDebugEntries> TBinaryReader::read() {
+  int fd = -1;
   try {
-    if (!fileutil::fileExists(fileName)) throw FileNotFoundException(fileName);
-    return std::make_unique<TDebugEntries>(fileName);
+    // A file that cannot be opened here is left to the load for its error.
+    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && !fileutil::lockFile(fd, false, LOCK_WAIT_MS)) {
+      throw IOException("File '" + fileName + "' is locked by another writer.");
+    }
+    std::unique_ptr<TDebugEntries> entries = load(fileName);
+    if (fd >= 0) ::close(fd);
+    return entries;
+  } catch (const std::exception& e) {
+    if (fd >= 0) ::close(fd);
+    throw IOException("TBinaryReader.read: " + wrappedText(e));
+  }
+}
+
+std::unique_ptr<TDebugEntries> TBinaryReader::readWhileLocked() {
+  try {
+    return load(fileName);
   } catch (const std::exception& e) {
     throw IOException("TBinaryReader.read: " + wrappedText(e));
   }

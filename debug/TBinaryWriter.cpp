@@ -1,101 +1,279 @@
 #include "debug/TBinaryWriter.h"
 
+// Why an append and not a rewrite: the entry file's list record is the last
+// thing in the file, so adding an entry changes only its end and the list's
+// length and count (8 bytes in the first sector). Writing the entry after the
+// list, flushing, and only then writing the new length and count (flushed
+// again) keeps the old list readable until that 8-byte write lands; bytes
+// after the list's end are ignored by every reader and cut off by the next
+// writer. A write then costs the same for the 1st and the 100,000th entry,
+// the file keeps its inode (owner, group, mode, hard links, symbolic links
+// all stay), and the bytes are exactly those of the whole list stored anew.
+// The exclusive lock on the file, held from reading the count to writing
+// it, serialises writers across processes. Only a new file is written
+// beside its final name and moved into place, so it appears complete.
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "basis/FileSystem.h"
+#include "basis/TFile.h"
+#include "debug/TBinaryReader.h"
 #include "debug/TDebugEntries.h"
 #include "debug/TDebugEntry.h"
 
 namespace {
 
-// The file a write replaces: the final target when `path` is a symbolic
-// link, so the link stays a link.
-std::string replacedFile(const std::string& path) {
+const std::string kHeader = TDebugEntries::HEADER;
+// The list length follows the header and counts every byte after itself.
+const int64_t kListLengthAt = static_cast<int64_t>(kHeader.size());
+const int64_t kListStart = kListLengthAt + 4;
+
+struct OpenFile {
+  int fd;
+  ~OpenFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::string littleEndian(uint32_t v) {
+  std::string bytes(4, '\0');
+  for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
+  return bytes;
+}
+
+uint32_t readLittleEndian(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(p[i]);
+  return v;
+}
+
+void writeAt(int fd, const std::string& bytes, int64_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                         static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw IOException(fileutil::systemMessage(n < 0 ? errno : ENOSPC));
+    done += static_cast<size_t>(n);
+  }
+}
+
+void syncData(int fd) {
+  // EINVAL: a special file that has nothing to flush.
+  if (::fdatasync(fd) != 0 && errno != EINVAL) throw IOException(fileutil::systemMessage(errno));
+}
+
+// The file a new entry file is made as: the final target when `path` is a
+// symbolic link (also one whose target is missing), so the link stays a link.
+std::string creationTarget(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path current = path;
   std::error_code error;
-  if (!std::filesystem::is_symlink(path, error)) return path;
-  std::filesystem::path target = std::filesystem::canonical(path, error);
-  return error ? path : target.string();
-}
-
-// Creates an empty file beside `target` under a name no other writer uses
-// and gives it the permissions of `target` (or the default ones for a new
-// file). Returns its name, or "" when the directory refuses a new file.
-std::string createSibling(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  struct stat existing {};
-  bool hasMode = ::stat(target.c_str(), &existing) == 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = target + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1));
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return {};
-    }
-    if (hasMode) ::fchmod(fd, existing.st_mode & 07777);
-    ::close(fd);
-    return name;
+  for (int hops = 0; hops < 40 && fs::is_symlink(current, error); ++hops) {
+    fs::path next = fs::read_symlink(current, error);
+    if (error) break;
+    current = next.is_absolute() ? next : current.parent_path() / next;
   }
-  return {};
+  return current.string();
 }
 
-// Flushes the file's data to the disk, so that a rename cannot expose a file
-// whose contents were not written yet.
-void syncFile(const std::string& name) {
-  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw IOException(fileutil::systemMessage(errno));
-  int result = ::fdatasync(fd);
-  int error = errno;
-  ::close(fd);
-  if (result != 0) throw IOException(fileutil::systemMessage(error));
+std::string temporaryPrefix(const std::string& target) { return target + ".tmp-"; }
+
+bool allDigits(const std::string& text) {
+  return !text.empty() && text.size() <= 9 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Stores `entries` under `fileName`, replacing the old file only once the
-// new one is complete.
-void storeReplacing(TDebugEntries& entries, const std::string& fileName) {
-  // The same refusal the object file gives when it opens a read-only file
-  // for writing: such a file must stay untouched.
-  if (fileutil::isReadOnlyFile(fileName)) {
-    throw IOException("TFile.open: (IOException) Try to write read only file '" + fileName +
-                      "'.");
+// Removes the temporaries "<target>.tmp-<pid>-<n>" whose writer is gone:
+// what a writer killed while making the file left behind.
+void removeStaleTemporaries(const std::string& target) {
+  namespace fs = std::filesystem;
+  const fs::path path(target);
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  const std::string prefix = path.filename().string() + ".tmp-";
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const size_t dash = name.find('-', prefix.size());
+    if (dash == std::string::npos) continue;
+    const std::string pidText = name.substr(prefix.size(), dash - prefix.size());
+    if (!allDigits(pidText) || !allDigits(name.substr(dash + 1))) continue;
+    const pid_t pid = static_cast<pid_t>(std::atol(pidText.c_str()));
+    // This process makes its temporaries and moves them within one write,
+    // so one carrying its own number is left from an earlier process.
+    bool gone = pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH);
+    if (gone) ::unlinkat(::dirfd(dir), name.c_str(), 0);
   }
-  const std::string target = replacedFile(fileName);
-  const std::string sibling = createSibling(target);
-  if (sibling.empty()) {
-    // A directory that takes no new files still lets the file itself be
-    // rewritten in place.
-    entries.store(fileName);
-    return;
+  ::closedir(dir);
+}
+
+void syncFolder(const std::string& target) {
+  const std::filesystem::path path(target);
+  const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+  OpenFile dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (dir.fd >= 0) (void)::fsync(dir.fd);
+}
+
+// Where no file can be made beside the target (its name leaves no room for
+// the temporary's suffix, say), the new file is written under its own name;
+// a crash can then cut only this first entry. False when the file exists.
+bool createInPlace(const std::string& target, const std::string& content, struct stat& made) {
+  OpenFile file{::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
+  if (file.fd < 0) {
+    if (errno == EEXIST) return false;
+    throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));
   }
   try {
-    entries.store(sibling);
-    syncFile(sibling);
-    if (std::rename(sibling.c_str(), target.c_str()) != 0) {
-      throw IOException(fileutil::systemMessage(errno));
-    }
+    (void)fileutil::lockFile(file.fd, true, 0);
+    writeAt(file.fd, content, 0);
+    syncData(file.fd);
+    ::fstat(file.fd, &made);
   } catch (...) {
-    ::unlink(sibling.c_str());
+    ::unlink(target.c_str());
     throw;
   }
+  return true;
+}
+
+// Makes `target` holding `content`, complete or not at all: written beside
+// it, flushed, then moved into place unless another writer made the file
+// first (false). `made` receives the new file's status.
+bool createComplete(const std::string& target, const std::string& content, struct stat& made) {
+  static unsigned counter = 0;
+  std::string temporary;
+  OpenFile file{-1};
+  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+    temporary = temporaryPrefix(target) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    file.fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file.fd < 0 && errno != EEXIST) break;
+  }
+  if (file.fd < 0) return createInPlace(target, content, made);
+  try {
+    writeAt(file.fd, content, 0);
+    syncData(file.fd);
+    ::fstat(file.fd, &made);
+    int error = 0;
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      error = errno;
+      // A file system without that rename: a hard link refuses an existing name too.
+      if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        error = ::link(temporary.c_str(), target.c_str()) == 0 ? 0 : errno;
+        ::unlink(temporary.c_str());
+      }
+    }
+    if (error == EEXIST) {
+      ::unlink(temporary.c_str());
+      return false;
+    }
+    if (error != 0) throw IOException(fileutil::systemMessage(error));
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  syncFolder(target);
+  return true;
 }
 
 }  // namespace
 
 void TBinaryWriter::write(const TDebugEntry& entry) {
   try {
-    std::unique_ptr<TDebugEntries> entries = loadEntries();
     std::unique_ptr<TMappedObject> copy = entry.clone();
-    entries->add(copy.get());
-    copy.release();
-    storeReplacing(*entries, fileName);
+    const std::string entryBytes = TFile::bytesOf(*as<TPObject>(copy.get()));
+    // A file made and removed again between the attempts is retried twice.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (fileutil::isReadOnlyFile(fileName)) {
+        loadEntries();  // a file that cannot be read reports that first
+        throw IOException("TFile.open: (IOException) Try to write read only file '" + fileName + "'.");
+      }
+      OpenFile file{::open(fileName.c_str(), O_RDWR | O_CLOEXEC)};
+      if (file.fd >= 0) {
+        if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) throw IOException(lockedMessage());
+        append(file.fd, entryBytes);
+        return;
+      }
+      if (errno != ENOENT) throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));
+      const std::string target = creationTarget(fileName);
+      removeStaleTemporaries(target);
+      const auto listLength = static_cast<int64_t>(entryBytes.size()) + 4;
+      struct stat made {};
+      if (createComplete(target, kHeader + littleEndian(static_cast<uint32_t>(listLength)) +
+                                     littleEndian(1) + entryBytes, made)) {
+        checked_ = {true, made.st_dev, made.st_ino, listLength, 1};
+        return;
+      }
+    }
+    throw IOException("File '" + fileName + "' was removed again each time it was made.");
   } catch (const std::exception& e) {
     throw IOException("TBinaryWriter.write: " + wrappedText(e));
+  }
+}
+
+void TBinaryWriter::append(int fd, const std::string& entryBytes) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw IOException(fileutil::systemMessage(errno));
+  char head[kListStart + 4];
+  const bool framed = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                      std::memcmp(head, kHeader.data(), kHeader.size()) == 0;
+  const int64_t listLength = framed ? readLittleEndian(head + kListLengthAt) : -1;
+  const auto count = static_cast<int32_t>(framed ? readLittleEndian(head + kListStart) : 0);
+  const bool known = checked_.valid && checked_.device == st.st_dev &&
+                     checked_.inode == st.st_ino && framed && listLength <= INT32_MAX &&
+                     kListStart + listLength <= st.st_size &&
+                     listLength >= checked_.listLength && count >= checked_.count;
+  if (!known) {
+    // A file this writer has not seen yet is read whole, as a reader would.
+    removeStaleTemporaries(creationTarget(fileName));
+    TBinaryReader(fileName).readWhileLocked();
+  } else if (listLength != checked_.listLength || count != checked_.count) {
+    checkAdded(listLength, count);
+  }
+  if (static_cast<int64_t>(entryBytes.size()) > INT32_MAX - listLength || count == INT32_MAX) {
+    throw IOException("File '" + fileName + "' holds as many entries as it can.");
+  }
+  const int64_t end = kListStart + listLength;
+  // Bytes past the list are what a write cut off by a crash left.
+  if (st.st_size > end && ::ftruncate(fd, end) != 0) {
+    throw IOException(fileutil::systemMessage(errno));
+  }
+  const int64_t newLength = listLength + static_cast<int64_t>(entryBytes.size());
+  try {
+    writeAt(fd, entryBytes, end);
+    syncData(fd);
+    writeAt(fd, littleEndian(static_cast<uint32_t>(newLength)) + littleEndian(static_cast<uint32_t>(count + 1)),
+            kListLengthAt);
+  } catch (...) {
+    // The old list still stands: take the partial entry off again.
+    (void)::ftruncate(fd, end);
+    throw;
+  }
+  syncData(fd);
+  checked_ = {true, st.st_dev, st.st_ino, newLength, count + 1};
+}
+
+// Reads the entries other writers added since this writer last looked: from
+// the end of the list it knew to the end the file states now.
+void TBinaryWriter::checkAdded(int64_t listLength, int32_t count) {
+  try {
+    TFile file(fileName, false, kHeader);
+    file.seek(kListStart + checked_.listLength);
+    for (int32_t i = checked_.count; i < count; ++i) file.readTPObject();
+    if (file.getPosition() != kListStart + listLength) {
+      throw IOException("TFile: Read-Buffer too small or too large, file corrupt: ");
+    }
+  } catch (const std::exception& e) {
+    throw IOException("TBinaryReader.read: " + wrappedText(e));
   }
 }

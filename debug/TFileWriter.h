@@ -18,9 +18,16 @@ class TFileWriter : public TDebugWriter {
   }
 
   std::string fileName;
+  // How long a write waits for other writers (other processes too) to let
+  // go of the file's lock before it fails.
+  int lockWaitMilliseconds = 5000;
 
  protected:
   // The entries stored in `fileName`, or a new empty list when no such file
   // exists. A file that cannot be read raises.
   std::unique_ptr<TDebugEntries> loadEntries() const;
+  // The failure text of a write that gave up waiting for the lock.
+  std::string lockedMessage() const {
+    return "File '" + fileName + "' is locked by another writer.";
+  }
 };

@@ -11,41 +11,13 @@
 
 namespace {
 
-// Appends `text` to the file `fileName`, creating the file when there is
-// none: the append and write modes of a text file in one open, so a report
-// costs one open, one write and one close. A file without any write
-// permission bit is refused like a text file refuses it, also for a
-// process that could override the bits.
-void appendText(const std::string& fileName, const std::string& text) {
-  if (fileName.empty()) throw IOException("Missing filename, can't write to stdout.");
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    int error = errno;
-    if (error == EACCES && fileutil::fileExists(fileName)) {
-      throw IOException("Try to write read only file '" + fileName + "'.");
-    }
-    throw IOException(fileutil::systemMessage(error));
+// Closes the descriptor on every way out.
+struct OpenFile {
+  int fd;
+  ~OpenFile() {
+    if (fd >= 0) ::close(fd);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    ::close(fd);
-    throw IOException("Try to write read only file '" + fileName + "'.");
-  }
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int error = n < 0 ? errno : ENOSPC;
-      ::close(fd);
-      throw IOException(fileutil::systemMessage(error));
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) throw IOException(fileutil::systemMessage(errno));
-}
+};
 
 }  // namespace
 
@@ -53,7 +25,43 @@ void TTextWriter::write(const TDebugEntry& entry) {
   try {
     std::string line = entry.toString();
     line += "\r\n";
-    appendText(fileName, line);
+    // The append and write modes of a text file in one open, so a report
+    // costs one open, one write and one close.
+    auto failOpen = [](const std::string& why) { throw IOException("TTextFile.open: " + why); };
+    if (fileName.empty()) failOpen("Missing filename, can't write to stdout.");
+    const std::string readOnly = "Try to write read only file '" + fileName + "'.";
+    OpenFile file{::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
+    if (file.fd < 0) {
+      int error = errno;
+      failOpen(error == EACCES && fileutil::fileExists(fileName) ? readOnly
+                                                                 : fileutil::systemMessage(error));
+    }
+    // Refused like a text file refuses it, also for a process that could
+    // override the bits.
+    struct stat st {};
+    if (::fstat(file.fd, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+      failOpen(readOnly);
+    }
+    if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) failOpen(lockedMessage());
+    // Under the lock the end of the file is where this line starts; nobody
+    // else appends until the lock goes, so cutting back touches only it.
+    const off_t before = ::fstat(file.fd, &st) == 0 ? st.st_size : -1;
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+      ssize_t n = ::write(file.fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        int error = n < 0 ? errno : ENOSPC;
+        if (before >= 0) (void)::ftruncate(file.fd, before);
+        throw IOException("TTextFile.writeln: " + fileutil::systemMessage(error));
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0) throw IOException("TTextFile.close: " + fileutil::systemMessage(errno));
   } catch (const std::exception& e) {
     throw IOException("TTextWriter.write: " + wrappedText(e));
   }

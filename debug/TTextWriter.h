@@ -9,8 +9,13 @@ class TTextWriter : public TFileWriter {
   explicit TTextWriter(const std::string& fileName) : TFileWriter(fileName) {}
 
   // Opens the file (appending, or creating it), writes the entry's text and
-  // CR LF in one piece, closes it: one open and close per entry. A failure
-  // raises IOException "TTextWriter.write: (Class) message"; a file without
-  // any write permission bit is refused and left as it is.
+  // CR LF in one piece, closes it: one open and close per entry. The append
+  // holds the file's exclusive lock, which other writers of the file take
+  // too; a write that fails part-way (a full disk) cuts the file back to
+  // its length before the write, so no torn line stays. A failure raises
+  // IOException "TTextWriter.write: (IOException) " + the text file's
+  // failure text ("TTextFile.open: ...", "TTextFile.writeln: ...",
+  // "TTextFile.close: ..."); a file without any write permission bit is
+  // refused and left as it is.
   void write(const TDebugEntry& entry) override;
 };

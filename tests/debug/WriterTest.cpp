@@ -1,12 +1,16 @@
 // Writers, writer and reader lists, entry files and their readers.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "debug/TBinaryReader.h"
@@ -68,6 +72,35 @@ std::vector<std::string> namesIn(const std::string& dir) {
   return names;
 }
 
+// The bytes of `entries` stored anew as one whole entry file.
+std::string storedBytes(TDebugEntries& entries, const TempDir& dir) {
+  std::string copy = dir.file("stored.copy");
+  entries.store(copy);
+  std::string bytes = TempDir::read(copy);
+  std::filesystem::remove(copy);
+  return bytes;
+}
+
+// Runs `body` in a child process, which ends with its result as exit code.
+pid_t inChild(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    int code = 100;
+    try {
+      code = body();
+    } catch (...) {
+    }
+    ::_exit(code);
+  }
+  return child;
+}
+
+int exitCodeOf(pid_t child) {
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+}
+
 }  // namespace
 
 TEST(BinaryWriter, FirstEntryFileIsTheDocumented127Bytes) {
@@ -100,6 +133,7 @@ TEST(BinaryWriter, LaterWritesAppendInOrderAndReadBack) {
   EXPECT_EQ(error->exceptionMessage, "boom");
   EXPECT_EQ(error->systemMessage, "sys");
   EXPECT_EQ(entries->get(2)->className(), "TDebugEntry");
+  EXPECT_EQ(TempDir::read(path), storedBytes(*entries, dir)) << "the bytes of the whole list stored anew";
 }
 
 TEST(BinaryWriter, UnreadableOrReadOnlyFileFailsAndStaysUnchanged) {
@@ -146,20 +180,74 @@ TEST(BinaryWriter, UnreadableOrReadOnlyFileFailsAndStaysUnchanged) {
   EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
-TEST(BinaryWriter, KeepsPermissionsAndSymbolicLinks) {
+TEST(BinaryWriter, KeepsOwnerModeAndLinks) {
   TempDir dir;
   std::string real = dir.file("real.bin");
   writeTraces(real, 1, "a");
-  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(real.c_str(), 4321, 4322), 0);
+  }
   std::string link = dir.file("link.bin");
   ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  std::string hard = dir.file("hard.bin");
+  ASSERT_EQ(::link(real.c_str(), hard.c_str()), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(real.c_str(), &before), 0);
+
   TBinaryWriter(link).write(sampleTrace());
+  TBinaryWriter(hard).write(sampleTrace());
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(TBinaryReader(real).read()->size(), 2);
-  struct stat st {};
-  ASSERT_EQ(::stat(real.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.bin", "real.bin"}));
+  EXPECT_EQ(TBinaryReader(real).read()->size(), 3);
+  struct stat after {};
+  ASSERT_EQ(::stat(hard.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "still one file under both names";
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(after.st_mode & 0777, 0640u);
+  if (root) {
+    EXPECT_EQ(after.st_uid, 4321u);
+    EXPECT_EQ(after.st_gid, 4322u);
+  }
+
+  // A link whose target is missing makes the target and stays a link.
+  std::string dangling = dir.file("dangling.bin");
+  ASSERT_EQ(::symlink("made.bin", dangling.c_str()), 0);
+  TBinaryWriter(dangling).write(sampleTrace());
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(TBinaryReader(dir.file("made.bin")).read()->size(), 1);
+  EXPECT_EQ(namesIn(dir.path()),
+            (std::vector<std::string>{"dangling.bin", "hard.bin", "link.bin", "made.bin", "real.bin"}));
+}
+
+// What a crash leaves: bytes of an entry after the list (the list's length
+// and count were not updated yet) and the temporary of a new file.
+TEST(BinaryWriter, LeftoversOfACrashAreIgnoredThenRemoved) {
+  TempDir dir;
+  std::string path = dir.file("cut.bin");
+  writeTraces(path, 2, "t");
+  std::string list = TempDir::read(path);
+  dir.write("cut.bin", list + std::string("\x0B\0\0\0TTraceEn", 11));
+  EXPECT_EQ(TBinaryReader(path).read()->size(), 2) << "the old list is read";
+
+  pid_t gone = inChild([] { return 0; });
+  ASSERT_EQ(exitCodeOf(gone), 0);
+  std::string stale = dir.write("cut.bin.tmp-" + std::to_string(gone) + "-0", list);
+  std::string busy = dir.write("cut.bin.tmp-" + std::to_string(::getppid()) + "-0", list);
+  std::string other = dir.write("cut.bin.tmp-notes", "x");
+  TBinaryWriter(path).write(sampleTrace());
+  std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();
+  ASSERT_EQ(entries->size(), 3);
+  EXPECT_EQ(TempDir::read(path), storedBytes(*entries, dir)) << "the cut entry is gone";
+  EXPECT_FALSE(std::filesystem::exists(stale)) << "its writer is gone";
+  EXPECT_TRUE(std::filesystem::exists(busy)) << "its writer may still be at work";
+  EXPECT_TRUE(std::filesystem::exists(other));
+
+  // A new file is made beside and moved into place: its stale temporaries go too.
+  std::string fresh = dir.file("fresh.bin");
+  std::string staleFresh = dir.write("fresh.bin.tmp-" + std::to_string(gone) + "-7", "x");
+  TBinaryWriter(fresh).write(sampleTrace());
+  EXPECT_FALSE(std::filesystem::exists(staleFresh));
 }
 
 TEST(BinaryWriter, KilledInTheMiddleOfAWriteLeavesAReadableFile) {
@@ -182,6 +270,135 @@ TEST(BinaryWriter, KilledInTheMiddleOfAWriteLeavesAReadableFile) {
     ASSERT_NO_THROW(entries = TBinaryReader(path).read()) << "round " << round;
     EXPECT_GE(entries->size(), 300) << "round " << round;
   }
+  TBinaryWriter(path).write(sampleTrace());
+  std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();
+  EXPECT_EQ(TempDir::read(path), storedBytes(*entries, dir));
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"killed.bin"});
+}
+
+// Four processes write 150 entries each to one entry file and one text
+// file, all at once: every entry reported written is there, in each
+// writer's order.
+TEST(FileWriters, WritersInSeveralProcessesLoseNothing) {
+  TempDir dir;
+  std::string binary = dir.file("shared.bin"), text = dir.file("shared.log");
+  const int writers = 4, each = 150;
+  std::vector<pid_t> children;
+  for (int w = 0; w < writers; ++w) {
+    children.push_back(inChild([&, w] {
+      TBinaryWriter binaryWriter(binary);
+      TTextWriter textWriter(text);
+      binaryWriter.lockWaitMilliseconds = textWriter.lockWaitMilliseconds = 60000;
+      int failed = 0;
+      for (int i = 0; i < each; ++i) {
+        TTraceEntry entry(std::to_string(w) + " " + std::to_string(i), "c", 0, 0, 0.0, 46000.0);
+        try {
+          binaryWriter.write(entry);
+          textWriter.write(entry);
+        } catch (const IOException&) {
+          ++failed;
+        }
+      }
+      return failed;
+    }));
+  }
+  for (pid_t child : children) EXPECT_EQ(exitCodeOf(child), 0) << "writes that failed";
+  std::unique_ptr<TDebugEntries> entries = TBinaryReader(binary).read();
+  ASSERT_EQ(entries->size(), writers * each);
+  std::vector<int> next(writers, 0);
+  for (int32_t i = 0; i < entries->size(); ++i) {
+    const std::string& message = as<TDebugEntry>(entries->get(i))->message;
+    int w = message[0] - '0';
+    EXPECT_EQ(message, std::to_string(w) + " " + std::to_string(next[static_cast<size_t>(w)]++));
+  }
+  std::istringstream lines(TempDir::read(text));
+  std::fill(next.begin(), next.end(), 0);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    ASSERT_GT(line.size(), 2u) << "line " << count;
+    int w = line[2] - '0';
+    ASSERT_TRUE(w >= 0 && w < writers) << line;
+    EXPECT_EQ(line, ": " + std::to_string(w) + " " + std::to_string(next[static_cast<size_t>(w)]++) + "\r");
+  }
+  EXPECT_EQ(count, writers * each);
+}
+
+// Another process holds the files' locks: the writers wait a bounded time,
+// then fail and leave the files alone.
+TEST(FileWriters, AWriterGivesUpOnALockHeldTooLong) {
+  TempDir dir;
+  std::string binary = dir.file("held.bin"), text = dir.write("held.log", "x\r\n");
+  writeTraces(binary, 1, "h");
+  std::string before = TempDir::read(binary);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t holder = inChild([&] {
+    int a = ::open(binary.c_str(), O_RDONLY), b = ::open(text.c_str(), O_RDONLY);
+    if (::flock(a, LOCK_EX) != 0 || ::flock(b, LOCK_EX) != 0) return 1;
+    (void)!::write(ready[1], "!", 1);
+    ::pause();
+    return 0;
+  });
+  char signal = 0;
+  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  TBinaryWriter binaryWriter(binary);
+  TTextWriter textWriter(text);
+  binaryWriter.lockWaitMilliseconds = textWriter.lockWaitMilliseconds = 50;
+  try {
+    binaryWriter.write(sampleTrace());
+    ADD_FAILURE() << "written under another writer's lock";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "TBinaryWriter.write: (IOException) File '" + binary + "' is locked by another writer.");
+  }
+  try {
+    textWriter.write(sampleTrace());
+    ADD_FAILURE() << "written under another writer's lock";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()), "TTextWriter.write: (IOException) TTextFile.open: File '" + text +
+                                         "' is locked by another writer.");
+  }
+  ::kill(holder, SIGKILL);
+  exitCodeOf(holder);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(TempDir::read(binary), before);
+  EXPECT_EQ(TempDir::read(text), "x\r\n");
+  binaryWriter.write(sampleTrace());
+  EXPECT_EQ(TBinaryReader(binary).read()->size(), 2) << "the lock went with its holder";
+}
+
+// The files may grow by a few bytes only (a full disk): each write fails
+// part-way and the files stay as they were.
+TEST(FileWriters, AWriteCutShortLeavesTheFileAsItWas) {
+  TempDir dir;
+  std::string binary = dir.file("full.bin"), text = dir.write("full.log", "kept\r\n");
+  writeTraces(binary, 1, "f");
+  const std::string binaryBefore = TempDir::read(binary);
+  const TTraceEntry big(std::string(4000, 'b'), "c", 0, 0, 0.0, 46000.0);
+  pid_t child = inChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = binaryBefore.size() + 10;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
+    int result = 0;
+    try {
+      TTextWriter(text).write(big);
+      result |= 2;
+    } catch (const IOException& e) {
+      if (std::string(e.what()) != "TTextWriter.write: (IOException) TTextFile.writeln: File too large") result |= 4;
+    }
+    try {
+      TBinaryWriter(binary).write(big);
+      result |= 8;
+    } catch (const IOException& e) {
+      if (std::string(e.what()) != "TBinaryWriter.write: (IOException) File too large") result |= 16;
+    }
+    return result;
+  });
+  EXPECT_EQ(exitCodeOf(child), 0) << "bits: 2/8 written anyway, 4/16 another failure text";
+  EXPECT_EQ(TempDir::read(text), "kept\r\n");
+  EXPECT_EQ(TempDir::read(binary), binaryBefore);
 }
 
 TEST(BinaryReader, MissingFileAndReadersOverTwoFiles) {
@@ -292,10 +509,16 @@ TEST(TextWriter, AppendsOrCreatesAndEndsEachEntry) {
     TTextWriter(readOnly).write(sampleTrace());
     ADD_FAILURE() << "a read-only file was written";
   } catch (const IOException& e) {
-    EXPECT_EQ(std::string(e.what()), "TTextWriter.write: (IOException) Try to write read only file '" + readOnly + "'.")
-        << e.what();
+    EXPECT_EQ(std::string(e.what()),
+              "TTextWriter.write: (IOException) TTextFile.open: Try to write read only file '" + readOnly + "'.");
   }
   EXPECT_EQ(TempDir::read(readOnly), "x\r\n");
+  try {
+    TTextWriter(dir.file("missing/new.log")).write(sampleTrace());
+    ADD_FAILURE() << "written into a missing folder";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()), "TTextWriter.write: (IOException) TTextFile.open: No such file or directory");
+  }
 }
 
 TEST(ListWriter, KeepsCopies) {
