@@ -227,7 +227,8 @@ TEST(BinaryWriter, LeftoversOfACrashAreIgnoredThenRemoved) {
   std::string path = dir.file("cut.bin");
   writeTraces(path, 2, "t");
   std::string list = TempDir::read(path);
-  dir.write("cut.bin", list + std::string("\x0B\0\0\0TTraceEn", 11));
+  // Longer than the entry written next, so only cutting it off makes the file right.
+  dir.write("cut.bin", list + std::string("\x0B\0\0\0TTraceEntry\x2C\x01\0\0", 19) + std::string(200, 'x'));
   EXPECT_EQ(TBinaryReader(path).read()->size(), 2) << "the old list is read";
 
   pid_t gone = inChild([] { return 0; });
