@@ -201,7 +201,7 @@ void TBinaryWriter::write(const TDebugEntry& entry) {
       OpenFile file{::open(fileName.c_str(), O_RDWR | O_CLOEXEC)};
       if (file.fd >= 0) {
         if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) throw IOException(lockedMessage());
-        append(file.fd, entryBytes);
+        append(file.fd, std::move(copy), entryBytes);
         return;
       }
       if (errno != ENOENT) throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));
@@ -221,7 +221,7 @@ void TBinaryWriter::write(const TDebugEntry& entry) {
   }
 }
 
-void TBinaryWriter::append(int fd, const std::string& entryBytes) {
+void TBinaryWriter::append(int fd, std::unique_ptr<TMappedObject> entry, const std::string& entryBytes) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw IOException(fileutil::systemMessage(errno));
   char head[kListStart + 4];
@@ -236,7 +236,16 @@ void TBinaryWriter::append(int fd, const std::string& entryBytes) {
   if (!known) {
     // A file this writer has not seen yet is read whole, as a reader would.
     removeStaleTemporaries(creationTarget(fileName));
-    TBinaryReader(fileName).readWhileLocked();
+    std::unique_ptr<TDebugEntries> entries = TBinaryReader(fileName).readWhileLocked();
+    if (listLength < 4) {
+      // Only a list of length 0 reads back with its count outside it: such
+      // a file is stored whole, as the list it reads as plus the entry.
+      entries->add(entry.release());
+      entries->store(fileName);
+      syncData(fd);
+      checked_ = {};
+      return;
+    }
   } else if (listLength != checked_.listLength || count != checked_.count) {
     checkAdded(listLength, count);
   }

@@ -3,6 +3,7 @@
 // list of entries written to it, oldest first.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "debug/TFileWriter.h"
@@ -33,8 +34,8 @@ class TBinaryWriter : public TFileWriter {
     int32_t count = 0;
   };
 
-  // Adds the entry's bytes to the locked open file `fd`.
-  void append(int fd, const std::string& entryBytes);
+  // Adds the entry (its bytes already made) to the locked open file `fd`.
+  void append(int fd, std::unique_ptr<TMappedObject> entry, const std::string& entryBytes);
   // Reads the entries added to the list since it was checked.
   void checkAdded(int64_t listLength, int32_t count);
 

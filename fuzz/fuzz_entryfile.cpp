@@ -1,7 +1,8 @@
 // Arbitrary bytes as a binary entry file: read back through a reader and a
 // reader list, every entry printed and cloned the way the writers and the
 // entry tool use them. An unreadable file must fail a binary write and stay
-// exactly as it was.
+// exactly as it was; a readable one takes the write and reads back with one
+// entry more.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -61,9 +62,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeFuzzInput(path, data, size);
   bool readable = false;
+  int32_t count = 0;
   try {
     std::unique_ptr<TDebugEntries> entries = TBinaryReader(path).read();
     use(*entries);
+    count = entries->size();
     readable = true;
   } catch (const Exception&) {
   }
@@ -76,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<TDebugEntries> all = readers.read();
     if (all == nullptr) std::abort();
     use(*all);
+    // Bytes after the list (a write cut off by a crash) are dropped by the write.
+    TBinaryWriter(path).write(TTraceEntry("fuzz", "fuzz", 3, 0, 0.0, 46000.0));
+    if (TBinaryReader(path).read()->size() != count + 1) std::abort();
   } else {
     const std::string before = readBack();
     try {

@@ -114,6 +114,12 @@ TEST(BinaryWriter, FirstEntryFileIsTheDocumented127Bytes) {
   ASSERT_EQ(expected.size(), 127u);
   EXPECT_EQ(TempDir::read(path), expected);
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"trace.bin"}) << "no file left beside";
+
+  // A list of length 0 reads back with its count outside it, as empty: the
+  // first write stores the same file as above.
+  std::string odd = dir.write("odd.bin", kHeader + le32(0) + le32(0));
+  TBinaryWriter(odd).write(sampleTrace());
+  EXPECT_EQ(TempDir::read(odd), expected);
 }
 
 TEST(BinaryWriter, LaterWritesAppendInOrderAndReadBack) {
