@@ -36,16 +36,15 @@ void TTextWriter::write(const TDebugEntry& entry) {
       failOpen(error == EACCES && fileutil::fileExists(fileName) ? readOnly
                                                                  : fileutil::systemMessage(error));
     }
+    if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) failOpen(lockedMessage());
     // Refused like a text file refuses it, also for a process that could
     // override the bits.
     struct stat st {};
-    if (::fstat(file.fd, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-      failOpen(readOnly);
-    }
-    if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) failOpen(lockedMessage());
+    const bool known = ::fstat(file.fd, &st) == 0;
+    if (known && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) failOpen(readOnly);
     // Under the lock the end of the file is where this line starts; nobody
     // else appends until the lock goes, so cutting back touches only it.
-    const off_t before = ::fstat(file.fd, &st) == 0 ? st.st_size : -1;
+    const off_t before = known ? st.st_size : -1;
     const char* p = line.data();
     size_t left = line.size();
     while (left > 0) {
