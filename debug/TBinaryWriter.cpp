@@ -190,6 +190,7 @@ bool createComplete(const std::string& target, const std::string& content, struc
 
 void TBinaryWriter::write(const TDebugEntry& entry) {
   try {
+    if (fileName.empty()) throw IOException("TFile.open: (IOException) Missing filename, can't write to stdout.");
     std::unique_ptr<TMappedObject> copy = entry.clone();
     const std::string entryBytes = TFile::bytesOf(*as<TPObject>(copy.get()));
     // A file made and removed again between the attempts is retried twice.

@@ -181,6 +181,13 @@ TEST(BinaryWriter, UnreadableOrReadOnlyFileFailsAndStaysUnchanged) {
               "only file '" + readOnly + "'.");
   }
   EXPECT_EQ(TempDir::read(readOnly), before);
+  try {
+    TBinaryWriter("").write(sampleTrace());
+    ADD_FAILURE() << "a file without a name was written";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()), "TBinaryWriter.write: (IOException) TFile.open: (IOException) "
+                                     "Missing filename, can't write to stdout.");
+  }
   struct stat st {};
   ASSERT_EQ(::stat(readOnly.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0444u);
