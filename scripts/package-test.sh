@@ -21,7 +21,7 @@ rm -f "$build"/morvane_*.deb
 deb=$(ls "$PWD/$build"/morvane_*.deb)
 echo "== $deb"
 
-lintian --fail-on error --suppress-tags running-with-root-privileges "$deb"
+lintian --fail-on error "$deb"
 
 $sudo apt-get install -y -qq "$deb" >/dev/null
 work=$(mktemp -d)
@@ -43,7 +43,8 @@ status=0
   cd "$work/elsewhere"
   export DISPLAY=":$number" QT_QPA_PLATFORM=xcb HOME="$work/home"
   unset XDG_CONFIG_HOME XDG_CONFIG_DIRS XDG_STATE_HOME
-  morvane --help | grep -qx 'Configuration folder: /etc/xdg/morvane/'
+  morvane --help >"$work/help.txt"
+  grep -qx 'Configuration folder: /etc/xdg/morvane/' "$work/help.txt"
   morvane >"$work/output.txt" 2>&1 &
   program=$!
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Morvane$' | head -n 1)
