@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -390,6 +391,12 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     EXPECT_EQ(std::filesystem::read_symlink(bin).string().front(), '.') << "a relative link";
     std::string manifest = TempDir::read(std::string(MORVANE_BUILD_DIR) + "/install_manifest.txt");
     EXPECT_NE(manifest.find(install.prefix + "/bin/morvane\n"), std::string::npos) << manifest;
+    // Installing again keeps a changed configuration; the new default goes beside it.
+    const std::string configuration = install.root + "/libexec/morvane/morvane.properties";
+    std::ofstream(configuration, std::ios::app) << "# changed\n";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_NE(TempDir::read(configuration).find("# changed\n"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(configuration + ".new"));
 
     std::filesystem::remove_all(home());
     start({}, bin, dir_.file("elsewhere"));
