@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package (Release, without tests), checks it with lintian,
+# Validates the desktop entry and the AppStream metadata, builds the Debian
+# package (Release, without tests), checks it with lintian,
 # installs it with apt-get, runs the installed program through the demo
 # connection on a private Xvfb (connecting with the Return key), removes it
 # again and checks that only its conffiles stay; then purges it. Needs root
@@ -10,6 +11,10 @@ cd "$(dirname "$0")/.."
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+
+# The desktop entry and the AppStream metadata, without errors or hints.
+desktop-file-validate packaging/org.morvane.morvane.desktop
+appstreamcli validate --no-net --pedantic packaging/org.morvane.morvane.metainfo.xml >/dev/null
 
 build=build-package
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF -DMORVANE_WERROR=ON \
