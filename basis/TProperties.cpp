@@ -39,10 +39,7 @@ std::unique_ptr<TProperties> TProperties::createDefault() {
 }
 
 std::string TProperties::defaultFileName() {
-  std::string path = TSystem::getExecutablePath();
-  size_t dot = path.rfind('.');
-  if (dot != std::string::npos) path.erase(dot);
-  return path + ".properties";
+  return TSystem::getConfigurationPath() + TSystem::configurationFileName(TSystem::getExecutablePath());
 }
 
 void TProperties::loadDefault() { loadProperties(defaultFileName()); }

@@ -28,8 +28,8 @@ class TProperties : public TStringtable {
   // Owning, then loadDefault(): the file named after the executable.
   static std::unique_ptr<TProperties> createDefault();
 
-  // The executable's path up to its last "." (all of it without one) plus
-  // ".properties".
+  // The main configuration file: TSystem::configurationFileName() in
+  // TSystem::getConfigurationPath().
   static std::string defaultFileName();
   virtual void loadDefault();
   // Replaces the table's pairs by the file's. A missing file raises

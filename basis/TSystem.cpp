@@ -2,9 +2,31 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
+#include "basis/FileSystem.h"
 #include "basis/TProperties.h"
+
+namespace {
+
+// An environment variable's value; empty when unset.
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// Only absolute folders count: a relative entry would depend on the folder
+// the program was started from.
+void addFolder(std::vector<std::string>& folders, const std::string& base) {
+  if (base.empty() || base[0] != '/') return;
+  std::string folder = base;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder != "/") folder += '/';
+  folders.push_back(folder + "morvane/");
+}
+
+}  // namespace
 
 std::string TSystem::getProperty(const std::string& key, const std::string& defaultValue) {
   try {
@@ -29,4 +51,42 @@ std::string TSystem::getApplicationPath() {
   std::string path = getExecutablePath();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string TSystem::configurationFileName(const std::string& executablePath) {
+  size_t slash = executablePath.rfind('/');
+  std::string name = slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name + ".properties";
+}
+
+std::vector<std::string> TSystem::configurationFolders() {
+  std::vector<std::string> folders;
+  std::string userHome = environment("XDG_CONFIG_HOME");
+  if (!userHome.empty() && userHome[0] == '/') {
+    addFolder(folders, userHome);
+  } else {
+    std::string home = environment("HOME");
+    if (!home.empty() && home[0] == '/') addFolder(folders, (home == "/" ? "" : home) + "/.config");
+  }
+  folders.push_back(getApplicationPath());
+  std::string systemDirs = environment("XDG_CONFIG_DIRS");
+  size_t before = folders.size();
+  for (size_t start = 0; start <= systemDirs.size();) {
+    size_t colon = systemDirs.find(':', start);
+    if (colon == std::string::npos) colon = systemDirs.size();
+    addFolder(folders, systemDirs.substr(start, colon - start));
+    start = colon + 1;
+  }
+  if (folders.size() == before) addFolder(folders, "/etc/xdg");
+  return folders;
+}
+
+std::string TSystem::getConfigurationPath() {
+  const std::string name = configurationFileName(getExecutablePath());
+  for (const std::string& folder : configurationFolders()) {
+    if (fileutil::fileExists(folder + name)) return folder;
+  }
+  return getApplicationPath();
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The keys of "system.properties" and the executable's location.
+// The keys of "system.properties", the executable's location and the
+// folder that holds the program's configuration.
 
 #include <string>
+#include <vector>
 
 class TSystem {
  public:
@@ -22,4 +24,18 @@ class TSystem {
   static std::string getExecutablePath();
   // The executable's directory, ending with "/".
   static std::string getApplicationPath();
+
+  // The main configuration file's name for an executable: the executable's
+  // file name up to its last "." (all of it without one) plus ".properties".
+  // Dots in folder names play no part.
+  static std::string configurationFileName(const std::string& executablePath);
+  // The folders searched for the configuration, first wins, each ending with
+  // "/": $XDG_CONFIG_HOME/morvane (else ~/.config/morvane), the executable's
+  // directory, then every $XDG_CONFIG_DIRS entry + /morvane (else
+  // /etc/xdg/morvane). Relative entries in the variables are ignored.
+  static std::vector<std::string> configurationFolders();
+  // The first of configurationFolders() that holds the main configuration
+  // file; the executable's directory when none does. debug.properties is
+  // read from the same folder.
+  static std::string getConfigurationPath();
 };

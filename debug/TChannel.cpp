@@ -1,6 +1,7 @@
 #include "debug/TChannel.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "basis/DateTime.h"
 #include "basis/FileSystem.h"
@@ -81,7 +82,7 @@ std::string TChannel::systemMessage(int error) {
 
 void TChannel::refresh() {
   try {
-    TProperties table(TSystem::getApplicationPath() + "debug.properties");
+    TProperties table(TSystem::getConfigurationPath() + "debug.properties");
     clear();
     configureLevels(table);
     configureFiles(table);
@@ -139,17 +140,25 @@ void TChannel::configureLevels(const TProperties& table) {
   }
 }
 
+// A file name starting with "~/" lies in the user's home folder, so one
+// configuration can send every user's logs to a folder of their own.
+static std::string withHomeExpanded(const std::string& fileName) {
+  const char* home = std::getenv("HOME");
+  if (fileName.rfind("~/", 0) != 0 || home == nullptr || home[0] == '\0') return fileName;
+  return std::string(home) + fileName.substr(1);
+}
+
 void TChannel::configureFiles(const TProperties& table) {
-  std::string errorFile = stringSetting(table, "debug.errorfile", "");
+  std::string errorFile = withHomeExpanded(stringSetting(table, "debug.errorfile", ""));
   if (!errorFile.empty()) errorWriters->add(std::make_unique<TTextWriter>(errorFile));
-  std::string binaryErrorFile = stringSetting(table, "debug.binary-errorfile", "");
+  std::string binaryErrorFile = withHomeExpanded(stringSetting(table, "debug.binary-errorfile", ""));
   if (!binaryErrorFile.empty()) {
     errorWriters->add(std::make_unique<TBinaryWriter>(binaryErrorFile));
     readers->add(std::make_unique<TBinaryReader>(binaryErrorFile));
   }
-  std::string traceFile = stringSetting(table, "debug.tracefile", "");
+  std::string traceFile = withHomeExpanded(stringSetting(table, "debug.tracefile", ""));
   if (!traceFile.empty()) traceWriters->add(std::make_unique<TTextWriter>(traceFile));
-  std::string binaryTraceFile = stringSetting(table, "debug.binary-tracefile", "");
+  std::string binaryTraceFile = withHomeExpanded(stringSetting(table, "debug.binary-tracefile", ""));
   if (!binaryTraceFile.empty()) {
     traceWriters->add(std::make_unique<TBinaryWriter>(binaryTraceFile));
     readers->add(std::make_unique<TBinaryReader>(binaryTraceFile));

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVariant>
 #include <algorithm>
@@ -27,11 +30,11 @@ TChannel* netLogChannel = nullptr;
 
 namespace {
 
+// For display only: bytes the locale's encoding does not know are shown as
+// replacement characters, while the program keeps the bytes themselves.
 QString toQt(const std::string& text) {
   return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-std::string fromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
 // seconds x 1000 in 32 bits; values beyond the range are held at its end.
 int32_t secondsToMillis(int32_t seconds) {
@@ -64,11 +67,22 @@ TMainForm::TMainForm() {
   sbConnect = new QPushButton("Verbinden", this);
   sbConnect->setGeometry(8, 40, 121, 25);
   sbConnect->setFocusPolicy(Qt::NoFocus);  // a speed button takes no focus
+  // It is still reachable from the keyboard: Return anywhere in the window
+  // and Alt+V (shortcuts instead of a mnemonic keep the caption's look).
+  for (QKeySequence keys : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter),
+                            QKeySequence(Qt::ALT | Qt::Key_V)}) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, sbConnect, &QPushButton::click);  // no-op while disabled
+  }
+  cbxConnection->setAccessibleName("Verbindung");
+  sbConnect->setAccessibleName("Verbinden");
+  sbConnect->setAccessibleDescription("Startet die gewählte Verbindung (Eingabetaste, Alt+V)");
 
   cbLog = new QCheckBox("Log schreiben", this);
   // The design width, or what the caption needs in this style if that is more.
   cbLog->setGeometry(144, 40, std::max(89, cbLog->sizeHint().width()), 17);
   cbLog->setChecked(true);
+  cbLog->setAccessibleName("Log schreiben");
   setTabOrder(cbxConnection, cbLog);
 
   timer = new QTimer(this);
@@ -89,7 +103,22 @@ void TMainForm::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, this, [this] { FormShow(); });
 }
 
-std::string TMainForm::connectionName() const { return fromQt(cbxConnection->currentText()); }
+void TMainForm::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  endOnRequest();
+}
+
+std::string TMainForm::connectionName() const {
+  int index = cbxConnection->currentIndex();
+  return index >= 0 && static_cast<size_t>(index) < names_.size() ? names_[static_cast<size_t>(index)]
+                                                                   : std::string();
+}
+
+void TMainForm::endOnRequest() {
+  timer->stop();
+  timerWarnings->stop();
+  requestTermination(connected_ ? EXIT_ENDED_WHILE_CONNECTED : EXIT_CONNECTION_ENDED);
+}
 
 void TMainForm::requestTermination(int exitStatus) { QCoreApplication::exit(exitStatus); }
 
@@ -114,6 +143,7 @@ void TMainForm::fatalOnFailure(const char* handler, Body&& body) {
 void TMainForm::clearConnections() {
   for (int i = 0; i < cbxConnection->count(); ++i) delete targetOf(cbxConnection, i);
   cbxConnection->clear();
+  names_.clear();
 }
 
 bool TMainForm::init() {
@@ -132,6 +162,7 @@ bool TMainForm::init() {
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
       std::unique_ptr<TString> target = properties->getStringObject(name);
+      names_.push_back(name);
       cbxConnection->addItem(toQt(name), QVariant::fromValue(reinterpret_cast<quintptr>(target.get())));
       target.release();  // the combo box item holds it now; clearConnections frees it
     }
@@ -193,6 +224,7 @@ void TMainForm::sbConnectClick() {
     cbLog->setEnabled(false);
     if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
     startConnection();
+    connected_ = true;
     TWindowsIterator* watcher = getIterator();
     if (watcher == nullptr) return;
     watcher->reset();
@@ -211,6 +243,7 @@ void TMainForm::timerTimer() {
     if (watcher == nullptr) return;
     if (!watcher->findWindow() && watcher->seen) {
       if (cbLog->isChecked()) netLogChannel->trace("close connection @" + connectionName());
+      connected_ = false;
       timer->stop();
       timerWarnings->stop();
       requestTermination(EXIT_CONNECTION_ENDED);

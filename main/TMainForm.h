@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -24,8 +25,10 @@ extern TChannel* mainChannel;
 extern TChannel* netLogChannel;
 
 // Exit statuses of the program.
-constexpr int EXIT_CONNECTION_ENDED = 0;
+constexpr int EXIT_CONNECTION_ENDED = 0;  // also: closed before connecting
 constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_ENDED_WHILE_CONNECTED = 3;
 
 class TMainForm : public QWidget {
  public:
@@ -40,6 +43,12 @@ class TMainForm : public QWidget {
   // Hands the selected connection's target to the desktop. Raises
   // IllegalStateException when no connection is selected.
   virtual void startConnection();
+
+  // Ends the program at the user's or the system's request: with
+  // EXIT_ENDED_WHILE_CONNECTED while a connection is open (nothing is
+  // logged: the connection may still be up), else as a normal end.
+  void endOnRequest();
+  bool isConnected() const { return connected_; }
 
   // The watcher, made on first use from the "window" titles. A failure is
   // reported as FATAL, termination is requested and nullptr returned.
@@ -66,6 +75,7 @@ class TMainForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Asks the event loop to end once the current handler has returned.
@@ -79,6 +89,10 @@ class TMainForm : public QWidget {
   void fatalOnFailure(const char* handler, Body&& body);
   std::string connectionName() const;
 
+  // The connection names as the configuration holds them, in the order of
+  // the combo box; the box shows them as well as Qt can.
+  std::vector<std::string> names_;
+  bool connected_ = false;
   bool shown_ = false;
   bool destroyed_ = false;
 };

@@ -5,13 +5,19 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "basis/BasisStartup.h"
 #include "debug/DebugStartup.h"
 #include "debug/TChannelPool.h"
 #include "mail/TMailQueue.h"
+#include "main/CommandLine.h"
 #include "main/MessageBoxHook.h"
 #include "main/TMainForm.h"
+#include "main/TerminationSignals.h"
 
 namespace {
 
@@ -34,14 +40,40 @@ void drainMailQueues(int limitMillis) {
   loop.exec();
 }
 
+// The connection log of the default configuration lives in the user's own
+// state folder; the text writers do not make folders, so it is made here.
+void makeLogFolder() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return;
+  std::error_code ignored;  // without it the log reports its own failure
+  std::filesystem::create_directories(std::string(home) + "/.local/state/morvane", ignored);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Options come first: help and version need no display.
+  const CommandLineRequest request = parseCommandLine(argc, argv);
+  switch (request.action) {
+    case CommandLineRequest::Action::Help:
+      std::fputs(helpText().c_str(), stdout);
+      return 0;
+    case CommandLineRequest::Action::Version:
+      std::fputs(versionText().c_str(), stdout);
+      return 0;
+    case CommandLineRequest::Action::UsageError:
+      std::fprintf(stderr, "morvane: unknown option '%s'\nTry 'morvane --help'.\n", request.badOption.c_str());
+      return EXIT_USAGE;
+    case CommandLineRequest::Action::Run:
+      break;
+  }
+
   QApplication application(argc, argv);
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName("morvane");
   installMessageBoxHook();
 
+  makeLogFolder();
   startupBasis();
   startupDebug();
   mainChannel = TChannelPool::getChannel("morvane");
@@ -50,10 +82,23 @@ int main(int argc, char** argv) {
   int status;
   {
     TMainForm form;
+    // Closing the window ends the program through the form, which knows
+    // whether a connection is open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // A signal ends the program like closing its window; a further one
+    // during the final mail drain ends the drain.
+    bool loopEnded = false;
+    TerminationSignals terminationSignals([&form, &loopEnded](int) {
+      if (loopEnded) {
+        QCoreApplication::exit(0);
+      } else {
+        form.endOnRequest();
+      }
+    });
     form.show();
     status = QApplication::exec();
+    loopEnded = true;
     form.hide();
-    QApplication::setQuitOnLastWindowClosed(false);
     drainMailQueues(MAIL_DRAIN_LIMIT_MILLIS);
   }  // the form's destruction releases the diagnostics
   return status;

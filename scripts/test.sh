@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds Morvane from scratch with AddressSanitizer,
 # UndefinedBehaviorSanitizer and leak detection, and runs every test, then
-# every fuzz target for a short while from its seed corpus.
+# the Debian package test (scripts/package-test.sh), then every fuzz target
+# for a short while from its seed corpus.
 #   FUZZ_SECONDS=N  time per fuzz target (default 30; 0 skips fuzzing)
+#   PACKAGE_TEST=0  skips the package test
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh test
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
@@ -19,6 +21,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON -DMORVANE_TESTS=ON
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
+
+if [ "${PACKAGE_TEST:-1}" != 0 ]; then
+  bash scripts/package-test.sh
+fi
 
 fuzz_seconds="${FUZZ_SECONDS:-30}"
 if [ "$fuzz_seconds" -gt 0 ] && [ -f fuzz/CMakeLists.txt ]; then

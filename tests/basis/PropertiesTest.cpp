@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
 
 #include "basis/Conversions.h"
 #include "basis/TArrayList.h"
@@ -258,9 +263,68 @@ TEST(SystemProperties, ExecutableLocation) {
   ASSERT_FALSE(app.empty());
   EXPECT_EQ(app.back(), '/');
   EXPECT_EQ(TSystem::getExecutablePath().rfind(app, 0), 0u);
-  std::string exe = TSystem::getExecutablePath();
-  std::string expected = exe.substr(0, exe.rfind('.') == std::string::npos ? exe.size() : exe.rfind('.'));
-  EXPECT_EQ(TProperties::defaultFileName(), expected + ".properties");
+  // The name comes from the file name alone, whatever dots the folders hold.
+  EXPECT_EQ(TSystem::configurationFileName("/opt/morvane-1.2/morvane"), "morvane.properties");
+  EXPECT_EQ(TSystem::configurationFileName("/home/u/.local/libexec/morvane/morvane"), "morvane.properties");
+  EXPECT_EQ(TSystem::configurationFileName("/opt/a.b/morvane.bin.x"), "morvane.bin.properties");
+}
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(SystemProperties, ConfigurationLookupOrder) {
+  TempDir dir;
+  const std::string user = dir.file("user"), first = dir.file("first"), second = dir.file("second");
+  const std::string app = TSystem::getApplicationPath();
+  ScopedEnvironment home("HOME", dir.path().c_str());
+  ScopedEnvironment userConfig("XDG_CONFIG_HOME", nullptr);
+  ScopedEnvironment systemConfig("XDG_CONFIG_DIRS", nullptr);
+  EXPECT_EQ(TSystem::configurationFolders(),
+            (std::vector<std::string>{dir.path() + "/.config/morvane/", app, "/etc/xdg/morvane/"}));
+  ::setenv("XDG_CONFIG_HOME", (user + "/").c_str(), 1);
+  ::setenv("XDG_CONFIG_DIRS", (first + ":relative::" + second).c_str(), 1);
+  EXPECT_EQ(TSystem::configurationFolders(),
+            (std::vector<std::string>{user + "/morvane/", app, first + "/morvane/", second + "/morvane/"}));
+
+  // The first folder holding the main file wins; without one, the executable's.
+  const std::string name = TSystem::configurationFileName(TSystem::getExecutablePath());
+  EXPECT_EQ(TSystem::getConfigurationPath(), app);
+  for (const std::string& base : {second, first, user}) {
+    std::filesystem::create_directories(base + "/morvane");
+    dir.write(base.substr(dir.path().size() + 1) + "/morvane/debug.properties", "");
+  }
+  EXPECT_EQ(TSystem::getConfigurationPath(), app) << "debug.properties alone does not count";
+  dir.write("second/morvane/" + name, "");
+  EXPECT_EQ(TSystem::getConfigurationPath(), second + "/morvane/");
+  dir.write("first/morvane/" + name, "");
+  EXPECT_EQ(TSystem::getConfigurationPath(), first + "/morvane/");
+  std::ofstream(app + name) << "";
+  EXPECT_EQ(TSystem::getConfigurationPath(), app);
+  EXPECT_EQ(TProperties::defaultFileName(), app + name);
+  dir.write("user/morvane/" + name, "");
+  EXPECT_EQ(TSystem::getConfigurationPath(), user + "/morvane/");
+  std::filesystem::remove(app + name);
 }
 
 TEST(Conversions, IntegerEdgeCases) {

@@ -72,5 +72,23 @@ TEST(EntriesTool, MissingOrCorruptFilesFailClearly) {
       << run.err;
   ToolRun usage = runTool(dir, "");
   EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.err.rfind("usage: morvane-entries FILE...", 0), 0u);
+  EXPECT_EQ(usage.err.rfind("usage: morvane-entries [--] FILE...", 0), 0u);
+}
+
+TEST(EntriesTool, OptionsAndFileNamesThatLookLikeOptions) {
+  TempDir dir;
+  ToolRun help = runTool(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: morvane-entries", 0), 0u) << help.out;
+  ToolRun version = runTool(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("morvane-entries ") + MORVANE_VERSION + "\n");
+  ToolRun unknown = runTool(dir, "--bogus " + dir.file("x.bin"));
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err.rfind("morvane-entries: unknown option '--bogus'", 0), 0u) << unknown.err;
+  // After "--" an argument that looks like an option is a file name.
+  ToolRun dashed = runTool(dir, "-- --help");
+  EXPECT_EQ(dashed.status, 1);
+  EXPECT_NE(dashed.err.find("morvane-entries: --help: "), std::string::npos) << dashed.err;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -62,30 +63,45 @@ class ProgramTest : public ::testing::Test {
   void writeDebugProperties(const std::string& text) { dir_.write("debug.properties", text); }
   // A connection target: a script that shows a status window titled `title`
   // for `seconds` and leaves a marker file behind.
-  std::string statusScript(const std::string& title, int seconds) {
+  std::string statusScript(const std::string& title, int seconds, const std::string& name = "connect.sh") {
     std::string path = dir_.write(
-        "connect.sh", "#!/bin/sh\ntouch " + quote(dir_.file("started")) + "\nexec xmessage -title " +
+        name, "#!/bin/sh\ntouch " + quote(dir_.file("started")) + "\nexec xmessage -title " +
                           quote(title) + " -timeout " + std::to_string(seconds) + " status\n");
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
   }
 
-  void start() {
+  // Starts `program` (the test's copy by default) in `folder` (the test's
+  // directory by default) with `arguments`, on the test display, with a home
+  // and XDG folders of the test's own.
+  void start(const std::vector<std::string>& arguments = {}, std::string program = {},
+             std::string folder = {}) {
+    if (program.empty()) program = program_;
+    if (folder.empty()) folder = dir_.path();
+    std::filesystem::create_directories(home());
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
-      if (::chdir(dir_.path().c_str()) != 0) ::_exit(126);
+      if (::chdir(folder.c_str()) != 0) ::_exit(126);
       std::string out = dir_.file("stdout.txt");
       if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(out.c_str(), "a", stderr)) ::_exit(126);
       ::setenv("DISPLAY", display_.name().c_str(), 1);
       ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+      ::setenv("HOME", home().c_str(), 1);
+      ::setenv("XDG_CONFIG_DIRS", dir_.file("xdg").c_str(), 1);
+      for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) ::unsetenv(name);
+      for (const auto& [name, value] : environment_) ::setenv(name.c_str(), value.c_str(), 1);
       if (std::getenv("LSAN_OPTIONS") == nullptr) {
         ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
       }
-      ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> argv{program.data()};
+      for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
   }
+  std::string home() const { return dir_.file("home"); }
 
   // The exit status, or nothing when the program still runs after `timeout`.
   std::optional<int> waitExit(std::chrono::milliseconds timeout) {
@@ -126,6 +142,13 @@ class ProgramTest : public ::testing::Test {
     ASSERT_FALSE(window.empty()) << "no main window";
     xdotool("mousemove --window " + window + " 60 52 click 1");
   }
+  // Types `keys` (xdotool names) into the main window.
+  void typeIntoMainWindow(const std::string& keys) {
+    std::string window = waitForWindow("^Morvane$");
+    ASSERT_FALSE(window.empty()) << "no main window";
+    xdotool("windowfocus --sync " + window);
+    xdotool("key " + keys);
+  }
   void clickLogCheckBox() {
     std::string window = waitForWindow("^Morvane$");
     xdotool("mousemove --window " + window + " 150 48 click 1");
@@ -150,20 +173,24 @@ class ProgramTest : public ::testing::Test {
   X11TestDisplay display_;
   TempDir dir_;
   std::string program_;
+  std::vector<std::pair<std::string, std::string>> environment_;
   pid_t pid_ = -1;
 };
 
 TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
-  writeConfiguration("interval = 1\nnames = demo\ndemo = " + statusScript("Dial Status", 2) +
-                     "\nwindow = Dial\n");
+  // Names and targets are bytes: ones no encoding knows reach the log and
+  // the started file unchanged.
+  writeConfiguration("interval = 1\nnames = d\xff\xfe\ndemo = x\nd\xff\xfe = " +
+                     statusScript("Dial Status", 2, "connect \xff\xfe.sh") + "\nwindow = Dial\n");
   start();
   clickConnect();
   std::optional<int> status = waitExit(30s);
   ASSERT_TRUE(status.has_value()) << output();
   EXPECT_EQ(*status, 0) << output();
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
   std::string log = netLog();
-  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log;
-  EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
+  EXPECT_EQ(countOf(log, "net-log: open connection @d\xff\xfe\r\n"), 1u) << log;
+  EXPECT_EQ(countOf(log, "net-log: close connection @d\xff\xfe\r\n"), 1u) << log;
   EXPECT_LT(log.find("open connection"), log.find("close connection"));
 }
 
@@ -260,6 +287,127 @@ TEST_F(ProgramTest, MissingDebugPropertiesFallsBackToStandardOutput) {
   EXPECT_NE(out.find("net-log: open connection @demo"), std::string::npos) << out;
   EXPECT_NE(out.find("net-log: close connection @demo"), std::string::npos) << out;
   EXPECT_FALSE(std::filesystem::exists(dir_.file("net.log")));
+}
+
+TEST_F(ProgramTest, ATargetThatCannotStartIsFatal) {
+  const std::string marker = dir_.write("marker", "keep");
+  writeConfiguration("names = demo\ndemo = no-such-program-here ;rm -f " + marker + "\nwindow = Dial\n");
+  start();
+  clickConnect();
+  EXPECT_TRUE(closeDialog("Error"));
+  std::optional<int> status = waitExit(20s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  std::string out = output();
+  EXPECT_NE(out.find("FATAL ERROR: FATAL: TMainForm.sbConnectClick: "), std::string::npos) << out;
+  EXPECT_NE(out.find("\tclass: IOException\r\n\tmessage: shellLaunch: No such file, URL or program: "),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+TEST_F(ProgramTest, SignalsEndCleanlyWithTheirOwnStatusWhileConnected) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 60) + "\nwindow = Dial\n");
+  for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signalNumber);
+    std::filesystem::remove(dir_.file("net.log"));
+    start();
+    clickConnect();
+    ASSERT_FALSE(waitForWindow("^Dial Status$").empty());
+    ::kill(pid_, signalNumber);
+    std::optional<int> status = waitExit(20s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 3) << output();
+    std::string log = netLog();
+    EXPECT_NE(log.find("open connection @demo"), std::string::npos) << log;
+    EXPECT_EQ(log.find("close connection"), std::string::npos) << "the connection may still be up";
+    xdotool("search --name '^Dial Status$' windowkill");
+  }
+  // Before connecting a signal ends the program like closing its window.
+  start();
+  ASSERT_FALSE(waitForWindow("^Morvane$").empty());
+  ::kill(pid_, SIGTERM);
+  std::optional<int> status = waitExit(20s);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << output();
+}
+
+TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
+  struct Run {
+    int status;
+    std::string out;
+  };
+  auto run = [this](const std::string& arguments) {
+    std::filesystem::remove(dir_.file("stdout.txt"));
+    start({arguments});
+    std::optional<int> status = waitExit(20s);
+    return Run{status.value_or(-1), output()};
+  };
+  Run version = run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("morvane ") + MORVANE_VERSION + "\n");
+  Run unknown = run("--bogus");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out.rfind("morvane: unknown option '--bogus'", 0), 0u) << unknown.out;
+
+  // The folder beside the program, unless the user's own holds the file.
+  writeConfiguration("names = a\na = x\nwindow = w\n");
+  Run help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: morvane [OPTION]...\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("Configuration folder: " + dir_.path() + "/\n"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("  " + home() + "/.config/morvane/\n  " + dir_.path() + "/\n  " + dir_.file("xdg") +
+                          "/morvane/\n"),
+            std::string::npos)
+      << help.out;
+  std::filesystem::create_directories(home() + "/.config/morvane");
+  dir_.write("home/.config/morvane/morvane.properties", "");
+  help = run("-h");
+  EXPECT_NE(help.out.find("Configuration folder: " + home() + "/.config/morvane/\n"), std::string::npos)
+      << help.out;
+}
+
+// Installs the build under a prefix given at install time, once plainly and
+// once through DESTDIR into a folder with a dot in its name, and runs each
+// installed program from an unrelated folder through the demo connection,
+// connecting from the keyboard.
+TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
+  struct Install {
+    std::string environment, prefix, root, keys;
+  };
+  const std::vector<Install> installs = {
+      {"", dir_.file("prefix-a"), dir_.file("prefix-a"), "Return"},
+      {"DESTDIR=" + quote(dir_.file("stage")), "/opt/morvane-1.2", dir_.file("stage") + "/opt/morvane-1.2",
+       "alt+v"},
+  };
+  std::filesystem::create_directories(dir_.file("elsewhere"));
+  for (const Install& install : installs) {
+    SCOPED_TRACE(install.prefix);
+    std::string command = install.environment + " " + quote(MORVANE_CMAKE) + " --install " +
+                          quote(MORVANE_BUILD_DIR) + " --prefix " + quote(install.prefix) + " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::string bin = install.root + "/bin/morvane";
+    ASSERT_TRUE(std::filesystem::is_symlink(bin));
+    EXPECT_EQ(std::filesystem::read_symlink(bin).string().front(), '.') << "a relative link";
+    std::string manifest = TempDir::read(std::string(MORVANE_BUILD_DIR) + "/install_manifest.txt");
+    EXPECT_NE(manifest.find(install.prefix + "/bin/morvane\n"), std::string::npos) << manifest;
+    // Installing again keeps a changed configuration; the new default goes beside it.
+    const std::string configuration = install.root + "/libexec/morvane/morvane.properties";
+    std::ofstream(configuration, std::ios::app) << "# changed\n";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_NE(TempDir::read(configuration).find("# changed\n"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(configuration + ".new"));
+
+    std::filesystem::remove_all(home());
+    start({}, bin, dir_.file("elsewhere"));
+    typeIntoMainWindow(install.keys);
+    std::optional<int> status = waitExit(40s);
+    ASSERT_TRUE(status.has_value()) << output();
+    EXPECT_EQ(*status, 0) << output();
+    std::string log = TempDir::read(home() + "/.local/state/morvane/morvane-net.log");
+    EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
+    EXPECT_NE(log.find("net-log: close connection @demo\r\n"), std::string::npos) << log;
+  }
 }
 
 // ---- error mails
