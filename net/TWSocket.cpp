@@ -617,7 +617,14 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
   std::weak_ptr<int> alive = life_;
   const uint64_t session = session_;
   const bool once = honourNoLoop && componentOptions_.count(wsoNoReceiveLoop) > 0;
-  for (;;) {
+  // A peer that sends faster than the handler reads would hold the thread
+  // here for as long as it sends, and no timer would run. After a bounded
+  // number of passes or bytes the event loop gets its turn; the read notifier
+  // offers the rest at the next one. The loop before a close drains all.
+  constexpr int kPassesPerEvent = 64;
+  constexpr uint64_t kBytesPerEvent = 64 * 1024;
+  const uint64_t receivedBefore = receivedBytes_;
+  for (int pass = 1;; ++pass) {
     lastError_ = 0;
     if (OnDataAvailable) {
       const uint64_t receivesBefore = receiveCalls_;
@@ -637,6 +644,7 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
       }
     }
     if (once || lastError_ != 0 || fd_ < 0) return;
+    if (honourNoLoop && (pass >= kPassesPerEvent || receivedBytes_ - receivedBefore >= kBytesPerEvent)) return;
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return;
   }
@@ -764,6 +772,7 @@ int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
     return -1;
   }
   readCount_ += static_cast<int32_t>(n);
+  receivedBytes_ += static_cast<uint64_t>(n);
   return static_cast<int32_t>(n);
 }
 

@@ -228,6 +228,7 @@ class TCustomWSocket {
   bool closedNotified_ = false;
   bool destroying_ = false;
   uint64_t receiveCalls_ = 0;
+  uint64_t receivedBytes_ = 0;
   // Expires when the socket is destroyed; guards every notification.
   std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };
