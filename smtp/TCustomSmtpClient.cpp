@@ -2,47 +2,10 @@
 
 #include <QObject>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "basis/TString.h"
-
-namespace {
-
-const char* const DAY_NAMES[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// A line as it goes on the wire, ended by CR LF. Line breaks inside it (CR
-// LF, lone CR or lone LF) become CR LF, and a full stop after such a break is
-// doubled, so no text can end the message early or smuggle commands in.
-void appendWireLine(std::string& out, const std::string& line) {
-  if (line.find_first_of("\r\n") == std::string::npos) {
-    out += line;
-    out += "\r\n";
-    return;
-  }
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (c != '\r' && c != '\n') {
-      out += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') ++i;
-    out += "\r\n";
-    if (i + 1 < line.size() && line[i + 1] == '.') out += '.';
-  }
-  out += "\r\n";
-}
-
-std::string twoDigits(int value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%.2d", value);
-  return text;
-}
-
-}  // namespace
+#include "smtp/SmtpDate.h"
 
 TCustomSmtpClient::TCustomSmtpClient()
     : socket_(std::make_unique<TWSocket>()), completions_(std::make_unique<QObject>()) {
@@ -53,7 +16,7 @@ TCustomSmtpClient::TCustomSmtpClient()
 
 TCustomSmtpClient::~TCustomSmtpClient() {
   // Nothing of the socket reaches this client any more, and a completion
-  // still queued dies with the receiver.
+  // still queued dies with its context.
   socket_->OnDnsLookupDone = nullptr;
   socket_->OnSessionConnected = nullptr;
   socket_->OnDataAvailable = nullptr;
@@ -477,134 +440,6 @@ bool TCustomSmtpClient::HandleReply(const std::string& line) {
   return true;
 }
 
-// ---- DATA
-
-void TCustomSmtpClient::BuildHeaderLines() {
-  headerLines_.clear();
-  if (!TString::trim(hdrReplyTo_).empty()) headerLines_.push_back("Reply-To: " + hdrReplyTo_);
-  if (!TString::trim(hdrReturnPath_).empty()) headerLines_.push_back("Return-Path: " + hdrReturnPath_);
-  headerLines_.push_back("From: " + hdrFrom_);
-  headerLines_.push_back("To: " + hdrTo_);
-  headerLines_.push_back("Subject: " + hdrSubject_);
-  if (!TString::trim(hdrSender_).empty())
-    headerLines_.push_back("Sender: " + hdrSender_);
-  else if (!TString::trim(hdrFrom_).empty())
-    headerLines_.push_back("Sender: " + hdrFrom_);
-  headerLines_.push_back("Mime-Version: 1.0");
-  headerLines_.push_back("Content-Type: " + mimeTypeText_ + "; charset=\"" + charSet_ + "\"");
-  headerLines_.push_back("Date: " + DateText(std::time(nullptr)));
-}
-
-void TCustomSmtpClient::Data() {
-  CheckReady();
-  if (!connected_) throw SmtpException("SMTP component not connected");
-  itemIndex_ = -1;
-  lineNumber_ = 0;
-  moreLines_ = true;
-  BuildHeaderLines();
-  if (!life_.notify(OnProcessHeader, this, headerLines_)) return;
-  headerLines_.push_back("");
-  ExecCommand(smtpData, "DATA", {354}, &TCustomSmtpClient::DataNext);
-}
-
-void TCustomSmtpClient::DataNext() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
-  if (SetState(smtpInternalReady)) SendNextLine();
-}
-
-void TCustomSmtpClient::AttachDataSent(bool on) {
-  if (!on) {
-    socket_->OnDataSent = nullptr;
-    return;
-  }
-  socket_->OnDataSent = [this](TCustomWSocket*, uint16_t) {
-    if (SetState(smtpInternalReady)) SendNextLine();
-  };
-}
-
-bool TCustomSmtpClient::NextDataLine(std::string& line) {
-  LifeGuard::Watch alive = life_.watch();
-  ++itemIndex_;
-  if (itemIndex_ < static_cast<int32_t>(headerLines_.size())) {
-    const std::string& header = headerLines_[static_cast<size_t>(itemIndex_)];
-    // Lines longer than the line buffer get a buffer of their own: they are
-    // sent whole.
-    std::vector<char> buffer(std::max<size_t>(LINE_BUFFER_SIZE, header.size() + 1), '\0');
-    std::memcpy(buffer.data(), header.data(), header.size());
-    TriggerHeaderLine(buffer.data(), static_cast<int32_t>(buffer.size()));
-    if (!alive) return false;
-    buffer.back() = '\0';
-    line = buffer.data();
-    return true;
-  }
-  char buffer[LINE_BUFFER_SIZE] = {};
-  if (moreLines_) {
-    ++lineNumber_;
-    // The handler's answer goes to a local first: the handler may destroy
-    // the client before it sets it.
-    bool more = true;
-    try {
-      TriggerGetData(lineNumber_, buffer, LINE_BUFFER_SIZE - 1, more);
-    } catch (...) {
-      more = false;
-    }
-    if (!alive) return false;
-    moreLines_ = more;
-  }
-  if (!moreLines_) return false;
-  buffer[LINE_BUFFER_SIZE - 1] = '\0';
-  line = buffer;
-  if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
-  return true;
-}
-
-void TCustomSmtpClient::SendNextLine() {
-  // Lines are queued in the socket until about DATA_BATCH_SIZE bytes are
-  // together; they leave with one send, and the data-sent event that follows
-  // continues. So the socket never holds more than one batch of the text.
-  LifeGuard::Watch alive = life_.watch();
-  int32_t batched = 0;
-  for (;;) {
-    if (!connected_) {
-      AttachDataSent(false);
-      return;
-    }
-    std::string line;
-    bool more = NextDataLine(line);
-    if (!alive) return;
-    if (!more) break;
-    if (!TriggerDisplay("> " + line)) return;
-    if (!connected_) continue;
-    std::string wire;
-    appendWireLine(wire, line);
-    socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
-    batched += static_cast<int32_t>(wire.size());
-    if (batched >= DATA_BATCH_SIZE) {
-      AttachDataSent(true);
-      socket_->Send(wire.data(), 0);
-      return;
-    }
-  }
-  // The end mark leaves together with the lines still queued.
-  AttachDataSent(false);
-  ExecCommand(smtpData, ".", {250}, nullptr);
-}
-
-void TCustomSmtpClient::TriggerHeaderLine(char* line, int32_t size) {
-  life_.notify(OnHeaderLine, this, line, size);
-}
-
-void TCustomSmtpClient::TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more) {
-  if (!OnGetData) {
-    more = false;
-    return;
-  }
-  OnGetData(this, lineNum, msgLine, maxLen, more);
-}
-
 // ---- abort
 
 void TCustomSmtpClient::Abort() {
@@ -619,20 +454,5 @@ void TCustomSmtpClient::Abort() {
 
 // ---- Date header
 
-std::string TCustomSmtpClient::ZoneOffset(std::time_t when) {
-  std::tm local{};
-  if (!localtime_r(&when, &local)) return "-0000";
-  long bias = -local.tm_gmtoff / 60;  // UTC minus local time, in minutes
-  long magnitude = bias < 0 ? -bias : bias;
-  std::string text = "-" + twoDigits(static_cast<int>(magnitude / 60)) + twoDigits(static_cast<int>(magnitude % 60));
-  if (bias < 0) text[0] = '+';
-  return text;
-}
-
-std::string TCustomSmtpClient::DateText(std::time_t when) {
-  std::tm t{};
-  if (!localtime_r(&when, &t)) return "";
-  return std::string(DAY_NAMES[t.tm_wday]) + ", " + std::to_string(t.tm_mday) + " " + MONTH_NAMES[t.tm_mon] +
-         " " + std::to_string(t.tm_year + 1900) + " " + twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" +
-         twoDigits(t.tm_sec) + " " + ZoneOffset(when);
-}
+std::string TCustomSmtpClient::ZoneOffset(std::time_t when) { return smtpZoneOffset(when); }
+std::string TCustomSmtpClient::DateText(std::time_t when) { return smtpDateText(when); }

@@ -643,7 +643,7 @@ TEST_P(ClientDestroyedInsideANotificationTest, TouchesNothingAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryNotification, ClientDestroyedInsideANotificationTest,
-    ::testing::Values(DestroyCase{"OnStateChange", smtpOpen, 1}, DestroyCase{"OnStateChange", smtpMail, 1},
+    ::testing::Values(DestroyCase{"OnStateChange", smtpOpen, 3}, DestroyCase{"OnStateChange", smtpMail, 1},
                       DestroyCase{"OnStateChange", smtpMail, 4}, DestroyCase{"OnDisplay", smtpOpen, 1},
                       DestroyCase{"OnDisplay", smtpMail, 2}, DestroyCase{"OnDisplay", smtpMail, 12},
                       DestroyCase{"OnCommand", smtpMail, 1}, DestroyCase{"OnResponse", smtpOpen, 1},
