@@ -5,8 +5,9 @@
 // as notifications from the Qt event loop of the thread that created the
 // socket: host lookup done, session connected, data available, data sent,
 // session closed. Readiness comes from QSocketNotifier on a non-blocking
-// POSIX socket; deferred work is posted to a private receiver object, so
-// anything still queued dies with the socket. Error codes are the classic
+// POSIX socket; deferred work is queued to a private context object, so
+// anything still queued dies with the socket. The system calls themselves
+// live in SocketHandle, name and port resolution in SocketResolution. Error codes are the classic
 // socket error numbers (10061 connection refused, 11001 host not found, ...);
 // system errors are mapped onto them.
 //
@@ -23,6 +24,9 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
+#include "net/LifeGuard.h"
+#include "net/SocketHandle.h"
+#include "net/SendQueue.h"
 
 MORVANE_EXCEPTION(ESocketException, Exception);
 
@@ -45,28 +49,8 @@ enum TSocketSendFlags : uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
 enum TWSocketOption : uint8_t { wsoNoReceiveLoop = 0, wsoTcpNoDelay = 1 };
 using TWSocketOptions = std::set<TWSocketOption>;
 
-class TWSocketReceiver;
+class QObject;
 class QSocketNotifier;
-
-// One block of the send queue.
-class TBuffer {
- public:
-  // A capacity of 0 or less gives 1514 bytes.
-  explicit TBuffer(int32_t capacity);
-  // Copies as much of data as fits; returns the count copied.
-  int32_t write(const char* data, int32_t length);
-  // The unsent bytes and their count.
-  const char* peek(int32_t& length) const;
-  // Marks count bytes as sent; both counts return to 0 when all went.
-  void remove(int32_t count);
-  int32_t room() const { return capacity_ - writeCount_; }
-
- private:
-  std::unique_ptr<char[]> data_;
-  int32_t capacity_;
-  int32_t writeCount_ = 0;
-  int32_t readCount_ = 0;
-};
 
 class TCustomWSocket {
  public:
@@ -74,12 +58,15 @@ class TCustomWSocket {
   static constexpr uint16_t WSAEINTR = 10004;
   static constexpr uint16_t WSAEINVAL = 10022;
   static constexpr uint16_t WSAEWOULDBLOCK = 10035;
+  static constexpr uint16_t WSAEINPROGRESS = 10036;
   static constexpr uint16_t WSAENOTSOCK = 10038;
+  static constexpr uint16_t WSAENETUNREACH = 10051;
   static constexpr uint16_t WSAECONNABORTED = 10053;
   static constexpr uint16_t WSAECONNRESET = 10054;
   static constexpr uint16_t WSAENOTCONN = 10057;
   static constexpr uint16_t WSAETIMEDOUT = 10060;
   static constexpr uint16_t WSAECONNREFUSED = 10061;
+  static constexpr uint16_t WSAEHOSTUNREACH = 10065;
   static constexpr uint16_t WSAHOST_NOT_FOUND = 11001;
   static constexpr uint16_t WSANO_DATA = 11004;
   // Capacity of the send queue's blocks.
@@ -175,18 +162,24 @@ class TCustomWSocket {
   // "Error <code> in function <name>" + CR LF + description, from the last
   // socket error.
   void SocketError(const std::string& functionName);
+  // Fails with this call's error when it is not 0: LastError := error, then
+  // SocketError. True when it failed.
+  bool failed(uint16_t error, const char* functionName);
 
  private:
-  friend class TWSocketReceiver;
   enum : uint32_t { FD_READ = 1, FD_WRITE = 2, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32 };
 
   void changeState(TSocketState newState);
+  // Sets a property that only a closed socket may change.
+  void setWhileClosed(std::string& field, const std::string& value, const char* name);
   void resetSettings();
   void discardQueue();
   void tryToSend();
   void receiveLoop(uint16_t error, bool honourNoLoop);
   void internalClose(bool shutdownFirst);
   void closeHandle();
+  // A disabled notifier of the handle's readiness (QSocketNotifier::Type).
+  QSocketNotifier* watchHandle(int type, std::function<void()> ready);
   void enableWrite(bool on);
   // Handling of one socket event with the given bits, in their fixed order.
   void handleSocketEvent(uint32_t bits, uint16_t error);
@@ -194,6 +187,8 @@ class TCustomWSocket {
   void handleWriteReady();
   void handleLookupResult(int id, uint16_t error, const std::vector<std::string>& addresses);
   void postSocketEvent(uint32_t bits, uint16_t error);
+  // Runs work later from the event loop, guarded; dropped with the socket.
+  void postToLoop(std::function<void()> work);
   // Runs a piece of event-loop work, turning an exception of a handler into
   // OnBgException (and an Abort when it allows).
   void guarded(const std::function<void()>& work);
@@ -215,21 +210,23 @@ class TCustomWSocket {
   TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
   int32_t lingerTimeout_ = 0;
 
-  int fd_ = -1;
+  SocketHandle handle_;
   // Counts sessions, so events meant for an earlier handle are dropped.
   uint64_t session_ = 0;
   bool streamSocket_ = true;
   QSocketNotifier* readNotifier_ = nullptr;
   QSocketNotifier* writeNotifier_ = nullptr;
-  TWSocketReceiver* receiver_ = nullptr;
+  // Target of the notifiers, queued calls and lookup results.
+  std::unique_ptr<QObject> context_;
   int lookupId_ = -1;
-  std::deque<std::unique_ptr<TBuffer>> queue_;
+  SendQueue queue_{SEND_BLOCK_SIZE};
   bool allSent_ = true;
   bool closedNotified_ = false;
   bool destroying_ = false;
   uint64_t receiveCalls_ = 0;
-  // Expires when the socket is destroyed; guards every notification.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  uint64_t receivedBytes_ = 0;
+  // Expires when the socket is destroyed; every notification goes through it.
+  LifeGuard life_;
 };
 
 class TWSocket : public TCustomWSocket {

@@ -1,79 +1,14 @@
 #include "smtp/TCustomSmtpClient.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QObject>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "basis/TString.h"
+#include "smtp/SmtpDate.h"
 
-// The client's private target for posted completions: dropped with the client.
-class TSmtpReceiver : public QObject {
- public:
-  class Done : public QEvent {
-   public:
-    explicit Done(uint16_t error) : QEvent(type()), error(error) {}
-    static QEvent::Type type() {
-      static const QEvent::Type t = static_cast<QEvent::Type>(QEvent::registerEventType());
-      return t;
-    }
-    uint16_t error;
-  };
-
-  explicit TSmtpReceiver(TCustomSmtpClient* owner) : owner_(owner) {}
-
-  bool event(QEvent* e) override {
-    if (e->type() != Done::type()) return QObject::event(e);
-    // The handler may destroy the client and with it this receiver.
-    owner_->DeliverRequestDone(static_cast<Done*>(e)->error);
-    return true;
-  }
-
- private:
-  TCustomSmtpClient* owner_;
-};
-
-namespace {
-
-const char* const DAY_NAMES[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// A line as it goes on the wire, ended by CR LF. Line breaks inside it (CR
-// LF, lone CR or lone LF) become CR LF, and a full stop after such a break is
-// doubled, so no text can end the message early or smuggle commands in.
-void appendWireLine(std::string& out, const std::string& line) {
-  if (line.find_first_of("\r\n") == std::string::npos) {
-    out += line;
-    out += "\r\n";
-    return;
-  }
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (c != '\r' && c != '\n') {
-      out += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') ++i;
-    out += "\r\n";
-    if (i + 1 < line.size() && line[i + 1] == '.') out += '.';
-  }
-  out += "\r\n";
-}
-
-std::string twoDigits(int value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%.2d", value);
-  return text;
-}
-
-}  // namespace
-
-TCustomSmtpClient::TCustomSmtpClient() : socket_(std::make_unique<TWSocket>()) {
-  receiver_ = new TSmtpReceiver(this);
+TCustomSmtpClient::TCustomSmtpClient()
+    : socket_(std::make_unique<TWSocket>()), completions_(std::make_unique<QObject>()) {
   // Commands and the end of the text are small writes the server waits for.
   socket_->SetComponentOptions({wsoTcpNoDelay});
   socket_->OnSessionClosed = [this](TCustomWSocket*, uint16_t error) { SocketSessionClosed(error); };
@@ -81,14 +16,13 @@ TCustomSmtpClient::TCustomSmtpClient() : socket_(std::make_unique<TWSocket>()) {
 
 TCustomSmtpClient::~TCustomSmtpClient() {
   // Nothing of the socket reaches this client any more, and a completion
-  // still queued dies with the receiver.
+  // still queued dies with its context.
   socket_->OnDnsLookupDone = nullptr;
   socket_->OnSessionConnected = nullptr;
   socket_->OnDataAvailable = nullptr;
   socket_->OnDataSent = nullptr;
   socket_->OnSessionClosed = nullptr;
   socket_.reset();
-  delete receiver_;
 }
 
 // ---- small helpers
@@ -99,15 +33,13 @@ void TCustomSmtpClient::SetContentType(TSmtpContentType v) {
   mimeTypeText_ = v == smtpHTML ? "text/html" : "text/plain";
 }
 
-void TCustomSmtpClient::SetState(TSmtpState newState) {
-  if (state_ == newState) return;
+bool TCustomSmtpClient::SetState(TSmtpState newState) {
+  if (state_ == newState) return true;
   state_ = newState;
-  if (OnStateChange) OnStateChange(this);
+  return life_.notify(OnStateChange, this);
 }
 
-void TCustomSmtpClient::TriggerDisplay(const std::string& msg) {
-  if (OnDisplay) OnDisplay(this, msg);
-}
+bool TCustomSmtpClient::TriggerDisplay(const std::string& msg) { return life_.notify(OnDisplay, this, msg); }
 
 void TCustomSmtpClient::CheckReady() const {
   if (state_ != smtpReady && state_ != smtpInternalReady)
@@ -128,18 +60,22 @@ std::string TCustomSmtpClient::AddressCommand(const std::string& verb, const std
   return verb + "<" + TString::trim(name) + ">";
 }
 
-int32_t TCustomSmtpClient::ReadCode(const std::string& line, size_t& after) {
+bool TCustomSmtpClient::ReadCode(const std::string& line, size_t& after) {
   size_t i = 0;
   while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) ++i;
   if (i < line.size() && (line[i] == '+' || line[i] == '-')) ++i;
   int64_t code = 0;
+  size_t digits = 0;
   while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
     if (code < 100000000) code = code * 10 + (line[i] - '0');
+    ++digits;
     ++i;
   }
   after = i;
   statusCode_ = static_cast<int32_t>(code);
-  return statusCode_;
+  // Anything else is no SMTP reply: read as a number it could truncate to 0
+  // or to an accepted code in the 16-bit result and pass as success.
+  return digits == 3 && code >= 100 && code <= 599;
 }
 
 // ---- completion
@@ -148,10 +84,12 @@ void TCustomSmtpClient::RequestDone(uint16_t error) {
   if (requestDone_) return;
   requestDone_ = true;
   if (error == 0 && highLevel_) {
-    if (state_ != smtpAbort) SetState(smtpInternalReady);
+    if (state_ != smtpAbort && !SetState(smtpInternalReady)) return;
+    LifeGuard::Watch alive = life_.watch();
     try {
       NextStep();
     } catch (const std::exception& e) {
+      if (!alive) throw;
       // A step that cannot start ends the whole request instead of leaving
       // it pending for ever.
       lastResponse_ = "500 " + exceptionClassName(e) + ": " + e.what();
@@ -166,11 +104,14 @@ void TCustomSmtpClient::RequestDone(uint16_t error) {
 
 void TCustomSmtpClient::Finish(uint16_t error) {
   requestDone_ = true;
-  SetState(smtpReady);
+  if (!SetState(smtpReady)) return;
   highLevel_ = false;
   stepSet_ = 0;
   currentStep_ = 0;
-  QCoreApplication::postEvent(receiver_, new TSmtpReceiver::Done(error));
+  // Queued, so it never runs inside the call that ended the request; a call
+  // still queued is dropped with its context when the client is destroyed.
+  QMetaObject::invokeMethod(completions_.get(), [this, error] { DeliverRequestDone(error); },
+                            Qt::QueuedConnection);
 }
 
 void TCustomSmtpClient::DeliverRequestDone(uint16_t error) {
@@ -195,13 +136,15 @@ void TCustomSmtpClient::RunSteps(TSmtpRequest request, uint8_t steps) {
   highLevel_ = true;
   lastResponse_.clear();
   errorMessage_.clear();
+  LifeGuard::Watch alive = life_.watch();
   try {
     NextStep();
   } catch (...) {
+    if (!alive) throw;
     highLevel_ = false;
     stepSet_ = 0;
     currentStep_ = 0;
-    SetState(smtpReady);
+    (void)SetState(smtpReady);
     throw;
   }
 }
@@ -248,12 +191,9 @@ void TCustomSmtpClient::ExecCommand(TSmtpRequest request, const std::string& com
   requestDone_ = false;
   replyHandlerArmed_ = true;
   continuation_ = continuation;
-  SetState(smtpWaitingResponse);
-  std::weak_ptr<int> alive = life_;
-  if (OnCommand) OnCommand(this, command);
-  if (alive.expired()) return;
-  TriggerDisplay("> " + command);
-  if (alive.expired()) return;
+  if (!SetState(smtpWaitingResponse)) return;
+  if (!life_.notify(OnCommand, this, command)) return;
+  if (!TriggerDisplay("> " + command)) return;
   if (socket_->State() == wsConnected) socket_->SendText(command + "\r\n");
 }
 
@@ -283,8 +223,7 @@ void TCustomSmtpClient::SendNextRecipient() {
 }
 
 void TCustomSmtpClient::RcptToNext() {
-  SetState(smtpInternalReady);
-  SendNextRecipient();
+  if (SetState(smtpInternalReady)) SendNextRecipient();
 }
 
 void TCustomSmtpClient::Quit() {
@@ -309,15 +248,16 @@ void TCustomSmtpClient::Connect() {
   requestDone_ = false;
   receiveLength_ = 0;
   requestResult_ = 0;
-  SetState(smtpDnsLookup);
+  if (!SetState(smtpDnsLookup)) return;
   socket_->OnDataSent = nullptr;
   socket_->OnDnsLookupDone = [this](TCustomWSocket*, uint16_t error) { SocketDnsLookupDone(error); };
+  LifeGuard::Watch alive = life_.watch();
   try {
     socket_->LookupHost(host_);
   } catch (...) {
-    if (state_ == smtpDnsLookup) {
+    if (alive && state_ == smtpDnsLookup) {
       requestDone_ = true;
-      SetState(smtpReady);
+      (void)SetState(smtpReady);
     }
     throw;
   }
@@ -332,15 +272,17 @@ void TCustomSmtpClient::SocketDnsLookupDone(uint16_t error) {
     RequestDone(error);
     return;
   }
+  LifeGuard::Watch alive = life_.watch();
   try {
     socket_->SetAddr(socket_->DnsResult());
     socket_->SetProto("tcp");
     socket_->SetPort(port_);
     socket_->OnSessionConnected = [this](TCustomWSocket*, uint16_t e) { SocketSessionConnected(e); };
     socket_->OnDataAvailable = [this](TCustomWSocket*, uint16_t e) { SocketDataAvailable(e); };
-    SetState(smtpConnecting);
+    if (!SetState(smtpConnecting)) return;
     socket_->Connect();
   } catch (const std::exception& e) {
+    if (!alive) throw;
     lastResponse_ = "500 " + exceptionClassName(e) + ": " + e.what();
     statusCode_ = 500;
     requestResult_ = 500;
@@ -355,24 +297,21 @@ void TCustomSmtpClient::SocketSessionConnected(uint16_t error) {
     statusCode_ = 500;
     connected_ = false;
     RecordError();
-    std::weak_ptr<int> alive = life_;
+    LifeGuard::Watch alive = life_.watch();
     RequestDone(error);
-    if (alive.expired()) return;
+    if (!alive) return;
     socket_->Close();
-    if (alive.expired()) return;
-    SetState(smtpReady);
+    if (!alive) return;
+    (void)SetState(smtpReady);
     return;
   }
   connected_ = true;
-  SetState(smtpWaitingBanner);
+  (void)SetState(smtpWaitingBanner);
 }
 
 void TCustomSmtpClient::SocketSessionClosed(uint16_t error) {
   connected_ = false;
-  std::weak_ptr<int> alive = life_;
-  if (OnSessionClosed) OnSessionClosed(this, error);
-  if (alive.expired()) return;
-  RequestDone(10004);
+  if (life_.notify(OnSessionClosed, this, error)) RequestDone(10004);
 }
 
 // ---- replies
@@ -386,19 +325,19 @@ void TCustomSmtpClient::SocketDataAvailable(uint16_t) {
 }
 
 void TCustomSmtpClient::ReceiveReply(const char* data, int32_t length) {
-  std::weak_ptr<int> alive = life_;
+  LifeGuard::Watch alive = life_.watch();
   while (length > 0) {
     int32_t n = std::min(length, RECEIVE_BUFFER_SIZE - receiveLength_);
     std::memcpy(receiveBuffer_ + receiveLength_, data, static_cast<size_t>(n));
     receiveLength_ += n;
     data += n;
     length -= n;
-    if (!ProcessReceived() || alive.expired()) return;
+    if (!ProcessReceived() || !alive) return;
   }
 }
 
 bool TCustomSmtpClient::ProcessReceived() {
-  std::weak_ptr<int> alive = life_;
+  LifeGuard::Watch alive = life_.watch();
   for (;;) {
     const char* start = receiveBuffer_;
     const char* end = receiveBuffer_ + receiveLength_;
@@ -414,13 +353,9 @@ bool TCustomSmtpClient::ProcessReceived() {
     std::memmove(receiveBuffer_, receiveBuffer_ + used, static_cast<size_t>(receiveLength_ - used));
     receiveLength_ -= used;
     lastResponse_ = line;
-    if (OnResponse) OnResponse(this, line);
-    if (alive.expired()) return false;
-    TSmtpState before = state_;
-    ProcessLine(line);
-    if (alive.expired()) return false;
-    // A refused greeting closed the session: nothing more is read.
-    if (before == smtpWaitingBanner && !connected_) return false;
+    if (!life_.notify(OnResponse, this, line)) return false;
+    bool more = ProcessLine(line);
+    if (!alive || !more) return false;
   }
   if (receiveLength_ == RECEIVE_BUFFER_SIZE) {
     ReplyLineTooLong();
@@ -436,51 +371,58 @@ void TCustomSmtpClient::ReplyLineTooLong() {
   statusCode_ = 500;
   requestResult_ = 500;
   RecordError();
-  std::weak_ptr<int> alive = life_;
+  LifeGuard::Watch alive = life_.watch();
   RequestDone(500);
-  if (alive.expired()) return;
-  socket_->Close();
+  if (alive) socket_->Close();
 }
 
-void TCustomSmtpClient::ProcessLine(const std::string& line) {
-  std::weak_ptr<int> alive = life_;
+void TCustomSmtpClient::RejectReply() {
+  statusCode_ = 500;
+  requestResult_ = 500;
+  RecordError();
+  LifeGuard::Watch alive = life_.watch();
+  RequestDone(500);
+  if (alive) socket_->Close();
+}
+
+bool TCustomSmtpClient::ProcessLine(const std::string& line) {
   size_t after = 0;
   switch (state_) {
     case smtpWaitingBanner: {
-      TriggerDisplay("< " + line);
-      if (alive.expired()) return;
-      int32_t code = ReadCode(line, after);
-      if (after < line.size() && line[after] == '-') return;
-      if (code != 220) {
-        RecordError();
-        requestResult_ = code;
-        socket_->Close();  // completes the request through the closed session with 10004
-        return;
+      if (!TriggerDisplay("< " + line)) return false;
+      if (!ReadCode(line, after)) {
+        RejectReply();
+        return false;
       }
-      SetState(smtpConnected);
-      if (alive.expired()) return;
-      if (OnSessionConnected) OnSessionConnected(this, 0);
-      if (alive.expired()) return;
+      if (after < line.size() && line[after] == '-') return true;
+      if (statusCode_ != 220) {
+        RecordError();
+        requestResult_ = statusCode_;
+        socket_->Close();  // completes the request through the closed session with 10004
+        return false;
+      }
+      if (!SetState(smtpConnected)) return false;
+      if (!life_.notify(OnSessionConnected, this, uint16_t{0})) return false;
       RequestDone(0);
-      return;
+      return true;
     }
     case smtpWaitingResponse:
       if (!replyHandlerArmed_) throw SmtpException("Program error: FNext is nil");
-      HandleReply(line);
-      return;
+      return HandleReply(line);
     default:
-      TriggerDisplay("< " + line);
-      return;
+      return TriggerDisplay("< " + line);
   }
 }
 
-void TCustomSmtpClient::HandleReply(const std::string& line) {
-  std::weak_ptr<int> alive = life_;
-  TriggerDisplay("< " + line);
-  if (alive.expired()) return;
+bool TCustomSmtpClient::HandleReply(const std::string& line) {
+  if (!TriggerDisplay("< " + line)) return false;
   size_t after = 0;
-  int32_t code = ReadCode(line, after);
-  if (after < line.size() && line[after] == '-') return;
+  if (!ReadCode(line, after)) {
+    RejectReply();
+    return false;
+  }
+  if (after < line.size() && line[after] == '-') return true;
+  const int32_t code = statusCode_;
   bool accepted = okReplies_.empty() ? code < 500
                                      : std::find(okReplies_.begin(), okReplies_.end(), code) != okReplies_.end();
   if (accepted) {
@@ -495,165 +437,22 @@ void TCustomSmtpClient::HandleReply(const std::string& line) {
   } else {
     RequestDone(static_cast<uint16_t>(requestResult_));
   }
-}
-
-// ---- DATA
-
-void TCustomSmtpClient::BuildHeaderLines() {
-  headerLines_.clear();
-  if (!TString::trim(hdrReplyTo_).empty()) headerLines_.push_back("Reply-To: " + hdrReplyTo_);
-  if (!TString::trim(hdrReturnPath_).empty()) headerLines_.push_back("Return-Path: " + hdrReturnPath_);
-  headerLines_.push_back("From: " + hdrFrom_);
-  headerLines_.push_back("To: " + hdrTo_);
-  headerLines_.push_back("Subject: " + hdrSubject_);
-  if (!TString::trim(hdrSender_).empty())
-    headerLines_.push_back("Sender: " + hdrSender_);
-  else if (!TString::trim(hdrFrom_).empty())
-    headerLines_.push_back("Sender: " + hdrFrom_);
-  headerLines_.push_back("Mime-Version: 1.0");
-  headerLines_.push_back("Content-Type: " + mimeTypeText_ + "; charset=\"" + charSet_ + "\"");
-  headerLines_.push_back("Date: " + DateText(std::time(nullptr)));
-}
-
-void TCustomSmtpClient::Data() {
-  CheckReady();
-  if (!connected_) throw SmtpException("SMTP component not connected");
-  itemIndex_ = -1;
-  lineNumber_ = 0;
-  moreLines_ = true;
-  BuildHeaderLines();
-  if (OnProcessHeader) OnProcessHeader(this, headerLines_);
-  headerLines_.push_back("");
-  ExecCommand(smtpData, "DATA", {354}, &TCustomSmtpClient::DataNext);
-}
-
-void TCustomSmtpClient::DataNext() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
-  SetState(smtpInternalReady);
-  SendNextLine();
-}
-
-void TCustomSmtpClient::AttachDataSent(bool on) {
-  if (!on) {
-    socket_->OnDataSent = nullptr;
-    return;
-  }
-  socket_->OnDataSent = [this](TCustomWSocket*, uint16_t) {
-    SetState(smtpInternalReady);
-    SendNextLine();
-  };
-}
-
-bool TCustomSmtpClient::NextDataLine(std::string& line) {
-  std::weak_ptr<int> alive = life_;
-  ++itemIndex_;
-  if (itemIndex_ < static_cast<int32_t>(headerLines_.size())) {
-    const std::string& header = headerLines_[static_cast<size_t>(itemIndex_)];
-    // Lines longer than the line buffer get a buffer of their own: they are
-    // sent whole.
-    std::vector<char> buffer(std::max<size_t>(LINE_BUFFER_SIZE, header.size() + 1), '\0');
-    std::memcpy(buffer.data(), header.data(), header.size());
-    TriggerHeaderLine(buffer.data(), static_cast<int32_t>(buffer.size()));
-    if (alive.expired()) return false;
-    buffer.back() = '\0';
-    line = buffer.data();
-    return true;
-  }
-  char buffer[LINE_BUFFER_SIZE] = {};
-  if (moreLines_) {
-    ++lineNumber_;
-    try {
-      TriggerGetData(lineNumber_, buffer, LINE_BUFFER_SIZE - 1, moreLines_);
-    } catch (...) {
-      if (alive.expired()) return false;
-      moreLines_ = false;
-    }
-    if (alive.expired()) return false;
-  }
-  if (!moreLines_) return false;
-  buffer[LINE_BUFFER_SIZE - 1] = '\0';
-  line = buffer;
-  if (!line.empty() && line[0] == '.') line.insert(line.begin(), '.');
   return true;
-}
-
-void TCustomSmtpClient::SendNextLine() {
-  // Lines are queued in the socket until about DATA_BATCH_SIZE bytes are
-  // together; they leave with one send, and the data-sent event that follows
-  // continues. So the socket never holds more than one batch of the text.
-  std::weak_ptr<int> alive = life_;
-  int32_t batched = 0;
-  for (;;) {
-    if (!connected_) {
-      AttachDataSent(false);
-      return;
-    }
-    std::string line;
-    bool more = NextDataLine(line);
-    if (alive.expired()) return;
-    if (!more) break;
-    TriggerDisplay("> " + line);
-    if (alive.expired()) return;
-    if (!connected_) continue;
-    std::string wire;
-    appendWireLine(wire, line);
-    socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
-    batched += static_cast<int32_t>(wire.size());
-    if (batched >= DATA_BATCH_SIZE) {
-      AttachDataSent(true);
-      socket_->Send(wire.data(), 0);
-      return;
-    }
-  }
-  // The end mark leaves together with the lines still queued.
-  AttachDataSent(false);
-  ExecCommand(smtpData, ".", {250}, nullptr);
-}
-
-void TCustomSmtpClient::TriggerHeaderLine(char* line, int32_t size) {
-  if (OnHeaderLine) OnHeaderLine(this, line, size);
-}
-
-void TCustomSmtpClient::TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more) {
-  if (!OnGetData) {
-    more = false;
-    return;
-  }
-  OnGetData(this, lineNum, msgLine, maxLen, more);
 }
 
 // ---- abort
 
 void TCustomSmtpClient::Abort() {
-  std::weak_ptr<int> alive = life_;
-  SetState(smtpAbort);
-  if (alive.expired()) return;
+  if (!SetState(smtpAbort)) return;
+  LifeGuard::Watch alive = life_.watch();
   socket_->CancelLookup();
-  if (alive.expired()) return;
+  if (!alive) return;
   socket_->Abort();
-  if (alive.expired()) return;
-  SetState(smtpReady);
+  if (!alive) return;
+  (void)SetState(smtpReady);
 }
 
 // ---- Date header
 
-std::string TCustomSmtpClient::ZoneOffset(std::time_t when) {
-  std::tm local{};
-  if (!localtime_r(&when, &local)) return "-0000";
-  long bias = -local.tm_gmtoff / 60;  // UTC minus local time, in minutes
-  long magnitude = bias < 0 ? -bias : bias;
-  std::string text = "-" + twoDigits(static_cast<int>(magnitude / 60)) + twoDigits(static_cast<int>(magnitude % 60));
-  if (bias < 0) text[0] = '+';
-  return text;
-}
-
-std::string TCustomSmtpClient::DateText(std::time_t when) {
-  std::tm t{};
-  if (!localtime_r(&when, &t)) return "";
-  return std::string(DAY_NAMES[t.tm_wday]) + ", " + std::to_string(t.tm_mday) + " " + MONTH_NAMES[t.tm_mon] +
-         " " + std::to_string(t.tm_year + 1900) + " " + twoDigits(t.tm_hour) + ":" + twoDigits(t.tm_min) + ":" +
-         twoDigits(t.tm_sec) + " " + ZoneOffset(when);
-}
+std::string TCustomSmtpClient::ZoneOffset(std::time_t when) { return smtpZoneOffset(when); }
+std::string TCustomSmtpClient::DateText(std::time_t when) { return smtpDateText(when); }

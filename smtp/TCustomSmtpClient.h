@@ -5,8 +5,8 @@
 // drive the dialogue, and the end of every request is announced once through
 // OnRequestDone, delivered from the event loop (never inside the call that
 // started the request nor inside the socket event that ended it, and never
-// after the client was destroyed). A handler of OnRequestDone may destroy the
-// client.
+// after the client was destroyed). Any notification handler may destroy the
+// client; it then touches nothing of itself any more.
 
 #include <cstdint>
 #include <ctime>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
+#include "net/LifeGuard.h"
 #include "net/TWSocket.h"
 
 MORVANE_EXCEPTION(SmtpException, Exception);
@@ -47,7 +48,7 @@ enum TSmtpRequest : uint8_t {
   smtpCustom = 10,
 };
 
-class TSmtpReceiver;
+class QObject;
 
 class TCustomSmtpClient {
  public:
@@ -162,7 +163,8 @@ class TCustomSmtpClient {
   void CheckReady() const;
   void ExecCommand(TSmtpRequest request, const std::string& command, std::vector<int32_t> okReplies,
                    Continuation continuation);
-  void SetState(TSmtpState newState);
+  // Fires OnStateChange on a change; false when its handler destroyed the client.
+  [[nodiscard]] bool SetState(TSmtpState newState);
   // Builds HeaderLines from the Hdr... properties.
   virtual void BuildHeaderLines();
   // Runs before each header line is sent; may rewrite the line in place
@@ -171,16 +173,18 @@ class TCustomSmtpClient {
   // Asks for the next text line (at most maxLen characters); more := false
   // when there is none.
   virtual void TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bool& more);
-  void TriggerDisplay(const std::string& msg);
+  // False when the handler destroyed the client.
+  [[nodiscard]] bool TriggerDisplay(const std::string& msg);
   const std::string& MimeTypeText() const { return mimeTypeText_; }
   // Takes reply bytes as the socket's data-available event does: complete
   // lines are evaluated at once, the rest waits for more.
   void ReceiveReply(const char* data, int32_t length);
 
   std::vector<std::string> headerLines_;
+  // Expires with the client; every notification goes through it.
+  LifeGuard life_;
 
  private:
-  friend class TSmtpReceiver;
 
   void RunSteps(TSmtpRequest request, uint8_t steps);
   void NextStep();
@@ -190,8 +194,12 @@ class TCustomSmtpClient {
   void DeliverRequestDone(uint16_t error);
   void RecordError();
   std::string AddressCommand(const std::string& verb, const std::string& name) const;
-  int32_t ReadCode(const std::string& line, size_t& after);
-  void HandleReply(const std::string& line);
+  // Reads the reply code into StatusCode, after := the position behind its
+  // digits; false when it is not three digits from 100 to 599.
+  bool ReadCode(const std::string& line, size_t& after);
+  // Ends the request and the session on a reply without an SMTP code.
+  void RejectReply();
+  bool HandleReply(const std::string& line);
   void DataNext();
   void SendNextRecipient();
   void RcptToNext();
@@ -207,7 +215,8 @@ class TCustomSmtpClient {
   // stops (client gone, greeting refused, line too long).
   bool ProcessReceived();
   void SocketSessionClosed(uint16_t error);
-  void ProcessLine(const std::string& line);
+  // False when reading stops (greeting refused, reply not understood).
+  bool ProcessLine(const std::string& line);
   void ReplyLineTooLong();
   std::string SocketErrorResponse(uint16_t error) const;
 
@@ -243,6 +252,6 @@ class TCustomSmtpClient {
   int32_t itemIndex_ = -1;
   int32_t lineNumber_ = 0;
   bool moreLines_ = false;
-  TSmtpReceiver* receiver_ = nullptr;
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  // Context of queued completions: those still queued die with it.
+  std::unique_ptr<QObject> completions_;
 };

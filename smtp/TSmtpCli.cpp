@@ -135,10 +135,11 @@ void TSmtpCli::TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bo
     }
     return;
   }
+  LifeGuard::Watch alive = life_.watch();
   if (getDataFlag_) {
     ++lineCounter_;
     TCustomSmtpClient::TriggerGetData(lineCounter_, msgLine, maxLen, more);
-    if (more) return;
+    if (more || !alive) return;
     getDataFlag_ = false;
     more = true;
   }
@@ -166,14 +167,14 @@ void TSmtpCli::TriggerGetData(int32_t lineNum, char* msgLine, int32_t maxLen, bo
     std::string name = fileName;
     std::string contentType = "application/octet-stream";
     int32_t number = static_cast<int32_t>(fileIndex_);
-    if (OnAttachContentType) OnAttachContentType(this, number, name, contentType);
+    if (!life_.notify(OnAttachContentType, this, number, name, contentType)) return;
     prepared_.push_back("--" + boundary_);
     prepared_.push_back("Content-Type: " + contentType + ";");
     prepared_.push_back("\tname=\"" + name + "\"");
     prepared_.push_back("Content-Transfer-Encoding: base64");
     prepared_.push_back("Content-Disposition: attachment;");
     prepared_.push_back("\tfilename=\"" + fileName + "\"");
-    if (OnAttachHeader) OnAttachHeader(this, number, name, prepared_);
+    if (!life_.notify(OnAttachHeader, this, number, name, prepared_)) return;
     prepared_.push_back("");
     encoding_ = true;
     return;

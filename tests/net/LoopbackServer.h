@@ -65,11 +65,13 @@ inline std::string readBytes(int fd, size_t count, int timeoutMs = 5000) {
   return data;
 }
 
-inline void writeAll(int fd, const std::string& data) {
+// False when the connection broke first.
+inline bool writeAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
+  return true;
 }

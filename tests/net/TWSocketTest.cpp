@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -114,6 +115,15 @@ TEST(TWSocketTest, StatesThenSendCompletesFromTheLoopNotInsideSend) {
   ASSERT_TRUE(runEventLoopUntil([&] { return probe.has("sent 0"); }));
   EXPECT_EQ(readBytes(peer, 10), "0123456789");
   EXPECT_EQ(probe.socket->Send("x", 0), 0);
+
+  // A Send that overflows a partly filled block of the queue: every byte
+  // leaves once and in order.
+  std::string queued(1000, 'q');
+  std::string overflow;
+  for (int i = 0; i < 2 * TWSocket::SEND_BLOCK_SIZE; ++i) overflow += static_cast<char>('a' + i % 26);
+  probe.socket->QueueData(queued.data(), static_cast<int32_t>(queued.size()));
+  probe.socket->SendText(overflow);
+  EXPECT_EQ(readBytes(peer, queued.size() + overflow.size()), queued + overflow);
   ::close(peer);
 }
 
@@ -356,6 +366,12 @@ TEST(TWSocketTest, HandlersMayDestroyTheSocket) {
   EXPECT_TRUE(second.log.empty());
   EXPECT_EQ(readBytes(peer2, 3), "abc");
   ::close(peer2);
+
+  // Release destroys a socket made with new, later from the event loop.
+  const int32_t live = TCustomWSocket::SocketCount();
+  (new TWSocket)->Release();
+  EXPECT_EQ(TCustomWSocket::SocketCount(), live + 1);
+  ASSERT_TRUE(runEventLoopUntil([&] { return TCustomWSocket::SocketCount() == live; }));
 }
 
 TEST(TWSocketTest, ExceptionsOfHandlersGoToOnBgException) {
@@ -397,5 +413,45 @@ TEST(TWSocketTest, AHandlerThatDoesNotReadIsNotCalledInALoop) {
   EXPECT_EQ(probe.socket->ReadCount(), 3);
   writeAll(peer, "de");
   ASSERT_TRUE(runEventLoopUntil([&] { return offers == 2; })) << "reading again resumes the offers";
+  ::close(peer);
+}
+
+TEST(TWSocketTest, AFloodingPeerLeavesTimersOnTimeAndAbortEndsIt) {
+  LoopbackServer server;
+  Probe probe;
+  int peer = connectPair(probe, server);
+  int64_t offers = 0;
+  probe.socket->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+    char buffer[64];
+    if (s->Receive(buffer, sizeof buffer) > 0) ++offers;
+  };
+  // Floods until the connection breaks, or gives up after a while so that
+  // a socket that never lets timers run fails the test instead of hanging it.
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    std::string block(65536, 'f');
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < until && writeAll(peer, block)) {
+    }
+    flooding = false;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::milliseconds firedAfter{-1};
+  bool floodingWhenFired = false;
+  QTimer::singleShot(300, [&] {
+    firedAfter = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    floodingWhenFired = flooding;
+    probe.socket->Abort();
+  });
+  EXPECT_TRUE(runEventLoopUntil([&] { return firedAfter.count() >= 0; }, 8000));
+  flood.join();
+  EXPECT_TRUE(floodingWhenFired);
+  EXPECT_GE(firedAfter.count(), 290);
+  EXPECT_LT(firedAfter.count(), 400) << "the timer waited for the flood";
+  EXPECT_GT(offers, 0);
+  EXPECT_EQ(probe.socket->State(), wsClosed);
+  const int64_t offersAtAbort = offers;
+  runEventLoopFor(50);
+  EXPECT_EQ(offers, offersAtAbort) << "data offered after Abort";
   ::close(peer);
 }

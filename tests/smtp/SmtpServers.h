@@ -78,7 +78,8 @@ class ScriptedServer {
   class Peer {
    public:
     explicit Peer(int fd) : fd_(fd) {}
-    void send(const std::string& text) { writeAll(fd_, text); }
+    // False when the connection broke.
+    bool send(const std::string& text) { return writeAll(fd_, text); }
     // The next line without its CR LF; "" with closed() when the client
     // closed or nothing came within timeoutMs.
     std::string readLine(int timeoutMs = 5000) {
@@ -112,6 +113,7 @@ class ScriptedServer {
     void close() {
       if (fd_ >= 0) ::close(fd_);
       fd_ = -1;
+      closed_ = true;
     }
     std::string transcript;
 

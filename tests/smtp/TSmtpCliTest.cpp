@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <regex>
@@ -241,13 +243,14 @@ TEST_F(RealServerTest, RequestByRequestAndTheReadinessRules) {
 
 TEST(SmtpScriptedTest, MultiLineGreetingCompletesOnceAfterTheLastLine) {
   ScriptedServer server([](ScriptedServer::Peer& p) {
-    p.send("220-first line\r\n220-second line\r\n");
+    p.send("220-first line\r\n220-\r\n220-second line\r\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     p.send("220 last line\r\n");
   });
   Client c(server.portText());
   ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 0);
-  EXPECT_EQ(c.display, (std::vector<std::string>{"< 220-first line", "< 220-second line", "< 220 last line"}));
+  EXPECT_EQ(c.display,
+            (std::vector<std::string>{"< 220-first line", "< 220-", "< 220-second line", "< 220 last line"}));
   EXPECT_EQ(c.smtp->LastResponse(), "220 last line");
   runEventLoopFor(50);
   EXPECT_EQ(c.done.size(), 1u);
@@ -266,7 +269,7 @@ TEST(SmtpScriptedTest, RefusedFirstRecipientDoesNotStopMail) {
   ScriptedServer server([](ScriptedServer::Peer& p) {
     p.send("220 hi\r\n");
     p.readLine();
-    p.send("250 ok\r\n");  // MAIL
+    p.send("250-\r\n250 ok\r\n");  // MAIL, with a line of the code and "-" alone
     p.readLine();
     p.send("550 no such user\r\n");
     p.readLine();
@@ -471,3 +474,182 @@ TEST(SmtpDateTest, DateLineInSeveralZones) {
     }
   }
 }
+
+TEST(SmtpScriptedTest, RepliesWithoutAnSmtpCodeFailTheRequestAndEndTheSession) {
+  const std::vector<std::string> badReplies = {
+      "65536 refused", "65786 truncates to 250", "0 zero", "99 too small", "600 too large", "garbage",
+      std::string("\x01\xfe\x80\x00\xff", 5)};
+  // Where the bad reply comes: the greeting, then the replies to MAIL, RCPT, DATA and the final ".".
+  const char* const places[] = {"greeting", "MAIL", "RCPT", "DATA", "end of text"};
+  for (const std::string& bad : badReplies) {
+    for (int place = 0; place < 5; ++place) {
+      SCOPED_TRACE(std::string(places[place]) + " answered with '" + bad + "'");
+      ScriptedServer server([&](ScriptedServer::Peer& p) {
+        const char* const good[] = {"220 hi", "250 ok", "250 ok", "354 go", "250 queued"};
+        for (int step = 0; step < 5; ++step) {
+          if (step == 4) p.readData();
+          else if (step > 0) p.readLine();
+          p.send((step == place ? bad : good[step]) + "\r\n");
+          if (step == place) return;
+        }
+      });
+      Client c(server.portText());
+      c.message("a@example.org", {"b@example.org"}, {"text"});
+      if (place == 0) {
+        ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 500);
+      } else {
+        ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 0);
+        ASSERT_EQ(c.run(&TCustomSmtpClient::Mail, smtpMail), 500);
+      }
+      EXPECT_EQ(c.smtp->ErrorMessage(), bad);
+      ASSERT_TRUE(runEventLoopUntil([&] { return server.done(); }));
+      EXPECT_FALSE(c.smtp->Connected());
+      const char* const sentBefore[] = {"", "MAIL FROM:<a@example.org>\n",
+                                        "MAIL FROM:<a@example.org>\nRCPT TO:<b@example.org>\n",
+                                        "MAIL FROM:<a@example.org>\nRCPT TO:<b@example.org>\nDATA\n"};
+      if (place < 4) EXPECT_EQ(server.transcript(), sentBefore[place]) << "sent after the bad reply";
+      else EXPECT_EQ(server.transcript().substr(server.transcript().size() - 3), "\n.\n");
+      runEventLoopFor(20);
+      EXPECT_EQ(c.done.size(), place == 0 ? 1u : 2u) << "the close completed the request again";
+    }
+  }
+}
+
+TEST(SmtpScriptedTest, AFloodOfReplyLinesLeavesTimersOnTimeAndAbortEndsTheRequest) {
+  ScriptedServer server([](ScriptedServer::Peer& p) {
+    p.send("220 hi\r\n");
+    p.readLine();
+    std::string block;
+    while (block.size() < 65536) block += "250-a line of a reply that never ends\r\n";
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < until && p.send(block)) {
+    }
+  });
+  Client c(server.portText());
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 0);
+  c.smtp->Helo();
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::milliseconds firedAfter{-1};
+  QTimer::singleShot(300, [&] {
+    firedAfter = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    c.smtp->Abort();
+  });
+  ASSERT_TRUE(runEventLoopUntil([&] { return c.done.size() == 2; }, 8000));
+  EXPECT_GE(firedAfter.count(), 290);
+  EXPECT_LT(firedAfter.count(), 400) << "the timer waited for the flood";
+  EXPECT_EQ(c.done[1], std::make_pair(smtpHelo, uint16_t{10004}));
+  EXPECT_GT(c.display.size(), 10u) << "the flood was read";
+}
+
+namespace {
+
+// Destroys the client inside one notification, at its n-th call while a
+// given request runs; the client drives Open, Mail and Quit to the end.
+struct DestroyCase {
+  const char* notification;
+  TSmtpRequest during;
+  int occurrence;
+};
+
+struct DestroyHarness {
+  const DestroyCase& when;
+  std::unique_ptr<TSmtpCli> smtp = std::make_unique<TSmtpCli>();
+  TSmtpRequest running = smtpOpen;
+  int calls = 0;
+  int callsAfterwards = 0;
+  bool destroyed = false;
+
+  // True when the client is gone; the handler then returns at once. The
+  // handlers reach this through a copied pointer, so they touch nothing of
+  // the destroyed client's storage afterwards.
+  bool gone(const char* notification) {
+    if (destroyed) {
+      ++callsAfterwards;
+      return true;
+    }
+    if (running == when.during && std::strcmp(notification, when.notification) == 0 &&
+        ++calls == when.occurrence) {
+      destroyed = true;
+      smtp.reset();
+    }
+    return destroyed;
+  }
+  void attach() {
+    DestroyHarness* h = this;
+    TSmtpCli& s = *smtp;
+    s.OnDisplay = [h](TCustomSmtpClient*, const std::string&) { h->gone("OnDisplay"); };
+    s.OnCommand = [h](TCustomSmtpClient*, const std::string&) { h->gone("OnCommand"); };
+    s.OnResponse = [h](TCustomSmtpClient*, const std::string&) { h->gone("OnResponse"); };
+    s.OnStateChange = [h](TCustomSmtpClient*) { h->gone("OnStateChange"); };
+    s.OnSessionConnected = [h](TCustomSmtpClient*, uint16_t) { h->gone("OnSessionConnected"); };
+    s.OnSessionClosed = [h](TCustomSmtpClient*, uint16_t) { h->gone("OnSessionClosed"); };
+    s.OnProcessHeader = [h](TCustomSmtpClient*, std::vector<std::string>&) { h->gone("OnProcessHeader"); };
+    s.OnHeaderLine = [h](TCustomSmtpClient*, char*, int32_t) { h->gone("OnHeaderLine"); };
+    s.OnGetData = [h](TCustomSmtpClient*, int32_t lineNum, char* line, int32_t, bool& more) {
+      if (h->gone("OnGetData")) return;
+      std::strcpy(line, "text line");
+      more = lineNum < 3;
+    };
+    s.OnAttachContentType = [h](TCustomSmtpClient*, int32_t, std::string&, std::string&) {
+      h->gone("OnAttachContentType");
+    };
+    s.OnAttachHeader = [h](TCustomSmtpClient*, int32_t, const std::string&, std::vector<std::string>&) {
+      h->gone("OnAttachHeader");
+    };
+    s.OnRequestDone = [h](TCustomSmtpClient*, TSmtpRequest rq, uint16_t error) {
+      if (h->gone("OnRequestDone") || error != 0 || rq == smtpQuit) return;
+      h->running = rq == smtpOpen ? smtpMail : smtpQuit;
+      if (rq == smtpOpen) h->smtp->Mail();
+      else h->smtp->Quit();
+    };
+  }
+};
+
+class ClientDestroyedInsideANotificationTest : public ::testing::TestWithParam<DestroyCase> {};
+
+std::string destroyCaseName(const ::testing::TestParamInfo<DestroyCase>& info) {
+  const char* during = info.param.during == smtpOpen ? "Open" : info.param.during == smtpMail ? "Mail" : "Quit";
+  return std::string(info.param.notification) + "During" + during + "Call" + std::to_string(info.param.occurrence);
+}
+
+}  // namespace
+
+TEST_P(ClientDestroyedInsideANotificationTest, TouchesNothingAfterwards) {
+  ScriptedServer server([](ScriptedServer::Peer& p) {
+    p.send("220 hi\r\n");
+    for (const char* reply : {"250 hello", "250 ok", "250 ok", "354 go"}) {
+      p.readLine();
+      p.send(std::string(reply) + "\r\n");
+    }
+    p.readData();
+    p.send("250 queued\r\n");
+    p.readLine();
+    p.send("221 bye\r\n");
+    p.close();
+  });
+  TempDir dir;
+  DestroyHarness h{GetParam()};
+  h.smtp->SetHost("127.0.0.1");
+  h.smtp->SetPort(server.portText());
+  h.smtp->SetFromName("a@example.org");
+  h.smtp->SetRcptName({"b@example.org"});
+  h.smtp->SetEmailFiles({dir.write("attached.txt", "attached bytes")});
+  h.attach();
+  h.smtp->Open();
+  ASSERT_TRUE(runEventLoopUntil([&] { return h.destroyed; })) << "the notification never came";
+  runEventLoopFor(50);
+  EXPECT_EQ(h.callsAfterwards, 0) << "notified after the client was destroyed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryNotification, ClientDestroyedInsideANotificationTest,
+    ::testing::Values(DestroyCase{"OnStateChange", smtpOpen, 3}, DestroyCase{"OnStateChange", smtpMail, 1},
+                      DestroyCase{"OnStateChange", smtpMail, 4}, DestroyCase{"OnDisplay", smtpOpen, 1},
+                      DestroyCase{"OnDisplay", smtpMail, 2}, DestroyCase{"OnDisplay", smtpMail, 12},
+                      DestroyCase{"OnCommand", smtpMail, 1}, DestroyCase{"OnResponse", smtpOpen, 1},
+                      DestroyCase{"OnResponse", smtpMail, 2}, DestroyCase{"OnSessionConnected", smtpOpen, 1},
+                      DestroyCase{"OnProcessHeader", smtpMail, 1}, DestroyCase{"OnHeaderLine", smtpMail, 1},
+                      DestroyCase{"OnGetData", smtpMail, 1}, DestroyCase{"OnAttachContentType", smtpMail, 1},
+                      DestroyCase{"OnAttachHeader", smtpMail, 1}, DestroyCase{"OnRequestDone", smtpMail, 1},
+                      DestroyCase{"OnSessionClosed", smtpQuit, 1}),
+    destroyCaseName);
