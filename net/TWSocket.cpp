@@ -1,6 +1,9 @@
 #include "net/TWSocket.h"
 
 #include <netinet/tcp.h>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <sys/socket.h>
 
 #include <QObject>
@@ -445,7 +448,8 @@ int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
     lastError_ = error;
     return -1;
   }
-  readCount_ += static_cast<int32_t>(received);
+  // A session may receive more than 2 GB; the count stops at its limit instead of overflowing.
+  readCount_ = static_cast<int32_t>(std::min<int64_t>(int64_t{readCount_} + static_cast<int64_t>(received), INT32_MAX));
   receivedBytes_ += received;
   return static_cast<int32_t>(received);
 }
