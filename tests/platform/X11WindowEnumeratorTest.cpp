@@ -6,8 +6,10 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -214,14 +216,19 @@ TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager)
   ASSERT_TRUE(display.waitReparented(first));
   ASSERT_TRUE(display.waitReparented(second));
 
-  std::vector<Seen> all = poll(windows);
+  // The manager lists a client some time after reparenting it: poll until both are listed.
+  const std::vector<std::string> expected{"never mapped", "second client", "first client"};
+  std::vector<Seen> all;
   std::vector<std::string> titles;
-  for (const Seen& s : all) {
-    if (!s.title.empty() && s.title != "Openbox") titles.push_back(s.title);
-    EXPECT_NE(s.window, first) << "the client sits inside a frame";
+  for (int attempt = 0; attempt < 100 && titles != expected; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    all = poll(windows);
+    titles.clear();
+    for (const Seen& s : all)
+      if (!s.title.empty() && s.title != "Openbox") titles.push_back(s.title);
   }
-  EXPECT_EQ(titles, (std::vector<std::string>{"never mapped", "second client", "first client"}))
-      << "frames in stacking order, each with its client's title";
+  for (const Seen& s : all) EXPECT_NE(s.window, first) << "the client sits inside a frame";
+  EXPECT_EQ(titles, expected) << "frames in stacking order, each with its client's title";
   EXPECT_NE(find(all, unmanaged), nullptr);
 }
 
