@@ -368,12 +368,7 @@ void TCustomSmtpClient::ReplyLineTooLong() {
   receiveLength_ = 0;
   lastResponse_ = "500 Reply line too long (more than " + std::to_string(RECEIVE_BUFFER_SIZE - 2) +
                   " bytes)";
-  statusCode_ = 500;
-  requestResult_ = 500;
-  RecordError();
-  LifeGuard::Watch alive = life_.watch();
-  RequestDone(500);
-  if (alive) socket_->Close();
+  RejectReply();
 }
 
 void TCustomSmtpClient::RejectReply() {

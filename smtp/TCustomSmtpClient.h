@@ -197,7 +197,7 @@ class TCustomSmtpClient {
   // Reads the reply code into StatusCode, after := the position behind its
   // digits; false when it is not three digits from 100 to 599.
   bool ReadCode(const std::string& line, size_t& after);
-  // Ends the request and the session on a reply without an SMTP code.
+  // Ends the request and the session with 500 on a reply that cannot be read.
   void RejectReply();
   bool HandleReply(const std::string& line);
   void DataNext();
