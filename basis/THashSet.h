@@ -10,6 +10,12 @@
 //
 // A new set has 20 buckets whatever capacity it was given; the first clear()
 // or growth makes `capacity` buckets.
+//
+// The buckets only keep that order. Lookups go through an index beside them,
+// keyed by the elements' lookupHash(), so that elements sharing a hash code
+// (TString's byte sum gathers many texts on few codes) cost no more to find,
+// add or remove than any others. Buckets are lists linked through the
+// element slots, so taking an element out never shifts the others.
 
 #include <cstdint>
 #include <memory>
@@ -97,8 +103,10 @@ class THashSet : public TAbstractCollection {
   // Calls f(element) for every element in bucket order.
   template <class F>
   void forEach(F&& f) const {
-    for (const std::vector<TMappedObject*>& bucket : buckets_) {
-      for (TMappedObject* element : bucket) f(element);
+    for (const Bucket& bucket : buckets_) {
+      for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
+        f(slots_[static_cast<size_t>(at)].element);
+      }
     }
   }
 
@@ -107,13 +115,49 @@ class THashSet : public TAbstractCollection {
   void configure(int32_t capacity, bool owner, double loadFactor);
 
  private:
+  static constexpr int32_t kNone = -1;
+
+  // One stored element, linked into its bucket. A free slot is chained
+  // through `next`.
+  struct Slot {
+    TMappedObject* element = nullptr;
+    uint64_t lookupHash = 0;
+    // The hash code when added, which places the element on every rebuild.
+    int32_t hashCode = 0;
+    int32_t next = kNone;
+    int32_t prev = kNone;
+  };
+  struct Bucket {
+    int32_t first = kNone;
+    int32_t last = kNone;
+  };
+
   void makeBuckets();
   void releaseElements();
-  const std::vector<TMappedObject*>& bucketOf(const TMappedObject* obj) const;
-  void addToBucket(TMappedObject* obj);
+  size_t bucketIndexOf(int32_t hashCode) const;
+  void link(int32_t slot);
+  void unlink(int32_t slot);
+  // Relinks every element into `count` buckets, old buckets taken in order.
+  void rebuildBuckets(size_t count);
+  // The slot of the stored element equal to `obj` that comes first in bucket
+  // order, or kNone.
+  int32_t find(const TMappedObject* obj) const;
+  int32_t newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode);
+  // Takes the element of `slot` out of its bucket and the index.
+  TMappedObject* takeOut(int32_t slot);
+
+  // The index: open addressing with linear probing over slot numbers; its
+  // size is a power of two at least twice the element count.
+  size_t homeOf(uint64_t lookupHash) const;
+  void indexInsert(int32_t slot);
+  void indexErase(int32_t slot);
+  void growIndex();
 
   int32_t capacity_ = 0;
   double loadFactor_ = 0.0;
-  std::vector<std::vector<TMappedObject*>> buckets_;
+  std::vector<Bucket> buckets_;
+  std::vector<Slot> slots_;
+  int32_t freeSlot_ = kNone;
+  std::vector<int32_t> index_;
   int32_t count_ = 0;
 };

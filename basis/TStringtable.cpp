@@ -44,7 +44,13 @@ void TStringtable::clear() {
 
 TMapEntry* TStringtable::getEntry(const std::string& key) const {
   if (set_ == nullptr) return nullptr;
-  TMapEntry probe(new TString(key), nullptr);
+  // The probe borrows a key on the stack, so a lookup allocates no object.
+  TString probeKey(key);
+  TMapEntry probe(&probeKey, nullptr);
+  struct GiveBack {
+    TMapEntry& entry;
+    ~GiveBack() { entry.releaseKey(); }
+  } giveBack{probe};
   return static_cast<TMapEntry*>(set_->get(&probe));
 }
 
@@ -96,6 +102,8 @@ void TStringtable::replaceValue(const std::string& key, const std::string& text)
 }
 
 TMappedObject* TStringtable::put(const std::string& key, TMappedObject* value) {
+  // A pair without a value would leave keys() and values() out of step.
+  if (value == nullptr) throw IllegalArgumentException("TStringtable.put: Object is nil.");
   TMappedObject* previous = containsKey(key) ? remove(key) : nullptr;
   set_->add(new TMapEntry(new TString(key), value));
   return previous;
