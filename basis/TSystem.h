@@ -20,6 +20,10 @@ class TSystem {
 
   // The executable's full path.
   static std::string getExecutablePath();
-  // The executable's directory, ending with "/".
+  // The executable's directory, ending with "/", or the folder set below.
   static std::string getApplicationPath();
+  // Makes getApplicationPath() give `folder` (a "/" is added when missing),
+  // so that tests keep the files read from there in a folder of their own;
+  // the empty text returns to the executable's directory.
+  static void setApplicationPath(const std::string& folder);
 };
