@@ -21,7 +21,14 @@ std::string requestName(int request) {
 TMailMessage::TMailMessage(const std::string& subject) : TMappedObject(TBlank{}) {
   body_ = std::make_unique<TStringCollection>();
   setSubject(subject);
-  loadSettings();
+  loadSettings(nullptr);
+}
+
+TMailMessage::TMailMessage(const std::string& subject, const TProperties& settings)
+    : TMappedObject(TBlank{}) {
+  body_ = std::make_unique<TStringCollection>();
+  setSubject(subject);
+  loadSettings(&settings);
 }
 
 TMailMessage::TMailMessage(const std::string& subject, const TMailAddress* recipient)
@@ -29,7 +36,7 @@ TMailMessage::TMailMessage(const std::string& subject, const TMailAddress* recip
   body_ = std::make_unique<TStringCollection>();
   setSubject(subject);
   addRecipient(recipient);
-  loadSettings();
+  loadSettings(nullptr);
 }
 
 TMailMessage::~TMailMessage() {
@@ -39,9 +46,11 @@ TMailMessage::~TMailMessage() {
   releaseClient();
 }
 
-void TMailMessage::loadSettings() {
+void TMailMessage::loadSettings(const TProperties* given) {
   try {
-    TProperties settings("system.properties");
+    std::unique_ptr<TProperties> file;
+    if (given == nullptr) file = std::make_unique<TProperties>("system.properties");
+    const TProperties& settings = given != nullptr ? *given : *file;
     mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
     smtpHost_ = settings.getString(TSystem::smtpHostAddressKey(), "");
     smtpPort_ = settings.getInteger(TSystem::smtpHostPortKey(), 25);

@@ -17,12 +17,16 @@ std::set<const TMailQueue*>& liveQueues() {
 
 TMailQueue::TMailQueue() : TMailQueue(DEFAULT_CAPACITY) {}
 
-TMailQueue::TMailQueue(int32_t capacity) : TMappedObject(TBlank{}) {
+TMailQueue::TMailQueue(int32_t capacity) : TMailQueue(capacity, nullptr) {}
+
+TMailQueue::TMailQueue(int32_t capacity, const TProperties& settings) : TMailQueue(capacity, &settings) {}
+
+TMailQueue::TMailQueue(int32_t capacity, const TProperties* settings) : TMappedObject(TBlank{}) {
   if (capacity < 10) {
     throw IllegalArgumentException("TMailQueue.create(integer): Queue size must be at minimum 10.");
   }
   capacity_ = capacity;
-  loadSettings();
+  loadSettings(settings);
   liveQueues().insert(this);
 }
 
@@ -44,9 +48,11 @@ int32_t TMailQueue::pendingInAllQueues() {
   return pending;
 }
 
-void TMailQueue::loadSettings() {
+void TMailQueue::loadSettings(const TProperties* given) {
   try {
-    TProperties settings("system.properties");
+    std::unique_ptr<TProperties> file;
+    if (given == nullptr) file = std::make_unique<TProperties>("system.properties");
+    const TProperties& settings = given != nullptr ? *given : *file;
     mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
   } catch (...) {
     mailEnabled_ = false;
