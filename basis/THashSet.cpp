@@ -135,32 +135,33 @@ size_t THashSet::homeOf(uint64_t lookupHash) const { return spread(lookupHash) &
 
 void THashSet::indexInsert(int32_t at) {
   const size_t mask = index_.size() - 1;
-  size_t i = homeOf(slots_[static_cast<size_t>(at)].lookupHash);
-  while (index_[i] != kNone) i = (i + 1) & mask;
-  index_[i] = at;
+  const Slot& slot = slots_[static_cast<size_t>(at)];
+  size_t i = homeOf(slot.lookupHash);
+  while (index_[i].slot != kNone) i = (i + 1) & mask;
+  index_[i] = IndexEntry{at, tagOf(slot.lookupHash)};
 }
 
 void THashSet::indexErase(int32_t at) {
   const size_t mask = index_.size() - 1;
   size_t hole = homeOf(slots_[static_cast<size_t>(at)].lookupHash);
-  while (index_[hole] != at) hole = (hole + 1) & mask;
+  while (index_[hole].slot != at) hole = (hole + 1) & mask;
   // Backward shift: later members of the probe run move up unless that would
   // put them before their home position.
-  for (size_t j = (hole + 1) & mask; index_[j] != kNone; j = (j + 1) & mask) {
-    size_t home = homeOf(slots_[static_cast<size_t>(index_[j])].lookupHash);
+  for (size_t j = (hole + 1) & mask; index_[j].slot != kNone; j = (j + 1) & mask) {
+    size_t home = homeOf(slots_[static_cast<size_t>(index_[j].slot)].lookupHash);
     bool homeInGap = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
     if (!homeInGap) {
       index_[hole] = index_[j];
       hole = j;
     }
   }
-  index_[hole] = kNone;
+  index_[hole] = IndexEntry{};
 }
 
 void THashSet::growIndex() {
   size_t size = index_.empty() ? 32 : index_.size() * 2;
   while (size < 2 * (static_cast<size_t>(count_) + 1)) size *= 2;
-  index_.assign(size, kNone);
+  index_.assign(size, IndexEntry{});
   for (size_t at = 0; at < slots_.size(); ++at) {
     if (slots_[at].element != nullptr) indexInsert(static_cast<int32_t>(at));
   }
@@ -169,29 +170,8 @@ void THashSet::growIndex() {
 int32_t THashSet::find(const TMappedObject* obj) const {
   if (obj == nullptr) throw IllegalArgumentException(kNilObject);
   if (buckets_.empty()) throw IllegalStateException("THashSet: Set has no buckets.");
-  if (index_.empty()) return kNone;
-  const uint64_t hash = obj->lookupHash();
-  auto matches = [&](int32_t at) {
-    const Slot& slot = slots_[static_cast<size_t>(at)];
-    return slot.lookupHash == hash && slot.element->equals(obj);
-  };
-  const size_t mask = index_.size() - 1;
-  int32_t found = kNone;
-  for (size_t i = homeOf(hash); index_[i] != kNone; i = (i + 1) & mask) {
-    if (!matches(index_[i])) continue;
-    if (found == kNone) {
-      found = index_[i];
-      continue;
-    }
-    // Several stored elements take obj for equal (equals of related classes
-    // need not be symmetric): the first in bucket order answers.
-    const Bucket& bucket = buckets_[bucketIndexOf(slots_[static_cast<size_t>(found)].hashCode)];
-    for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
-      if (matches(at)) return at;
-    }
-    break;
-  }
-  return found;
+  auto equalsObj = [obj](const TMappedObject* element) { return element->equals(obj); };
+  return findSlot(obj->lookupHash(), equalsObj);
 }
 
 int32_t THashSet::newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode) {

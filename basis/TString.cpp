@@ -39,7 +39,9 @@ int32_t TString::hashCode() const {
   return static_cast<int32_t>(sum);
 }
 
-uint64_t TString::lookupHash() const { return std::hash<std::string>{}(value); }
+uint64_t TString::lookupHash() const { return lookupHashOf(value); }
+
+uint64_t TString::lookupHashOf(const std::string& text) { return std::hash<std::string>{}(text); }
 
 std::unique_ptr<TMappedObject> TString::clone() const { return std::make_unique<TString>(value); }
 
