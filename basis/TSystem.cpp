@@ -15,6 +15,16 @@ std::string TSystem::getProperty(const std::string& key, const std::string& defa
   }
 }
 
+std::unique_ptr<TProperties> TSystem::readSystemProperties() {
+  auto properties = std::make_unique<TProperties>();
+  try {
+    properties->loadProperties("system.properties");
+  } catch (...) {
+    properties->clear();
+  }
+  return properties;
+}
+
 std::string TSystem::getExecutablePath() {
   std::vector<char> buffer(4096);
   for (;;) {

@@ -1,7 +1,10 @@
 #pragma once
 // The keys of "system.properties" and the executable's location.
 
+#include <memory>
 #include <string>
+
+class TProperties;
 
 class TSystem {
  public:
@@ -17,6 +20,9 @@ class TSystem {
   // anew on every call; `defaultValue` when the key is absent. Never raises:
   // a missing or unreadable file gives the empty text.
   static std::string getProperty(const std::string& key, const std::string& defaultValue);
+  // The table of "system.properties" in the current directory; an empty
+  // table when the file is missing or cannot be read.
+  static std::unique_ptr<TProperties> readSystemProperties();
 
   // The executable's full path.
   static std::string getExecutablePath();

@@ -18,25 +18,19 @@ std::string requestName(int request) {
 
 }  // namespace
 
-TMailMessage::TMailMessage(const std::string& subject) : TMappedObject(TBlank{}) {
-  body_ = std::make_unique<TStringCollection>();
-  setSubject(subject);
-  loadSettings(nullptr);
-}
+TMailMessage::TMailMessage(const std::string& subject)
+    : TMailMessage(subject, *TSystem::readSystemProperties()) {}
 
 TMailMessage::TMailMessage(const std::string& subject, const TProperties& settings)
     : TMappedObject(TBlank{}) {
   body_ = std::make_unique<TStringCollection>();
   setSubject(subject);
-  loadSettings(&settings);
+  loadSettings(settings);
 }
 
 TMailMessage::TMailMessage(const std::string& subject, const TMailAddress* recipient)
-    : TMappedObject(TBlank{}) {
-  body_ = std::make_unique<TStringCollection>();
-  setSubject(subject);
+    : TMailMessage(subject) {
   addRecipient(recipient);
-  loadSettings(nullptr);
 }
 
 TMailMessage::~TMailMessage() {
@@ -46,11 +40,8 @@ TMailMessage::~TMailMessage() {
   releaseClient();
 }
 
-void TMailMessage::loadSettings(const TProperties* given) {
+void TMailMessage::loadSettings(const TProperties& settings) {
   try {
-    std::unique_ptr<TProperties> file;
-    if (given == nullptr) file = std::make_unique<TProperties>("system.properties");
-    const TProperties& settings = given != nullptr ? *given : *file;
     mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
     smtpHost_ = settings.getString(TSystem::smtpHostAddressKey(), "");
     smtpPort_ = settings.getInteger(TSystem::smtpHostPortKey(), 25);

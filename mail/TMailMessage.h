@@ -64,8 +64,7 @@ class TMailMessage : public TMappedObject {
   ErrorEvent onMailError;
 
  private:
-  // From `settings`, or from "system.properties" when it is nullptr.
-  void loadSettings(const TProperties* settings);
+  void loadSettings(const TProperties& settings);
   void assembleRecipients();
   void assignEvents();
   void requestDone(TCustomSmtpClient* sender, TSmtpRequest request, uint16_t error);

@@ -61,9 +61,6 @@ class TMailQueue : public TMappedObject {
   void mailError(TMailMessage* message, std::unique_ptr<MailTransportException> error);
 
  private:
-  TMailQueue(int32_t capacity, const TProperties* settings);
-  // From `settings`, or from "system.properties" when it is nullptr.
-  void loadSettings(const TProperties* settings);
   void removeMessage(TMailMessage* message);
   void reportError(const std::string& text);
   bool sending() const;

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "basis/TProperties.h"
-#include "basis/TSystem.h"
 #include "debug/DebugStartup.h"
 #include "debug/TBinaryReader.h"
 #include "debug/TBinaryWriter.h"
@@ -31,22 +30,9 @@ namespace {
 // "debug.properties", and starts and ends without channels.
 class Channel : public testing::Test {
  protected:
-  void SetUp() override {
-    TSystem::setApplicationPath(dir.path());
-    releaseDebug();
-    startupDebug();
-  }
-  void TearDown() override {
-    releaseDebug();
-    startupDebug();
-    TSystem::setApplicationPath("");
-  }
-
   std::string propertiesFile() const { return dir.file("debug.properties"); }
   // Quiet channels unless a test asks for standard output itself.
-  static std::string quiet(const std::string& lines) {
-    return "system.debug.tracesystemout = false\nsystem.debug.errorsystemout = false\n" + lines;
-  }
+  static std::string quiet(const std::string& lines) { return quietDebugSettings(lines); }
   void writeProperties(const std::string& lines, bool quietly = true) {
     dir.write("debug.properties", quietly ? quiet(lines) : lines);
   }
@@ -55,6 +41,7 @@ class Channel : public testing::Test {
 
   DialogRecorder dialogs;
   TempDir dir;
+  OwnApplicationFolder folder{dir.path()};
 };
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "basis/TSystem.h"
 #include "debug/DebugStartup.h"
 #include "debug/TChannel.h"
 #include "debug/TChannelPool.h"
@@ -35,19 +34,9 @@ class MailWriterTest : public testing::Test {
   void SetUp() override {
     ASSERT_NE(::getcwd(oldDir_, sizeof oldDir_), nullptr);
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-    TSystem::setApplicationPath(dir_.path());
-    releaseDebug();
-    startupDebug();
   }
-  void TearDown() override {
-    releaseDebug();
-    startupDebug();
-    TSystem::setApplicationPath("");
-    ASSERT_EQ(::chdir(oldDir_), 0);
-  }
-  void writeDebugProperties(const std::string& lines) {
-    dir_.write("debug.properties", "system.debug.tracesystemout = false\nsystem.debug.errorsystemout = false\n" + lines);
-  }
+  void TearDown() override { ASSERT_EQ(::chdir(oldDir_), 0); }
+  void writeDebugProperties(const std::string& lines) { dir_.write("debug.properties", quietDebugSettings(lines)); }
   void writeSystemProperties(const std::string& port, const std::string& more = "") {
     dir_.write("system.properties", "system.mail-enabled = true\nsystem.smtp-host.address = 127.0.0.1\n"
                                     "system.smtp-host.port = " + port + "\n"
@@ -59,6 +48,7 @@ class MailWriterTest : public testing::Test {
 
   DialogRecorder dialogs;
   TempDir dir_;
+  OwnApplicationFolder folder_{dir_.path()};
   char oldDir_[4096];
 };
 
