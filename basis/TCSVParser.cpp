@@ -1,5 +1,9 @@
 #include "basis/TCSVParser.h"
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 namespace {
 const char* const kValuesOf = "TCSVParser.valuesOf";
 }  // namespace
@@ -10,12 +14,25 @@ TCSVParser::TCSVParser(const TStringCollection& source) : lines(cloneOf(source))
 
 TCSVParser::~TCSVParser() = default;
 
-bool TCSVParser::hasNext() const { return !lines->isEmpty(); }
+bool TCSVParser::hasNext() const { return taken < lines->getStrings().size(); }
+
+const TStringCollection& TCSVParser::getLines() const {
+  dropTaken();
+  return *lines;
+}
+
+void TCSVParser::dropTaken() const {
+  std::vector<std::string>& all = lines->getStrings();
+  all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(taken));
+  taken = 0;
+}
 
 std::unique_ptr<TStringCollection> TCSVParser::nextValues() {
-  if (lines->isEmpty()) throw NoSuchElementException("TCSVParser.nextValues");
-  std::unique_ptr<TStringCollection> values = valuesOf(lines->get(0));
-  lines->remove(0);
+  if (!hasNext()) throw NoSuchElementException("TCSVParser.nextValues");
+  std::unique_ptr<TStringCollection> values = valuesOf(lines->getStrings()[taken]);
+  ++taken;
+  // Dropped once half the lines are taken: a drop moves no more lines than it removes.
+  if (2 * taken >= lines->getStrings().size()) dropTaken();
   return values;
 }
 

@@ -30,8 +30,15 @@ class TCSVParser {
   // quotes or, for a quote left open at the end, at that opening quote.
   virtual std::unique_ptr<TStringCollection> valuesOf(const std::string& line) const;
 
-  const TStringCollection& getLines() const noexcept { return *lines; }
+  // The lines not taken yet.
+  const TStringCollection& getLines() const;
 
  protected:
-  std::unique_ptr<TStringCollection> lines;
+  // Lines before `taken` were parsed already; they leave in batches, so that
+  // walking n lines costs O(n) rather than a shift of the rest per line.
+  mutable std::unique_ptr<TStringCollection> lines;
+  mutable size_t taken = 0;
+
+ private:
+  void dropTaken() const;
 };

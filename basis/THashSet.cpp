@@ -8,6 +8,16 @@
 
 namespace {
 const char* const kNilObject = "THashSet: Given object is nil.";
+
+// Spreads every bit of a lookup hash over the low bits the index uses.
+uint64_t spread(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ULL;
+  x ^= x >> 33;
+  return x;
+}
 }  // namespace
 
 THashSet::THashSet() : THashSet(defaultCapacity(), defaultOwner(), defaultLoadFactor()) {}
@@ -45,22 +55,26 @@ void THashSet::initialize() {
 
 void THashSet::makeBuckets() {
   if (capacity_ < 1) throw IllegalArgumentException("THashSet: The capacity must be bigger then 1.");
-  std::vector<std::vector<TMappedObject*>> fresh(static_cast<size_t>(capacity_));
-  buckets_.swap(fresh);
+  buckets_.assign(static_cast<size_t>(capacity_), Bucket{});
 }
 
 void THashSet::releaseElements() {
-  std::vector<std::vector<TMappedObject*>> old;
-  old.swap(buckets_);
-  count_ = 0;
-  if (!owner) return;
-  for (std::vector<TMappedObject*>& bucket : old) {
-    for (TMappedObject* element : bucket) delete element;
+  std::vector<TMappedObject*> old;
+  if (owner) {
+    old.reserve(static_cast<size_t>(count_));
+    forEach([&old](TMappedObject* element) { old.push_back(element); });
   }
+  // The set is empty before the first element is released.
+  buckets_.clear();
+  slots_.clear();
+  index_.clear();
+  freeSlot_ = kNone;
+  count_ = 0;
+  for (TMappedObject* element : old) delete element;
 }
 
 void THashSet::clear() {
-  std::vector<std::vector<TMappedObject*>> fresh(static_cast<size_t>(capacity_ < 1 ? 1 : capacity_));
+  std::vector<Bucket> fresh(static_cast<size_t>(capacity_ < 1 ? 1 : capacity_));
   releaseElements();
   buckets_.swap(fresh);
 }
@@ -68,27 +82,133 @@ void THashSet::clear() {
 int32_t THashSet::hashIndex(const TMappedObject* obj) const {
   if (obj == nullptr) throw IllegalArgumentException(kNilObject);
   if (buckets_.empty()) throw IllegalStateException("THashSet: Set has no buckets.");
+  return static_cast<int32_t>(bucketIndexOf(obj->hashCode()));
+}
+
+size_t THashSet::bucketIndexOf(int32_t hashCode) const {
   // 64-bit, so that INT32_MIN has an absolute value too.
-  int64_t code = obj->hashCode();
+  int64_t code = hashCode;
   if (code < 0) code = -code;
-  return static_cast<int32_t>(code % static_cast<int64_t>(buckets_.size()));
+  return static_cast<size_t>(code % static_cast<int64_t>(buckets_.size()));
 }
 
-const std::vector<TMappedObject*>& THashSet::bucketOf(const TMappedObject* obj) const {
-  return buckets_[static_cast<size_t>(hashIndex(obj))];
+void THashSet::link(int32_t at) {
+  Slot& slot = slots_[static_cast<size_t>(at)];
+  Bucket& bucket = buckets_[bucketIndexOf(slot.hashCode)];
+  slot.prev = bucket.last;
+  slot.next = kNone;
+  if (bucket.last != kNone) {
+    slots_[static_cast<size_t>(bucket.last)].next = at;
+  } else {
+    bucket.first = at;
+  }
+  bucket.last = at;
 }
 
-void THashSet::addToBucket(TMappedObject* obj) {
-  buckets_[static_cast<size_t>(hashIndex(obj))].push_back(obj);
+void THashSet::unlink(int32_t at) {
+  Slot& slot = slots_[static_cast<size_t>(at)];
+  Bucket& bucket = buckets_[bucketIndexOf(slot.hashCode)];
+  if (slot.prev != kNone) {
+    slots_[static_cast<size_t>(slot.prev)].next = slot.next;
+  } else {
+    bucket.first = slot.next;
+  }
+  if (slot.next != kNone) {
+    slots_[static_cast<size_t>(slot.next)].prev = slot.prev;
+  } else {
+    bucket.last = slot.prev;
+  }
+}
+
+void THashSet::rebuildBuckets(size_t count) {
+  std::vector<int32_t> order;
+  order.reserve(static_cast<size_t>(count_));
+  for (const Bucket& bucket : buckets_) {
+    for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) order.push_back(at);
+  }
+  std::vector<Bucket> fresh(count);
+  buckets_.swap(fresh);
+  for (int32_t at : order) link(at);
+}
+
+size_t THashSet::homeOf(uint64_t lookupHash) const { return spread(lookupHash) & (index_.size() - 1); }
+
+void THashSet::indexInsert(int32_t at) {
+  const size_t mask = index_.size() - 1;
+  const Slot& slot = slots_[static_cast<size_t>(at)];
+  size_t i = homeOf(slot.lookupHash);
+  while (index_[i].slot != kNone) i = (i + 1) & mask;
+  index_[i] = IndexEntry{at, tagOf(slot.lookupHash)};
+}
+
+void THashSet::indexErase(int32_t at) {
+  const size_t mask = index_.size() - 1;
+  size_t hole = homeOf(slots_[static_cast<size_t>(at)].lookupHash);
+  while (index_[hole].slot != at) hole = (hole + 1) & mask;
+  // Backward shift: later members of the probe run move up unless that would
+  // put them before their home position.
+  for (size_t j = (hole + 1) & mask; index_[j].slot != kNone; j = (j + 1) & mask) {
+    size_t home = homeOf(slots_[static_cast<size_t>(index_[j].slot)].lookupHash);
+    bool homeInGap = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
+    if (!homeInGap) {
+      index_[hole] = index_[j];
+      hole = j;
+    }
+  }
+  index_[hole] = IndexEntry{};
+}
+
+void THashSet::growIndex() {
+  size_t size = index_.empty() ? 32 : index_.size() * 2;
+  while (size < 2 * (static_cast<size_t>(count_) + 1)) size *= 2;
+  index_.assign(size, IndexEntry{});
+  for (size_t at = 0; at < slots_.size(); ++at) {
+    if (slots_[at].element != nullptr) indexInsert(static_cast<int32_t>(at));
+  }
+}
+
+int32_t THashSet::find(const TMappedObject* obj) const {
+  if (obj == nullptr) throw IllegalArgumentException(kNilObject);
+  if (buckets_.empty()) throw IllegalStateException("THashSet: Set has no buckets.");
+  auto equalsObj = [obj](const TMappedObject* element) { return element->equals(obj); };
+  return findSlot(obj->lookupHash(), equalsObj);
+}
+
+int32_t THashSet::newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode) {
+  int32_t at = freeSlot_;
+  if (at != kNone) {
+    freeSlot_ = slots_[static_cast<size_t>(at)].next;
+  } else {
+    slots_.emplace_back();
+    at = static_cast<int32_t>(slots_.size() - 1);
+  }
+  Slot& slot = slots_[static_cast<size_t>(at)];
+  slot.element = obj;
+  slot.lookupHash = lookupHash;
+  slot.hashCode = hashCode;
+  return at;
+}
+
+TMappedObject* THashSet::takeOut(int32_t at) {
+  unlink(at);
+  indexErase(at);
+  Slot& slot = slots_[static_cast<size_t>(at)];
+  TMappedObject* element = slot.element;
+  slot.element = nullptr;
+  slot.next = freeSlot_;
+  freeSlot_ = at;
+  --count_;
+  return element;
 }
 
 bool THashSet::add(TMappedObject* obj) { return add(obj, false); }
 
 bool THashSet::add(TMappedObject* obj, bool releaseIfPresent) {
   if (obj == nullptr) throw IllegalArgumentException("THashSet.add: Given object is nil.");
-  if (TMappedObject* present = get(obj)) {
+  int32_t present = find(obj);
+  if (present != kNone) {
     // The stored element itself offered again stays where it is.
-    if (releaseIfPresent && present != obj) delete obj;
+    if (releaseIfPresent && slots_[static_cast<size_t>(present)].element != obj) delete obj;
     return false;
   }
   bool grew = false;
@@ -96,29 +216,20 @@ bool THashSet::add(TMappedObject* obj, bool releaseIfPresent) {
     capacity_ *= 2;
     grew = true;
   }
-  if (grew) {
-    std::vector<std::vector<TMappedObject*>> old;
-    old.swap(buckets_);
-    try {
-      makeBuckets();
-    } catch (...) {
-      buckets_.swap(old);
-      throw;
-    }
-    for (const std::vector<TMappedObject*>& bucket : old) {
-      for (TMappedObject* element : bucket) addToBucket(element);
-    }
-  }
-  addToBucket(obj);
+  if (grew) rebuildBuckets(static_cast<size_t>(capacity_));
+  if (2 * (static_cast<size_t>(count_) + 1) > index_.size()) growIndex();
+  const uint64_t lookupHash = obj->lookupHash();
+  const int32_t hashCode = obj->hashCode();
+  int32_t at = newSlot(obj, lookupHash, hashCode);
+  link(at);
+  indexInsert(at);
   ++count_;
   return true;
 }
 
 TMappedObject* THashSet::get(const TMappedObject* obj) const {
-  for (TMappedObject* element : bucketOf(obj)) {
-    if (element->equals(obj)) return element;
-  }
-  return nullptr;
+  int32_t at = find(obj);
+  return at == kNone ? nullptr : slots_[static_cast<size_t>(at)].element;
 }
 
 bool THashSet::contains(const TMappedObject* obj) const { return get(obj) != nullptr; }
@@ -132,12 +243,11 @@ bool THashSet::containsAll(const TAbstractList& list) const {
 }
 
 bool THashSet::containsAll(const THashSet& set) const {
-  for (const std::vector<TMappedObject*>& bucket : set.buckets_) {
-    for (TMappedObject* element : bucket) {
-      if (get(element) == nullptr) return false;
-    }
-  }
-  return true;
+  bool all = true;
+  set.forEach([&](TMappedObject* element) {
+    if (all && get(element) == nullptr) all = false;
+  });
+  return all;
 }
 
 bool THashSet::addAll(const TAbstractList& list) {
@@ -150,16 +260,8 @@ bool THashSet::addAll(const TAbstractList& list) {
 }
 
 TMappedObject* THashSet::extract(const TMappedObject* obj) {
-  std::vector<TMappedObject*>& bucket = buckets_[static_cast<size_t>(hashIndex(obj))];
-  for (auto it = bucket.begin(); it != bucket.end(); ++it) {
-    if ((*it)->equals(obj)) {
-      TMappedObject* element = *it;
-      bucket.erase(it);
-      --count_;
-      return element;
-    }
-  }
-  return nullptr;
+  int32_t at = find(obj);
+  return at == kNone ? nullptr : takeOut(at);
 }
 
 bool THashSet::remove(const TMappedObject* obj) {

@@ -10,6 +10,12 @@
 //
 // A new set has 20 buckets whatever capacity it was given; the first clear()
 // or growth makes `capacity` buckets.
+//
+// The buckets only keep that order. Lookups go through an index beside them,
+// keyed by the elements' lookupHash(), so that elements sharing a hash code
+// (TString's byte sum gathers many texts on few codes) cost no more to find,
+// add or remove than any others. Buckets are lists linked through the
+// element slots, so taking an element out never shifts the others.
 
 #include <cstdint>
 #include <memory>
@@ -94,11 +100,22 @@ class THashSet : public TAbstractCollection {
   double getLoadFactor() const noexcept { return loadFactor_; }
   int32_t bucketCount() const noexcept { return static_cast<int32_t>(buckets_.size()); }
 
+  // The stored element that `matches` accepts among those whose
+  // lookupHash() is `lookupHash`, the first in bucket order; nullptr when
+  // there is none. A lookup by a key that is not an object of the set.
+  template <class Match>
+  TMappedObject* findBy(uint64_t lookupHash, Match&& matches) const {
+    int32_t at = findSlot(lookupHash, matches);
+    return at == kNone ? nullptr : slots_[static_cast<size_t>(at)].element;
+  }
+
   // Calls f(element) for every element in bucket order.
   template <class F>
   void forEach(F&& f) const {
-    for (const std::vector<TMappedObject*>& bucket : buckets_) {
-      for (TMappedObject* element : bucket) f(element);
+    for (const Bucket& bucket : buckets_) {
+      for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
+        f(slots_[static_cast<size_t>(at)].element);
+      }
     }
   }
 
@@ -107,13 +124,85 @@ class THashSet : public TAbstractCollection {
   void configure(int32_t capacity, bool owner, double loadFactor);
 
  private:
+  static constexpr int32_t kNone = -1;
+
+  // One stored element, linked into its bucket. A free slot is chained
+  // through `next`.
+  struct Slot {
+    TMappedObject* element = nullptr;
+    uint64_t lookupHash = 0;
+    // The hash code when added, which places the element on every rebuild.
+    int32_t hashCode = 0;
+    int32_t next = kNone;
+    int32_t prev = kNone;
+  };
+  struct Bucket {
+    int32_t first = kNone;
+    int32_t last = kNone;
+  };
+  // A place in the index. It holds part of the element's lookup hash, so a
+  // probe reads only the slots of likely matches.
+  struct IndexEntry {
+    int32_t slot = kNone;
+    uint32_t tag = 0;
+  };
+
   void makeBuckets();
   void releaseElements();
-  const std::vector<TMappedObject*>& bucketOf(const TMappedObject* obj) const;
-  void addToBucket(TMappedObject* obj);
+  size_t bucketIndexOf(int32_t hashCode) const;
+  void link(int32_t slot);
+  void unlink(int32_t slot);
+  // Relinks every element into `count` buckets, old buckets taken in order.
+  void rebuildBuckets(size_t count);
+  // The slot of the stored element equal to `obj` that comes first in bucket
+  // order, or kNone.
+  int32_t find(const TMappedObject* obj) const;
+  template <class Match>
+  int32_t findSlot(uint64_t lookupHash, Match& matches) const;
+  static uint32_t tagOf(uint64_t lookupHash) {
+    return static_cast<uint32_t>(lookupHash ^ (lookupHash >> 32));
+  }
+  int32_t newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode);
+  // Takes the element of `slot` out of its bucket and the index.
+  TMappedObject* takeOut(int32_t slot);
+
+  // The index: open addressing with linear probing; its size is a power of
+  // two at least twice the element count.
+  size_t homeOf(uint64_t lookupHash) const;
+  void indexInsert(int32_t slot);
+  void indexErase(int32_t slot);
+  void growIndex();
 
   int32_t capacity_ = 0;
   double loadFactor_ = 0.0;
-  std::vector<std::vector<TMappedObject*>> buckets_;
+  std::vector<Bucket> buckets_;
+  std::vector<Slot> slots_;
+  int32_t freeSlot_ = kNone;
+  std::vector<IndexEntry> index_;
   int32_t count_ = 0;
 };
+
+template <class Match>
+int32_t THashSet::findSlot(uint64_t lookupHash, Match& matches) const {
+  if (index_.empty()) return kNone;
+  const uint32_t tag = tagOf(lookupHash);
+  const size_t mask = index_.size() - 1;
+  int32_t found = kNone;
+  for (size_t i = homeOf(lookupHash); index_[i].slot != kNone; i = (i + 1) & mask) {
+    const IndexEntry& entry = index_[i];
+    if (entry.tag != tag || !matches(slots_[static_cast<size_t>(entry.slot)].element)) continue;
+    if (found == kNone) {
+      found = entry.slot;
+      continue;
+    }
+    // Several stored elements match (equals of related classes need not be
+    // symmetric): the first in bucket order answers.
+    const Bucket& bucket = buckets_[bucketIndexOf(slots_[static_cast<size_t>(found)].hashCode)];
+    for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
+      const Slot& slot = slots_[static_cast<size_t>(at)];
+      if (slot.lookupHash == lookupHash && matches(slot.element)) return at;
+    }
+    break;
+  }
+  return found;
+}

@@ -29,20 +29,6 @@ class THashtable : public TAbstractCollection {
   explicit THashtable(bool owner);
   ~THashtable() override;
 
-  // For another table: every key of it is a key of this one. Values and
-  // sizes are not compared; anything else gives false.
-  bool equals(const TMappedObject* obj) const override;
-  // Sum of the keys' hash codes, wrapping.
-  int32_t hashCode() const override;
-  // A table with the same owner flag; an owner's copy holds copies of the
-  // keys and values, otherwise the same objects.
-  std::unique_ptr<TMappedObject> clone() const override;
-  // Replaces the entries with the hash set of entries stored in the file.
-  // The table keeps its owner flag and the new set takes it. A stored set
-  // holding anything but entries with both key and value is refused.
-  void readFrom(TFile& file) override;
-  // The entry set as one nested "THashSet".
-  void writeTo(TFile& file) override;
   void initialize() override;
   // Sets the flag of the table and of its entry set; returns the entry set.
   TAbstractCollection* setOwner(bool isOwner) override;
@@ -80,6 +66,22 @@ class THashtable : public TAbstractCollection {
   // Takes the pair out and returns a copy of its value, or nullptr when the
   // key is missing.
   virtual std::unique_ptr<TMappedObject> remove(const TMappedObject* key);
+
+  // ---- as an object: compared, copied and stored through its entry set
+  // For another table: every key of it is a key of this one. Values and
+  // sizes are not compared; anything else gives false.
+  bool equals(const TMappedObject* obj) const override;
+  // Sum of the keys' hash codes, wrapping.
+  int32_t hashCode() const override;
+  // A table with the same owner flag; an owner's copy holds copies of the
+  // keys and values, otherwise the same objects.
+  std::unique_ptr<TMappedObject> clone() const override;
+  // Replaces the entries with the hash set of entries stored in the file.
+  // The table keeps its owner flag and the new set takes it. A stored set
+  // holding anything but entries with both key and value is refused.
+  void readFrom(TFile& file) override;
+  // The entry set as one nested "THashSet".
+  void writeTo(TFile& file) override;
 
   // The set of TMapEntry objects; it stays the table's.
   THashSet& getEntries() const;

@@ -43,6 +43,8 @@ bool TMapEntry::equals(const TMappedObject* obj) const {
 
 int32_t TMapEntry::hashCode() const { return key_ != nullptr ? key_->hashCode() : 0; }
 
+uint64_t TMapEntry::lookupHash() const { return key_ != nullptr ? key_->lookupHash() : 0; }
+
 std::string TMapEntry::toString() const {
   std::string text = "key.toString: ";
   if (key_ != nullptr) text += key_->toString() + " ";

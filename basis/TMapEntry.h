@@ -33,6 +33,8 @@ class TMapEntry : public TPObject {
   bool equals(const TMappedObject* obj) const override;
   // The key's hash code; 0 without a key.
   int32_t hashCode() const override;
+  // The key's lookup hash; 0 without a key.
+  uint64_t lookupHash() const override;
   // "key.toString: " [key " "] "value.toString: " [value].
   std::string toString() const override;
   // A new entry holding copies of the key and the value.

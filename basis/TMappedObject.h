@@ -28,6 +28,9 @@ class TMappedObject {
   virtual std::string toString() const;
   // Identity: stable for the object's life.
   virtual int32_t hashCode() const;
+  // The hash that hash sets find elements by: equal objects must give equal
+  // values. hashCode() unless a class has a better spread one.
+  virtual uint64_t lookupHash() const { return static_cast<uint32_t>(hashCode()); }
   // A new object for the caller. The root gives a plain, empty TMappedObject,
   // not a copy; classes that can be copied override it.
   virtual std::unique_ptr<TMappedObject> clone() const;
@@ -51,7 +54,6 @@ const T* as(const TMappedObject* obj) noexcept {
   return obj != nullptr && obj->isA<T>() ? static_cast<const T*>(obj) : nullptr;
 }
 
-// clone() with the static type of the original.
 // clone() with the static type of the original; a class that does not
 // override clone() (and so returns a plain TMappedObject) fails here.
 template <class T>

@@ -1,5 +1,8 @@
 #include "basis/TProperties.h"
 
+#include <istream>
+#include <sstream>
+
 #include "basis/Conversions.h"
 #include "basis/FileSystem.h"
 #include "basis/TCSVParser.h"
@@ -50,26 +53,52 @@ void TProperties::loadProperties(const std::string& fileName) {
   }
   TTextFile file(fileName, TTextFile::MODE_READ);
   clear();
-  while (!file.eof()) {
-    std::string line = TString::trim(file.readln());
-    if (line.empty() || line[0] == '#' || line.rfind("//", 0) == 0) continue;
-    size_t i = line.find_first_of(" =\t");
-    std::string key = line.substr(0, i == std::string::npos ? line.size() : i);
-    bool seenEquals = false;
-    while (i < line.size()) {
-      char c = line[i];
-      if (c == ' ' || c == '\t') {
-        ++i;
-      } else if (c == '=' && !seenEquals) {
-        seenEquals = true;
-        ++i;
-      } else {
-        break;
-      }
-    }
-    setProperty(key, i < line.size() ? line.substr(i) : std::string());
-  }
+  while (!file.eof()) takeLine(file.readln());
   file.close();
+}
+
+void TProperties::loadFromText(const std::string& text) {
+  std::istringstream in(text);
+  loadFromStream(in);
+}
+
+void TProperties::loadFromStream(std::istream& in) {
+  clear();
+  std::string line;
+  bool pending = false;
+  for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && in.peek() == '\n') in.get();
+      takeLine(line);
+      line.clear();
+      pending = false;
+    } else {
+      line.push_back(static_cast<char>(c));
+      pending = true;
+    }
+  }
+  if (in.bad()) throw IOException("TProperties.loadFromStream: The stream failed.");
+  if (pending) takeLine(line);
+}
+
+void TProperties::takeLine(const std::string& text) {
+  std::string line = TString::trim(text);
+  if (line.empty() || line[0] == '#' || line.rfind("//", 0) == 0) return;
+  size_t i = line.find_first_of(" =\t");
+  std::string key = line.substr(0, i == std::string::npos ? line.size() : i);
+  bool seenEquals = false;
+  while (i < line.size()) {
+    char c = line[i];
+    if (c == ' ' || c == '\t') {
+      ++i;
+    } else if (c == '=' && !seenEquals) {
+      seenEquals = true;
+      ++i;
+    } else {
+      break;
+    }
+  }
+  setProperty(key, i < line.size() ? line.substr(i) : std::string());
 }
 
 std::string TProperties::setProperty(const std::string& key, const std::string& value) {

@@ -10,6 +10,7 @@
 // occurrence of a key wins.
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,10 @@ class TProperties : public TStringtable {
   // Replaces the table's pairs by the file's. A missing file raises
   // InvalidPropertiesException and leaves the table as it was.
   virtual void loadProperties(const std::string& fileName);
+  // Replaces the table's pairs by those of `text` or of what `in` gives
+  // up to its end, read like a file. A stream that fails raises IOException.
+  void loadFromText(const std::string& text);
+  void loadFromStream(std::istream& in);
   // Puts a new TString; returns the text a non-owning table handed back.
   virtual std::string setProperty(const std::string& key, const std::string& value);
   // "# " + header, then "key = value" per key.
@@ -68,4 +73,8 @@ class TProperties : public TStringtable {
   // The part after the first blank, when that blank is not the last character.
   virtual std::string getParameters(const std::string& key) const;
   virtual std::string getParameters(const std::string& key, const std::string& defaultValue) const;
+
+ private:
+  // Enters the pair of one line of the file format, if it holds one.
+  void takeLine(const std::string& line);
 };

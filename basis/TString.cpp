@@ -1,6 +1,7 @@
 #include "basis/TString.h"
 
 #include <cstring>
+#include <functional>
 
 #include "basis/TFile.h"
 #include "basis/TStringCollection.h"
@@ -37,6 +38,10 @@ int32_t TString::hashCode() const {
   for (char c : value) sum += static_cast<unsigned char>(c);
   return static_cast<int32_t>(sum);
 }
+
+uint64_t TString::lookupHash() const { return lookupHashOf(value); }
+
+uint64_t TString::lookupHashOf(const std::string& text) { return std::hash<std::string>{}(text); }
 
 std::unique_ptr<TMappedObject> TString::clone() const { return std::make_unique<TString>(value); }
 

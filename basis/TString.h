@@ -29,6 +29,10 @@ class TString : public TPObject {
   std::string toString() const override { return value; }
   // Sum of the byte values, wrapping in 32 bits.
   int32_t hashCode() const override;
+  // A hash over all bytes and their order, unlike the byte sum:
+  // lookupHashOf(value).
+  uint64_t lookupHash() const override;
+  static uint64_t lookupHashOf(const std::string& text);
   std::unique_ptr<TMappedObject> clone() const override;
   void readFrom(TFile& file) override;
   void writeTo(TFile& file) override;

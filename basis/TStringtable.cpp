@@ -1,5 +1,7 @@
 #include "basis/TStringtable.h"
 
+#include <vector>
+
 #include "basis/TArrayList.h"
 #include "basis/TFile.h"
 #include "basis/THashSet.h"
@@ -34,18 +36,33 @@ TAbstractCollection* TStringtable::setOwner(bool owner) {
 int32_t TStringtable::size() const { return set_ == nullptr ? 0 : set_->size(); }
 
 void TStringtable::clear() {
-  std::unique_ptr<TStringCollection> all = keys();
-  for (const std::string& key : all->getStrings()) {
-    TMappedObject* handedBack = remove(key);
-    // A non-owning table's values belong to whoever put them in.
-    (void)handedBack;
+  if (set_ == nullptr) return;
+  // Every pair leaves in the order of keys(); the entries and keys are the
+  // table's, the values only when it owns them.
+  std::vector<TMapEntry*> all;
+  all.reserve(static_cast<size_t>(set_->size()));
+  set_->forEach([&all](TMappedObject* element) { all.push_back(static_cast<TMapEntry*>(element)); });
+  const bool setOwns = set_->isOwner();
+  set_->setOwner(false);
+  set_->clear();
+  set_->setOwner(setOwns);
+  for (TMapEntry* entry : all) {
+    if (!isOwner()) entry->releaseValue();
+    delete entry;
   }
 }
 
 TMapEntry* TStringtable::getEntry(const std::string& key) const {
   if (set_ == nullptr) return nullptr;
-  TMapEntry probe(new TString(key), nullptr);
-  return static_cast<TMapEntry*>(set_->get(&probe));
+  // The entry a probe entry with a TString key of these bytes would find:
+  // equals of both classes takes no subclass instance for equal.
+  auto sameKey = [&key](const TMappedObject* element) {
+    if (&element->getClass() != &TMapEntry::classInfo()) return false;
+    const TMappedObject* stored = static_cast<const TMapEntry*>(element)->getKey();
+    return stored != nullptr && &stored->getClass() == &TString::classInfo() &&
+           static_cast<const TString*>(stored)->value == key;
+  };
+  return static_cast<TMapEntry*>(set_->findBy(TString::lookupHashOf(key), sameKey));
 }
 
 std::unique_ptr<TStringCollection> TStringtable::keys() const {
@@ -96,9 +113,20 @@ void TStringtable::replaceValue(const std::string& key, const std::string& text)
 }
 
 TMappedObject* TStringtable::put(const std::string& key, TMappedObject* value) {
-  TMappedObject* previous = containsKey(key) ? remove(key) : nullptr;
-  set_->add(new TMapEntry(new TString(key), value));
-  return previous;
+  // A pair without a value would leave keys() and values() out of step.
+  if (value == nullptr) throw IllegalArgumentException("TStringtable.put: Object is nil.");
+  auto* entry = new TMapEntry(new TString(key), value);
+  try {
+    if (set_->add(entry)) return nullptr;
+    // The key is present: its pair leaves first, and the new one goes last.
+    TMappedObject* previous = remove(key);
+    set_->add(entry);
+    return previous;
+  } catch (...) {
+    entry->releaseValue();
+    delete entry;
+    throw;
+  }
 }
 
 TMappedObject* TStringtable::remove(const std::string& key) {

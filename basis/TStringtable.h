@@ -40,7 +40,8 @@ class TStringtable : public TAbstractCollection {
   // Replaces the value of a present key by a new TString holding `text`.
   virtual void replaceValue(const std::string& key, const std::string& text);
   // Enters the pair; the table takes `value`. Returns the previous value
-  // when a non-owning table hands it back, else nullptr.
+  // when a non-owning table hands it back, else nullptr. nullptr raises
+  // IllegalArgumentException "TStringtable.put: Object is nil.".
   virtual TMappedObject* put(const std::string& key, TMappedObject* value);
   // Removes the pair. An owning table frees the value and returns nullptr;
   // a non-owning one returns the value to the caller.

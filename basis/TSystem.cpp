@@ -37,6 +37,16 @@ std::string TSystem::getProperty(const std::string& key, const std::string& defa
   }
 }
 
+std::unique_ptr<TProperties> TSystem::readSystemProperties() {
+  auto properties = std::make_unique<TProperties>();
+  try {
+    properties->loadProperties("system.properties");
+  } catch (...) {
+    properties->clear();
+  }
+  return properties;
+}
+
 std::string TSystem::getExecutablePath() {
   std::vector<char> buffer(4096);
   for (;;) {
@@ -47,7 +57,21 @@ std::string TSystem::getExecutablePath() {
   }
 }
 
+namespace {
+std::string& applicationPathOverride() {
+  static std::string folder;
+  return folder;
+}
+}  // namespace
+
+void TSystem::setApplicationPath(const std::string& folder) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  applicationPathOverride() = path;
+}
+
 std::string TSystem::getApplicationPath() {
+  if (!applicationPathOverride().empty()) return applicationPathOverride();
   std::string path = getExecutablePath();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);

@@ -2,8 +2,11 @@
 // The keys of "system.properties", the executable's location and the
 // folder that holds the program's configuration.
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class TProperties;
 
 class TSystem {
  public:
@@ -19,11 +22,18 @@ class TSystem {
   // anew on every call; `defaultValue` when the key is absent. Never raises:
   // a missing or unreadable file gives the empty text.
   static std::string getProperty(const std::string& key, const std::string& defaultValue);
+  // The table of "system.properties" in the current directory; an empty
+  // table when the file is missing or cannot be read.
+  static std::unique_ptr<TProperties> readSystemProperties();
 
   // The executable's full path.
   static std::string getExecutablePath();
-  // The executable's directory, ending with "/".
+  // The executable's directory, ending with "/", or the folder set below.
   static std::string getApplicationPath();
+  // Makes getApplicationPath() give `folder` (a "/" is added when missing),
+  // so that tests keep the files read from there in a folder of their own;
+  // the empty text returns to the executable's directory.
+  static void setApplicationPath(const std::string& folder);
 
   // The main configuration file's name for an executable: the executable's
   // file name up to its last "." (all of it without one) plus ".properties".

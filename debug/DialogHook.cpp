@@ -1,6 +1,7 @@
 #include "debug/DialogHook.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -19,6 +20,15 @@ void noticeOnStandardError(DialogKind kind, const std::string& text) {
 
 }  // namespace
 
+std::string dialogText(const std::string& text) {
+  if (text.size() <= DIALOG_TEXT_LIMIT) return text;
+  size_t end = DIALOG_TEXT_LIMIT;
+  // Back over continuation bytes to the start of the character that was cut.
+  for (size_t back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; ++back) --end;
+  return text.substr(0, end) + "\r\n[... text cut: " + std::to_string(end) + " of " +
+         std::to_string(text.size()) + " bytes shown]";
+}
+
 DialogHook setDialogHook(DialogHook hook) {
   DialogHook previous = std::move(installedHook());
   installedHook() = std::move(hook);
@@ -28,9 +38,10 @@ DialogHook setDialogHook(DialogHook hook) {
 void showDialog(DialogKind kind, const std::string& text) {
   // A copy, so a hook that installs another hook while it runs stays alive.
   DialogHook hook = installedHook();
+  const std::string shown = dialogText(text);
   if (hook) {
-    hook(kind, text);
+    hook(kind, shown);
   } else {
-    noticeOnStandardError(kind, text);
+    noticeOnStandardError(kind, shown);
   }
 }

@@ -19,12 +19,17 @@
 #include "debug/TTextWriter.h"
 #include "debug/TTraceEntry.h"
 
-TChannel::TChannel(const std::string& channelName) : TDebugObject(TBlank{}) {
+TChannel::TChannel(const std::string& channelName) : TChannel(channelName, nullptr) {}
+
+TChannel::TChannel(const std::string& channelName, const TProperties& settings)
+    : TChannel(channelName, &settings) {}
+
+TChannel::TChannel(const std::string& channelName, const TProperties* settings) : TDebugObject(TBlank{}) {
   traceWriters = std::make_unique<TDebugWriters>();
   errorWriters = std::make_unique<TDebugWriters>();
   readers = std::make_unique<TDebugReaders>();
   name = channelName;
-  refresh();
+  reconfigure(settings);
   if ((verboseMode & VERBOSE_ELAPSED) != 0) lastEntryTime = datetime::now();
 }
 
@@ -80,9 +85,17 @@ std::string TChannel::systemMessage(int error) {
   return text;
 }
 
-void TChannel::refresh() {
+void TChannel::refresh() { reconfigure(nullptr); }
+
+void TChannel::configure(const TProperties& settings) { reconfigure(&settings); }
+
+void TChannel::reconfigure(const TProperties* settings) {
   try {
-    TProperties table(TSystem::getConfigurationPath() + "debug.properties");
+    std::unique_ptr<TProperties> file;
+    if (settings == nullptr) {
+      file = std::make_unique<TProperties>(TSystem::getConfigurationPath() + "debug.properties");
+    }
+    const TProperties& table = settings != nullptr ? *settings : *file;
     clear();
     configureLevels(table);
     configureFiles(table);

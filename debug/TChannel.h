@@ -1,8 +1,9 @@
 #pragma once
 // A named reporting point. A channel filters reports by level, turns them
 // into entries and hands them to its writers, then to one extra writer the
-// caller may name. Its writers and levels come from "debug.properties"
-// beside the executable, read when the channel is made (and by refresh()).
+// caller may name. Its writers and levels come from "debug.properties" in
+// the application folder, read when the channel is made (and by refresh()),
+// or from a table handed to it.
 //
 // Reporting never raises: a failure inside trace, error, clear or refresh is
 // reported through internalError and swallowed. assertTrue is the one
@@ -40,6 +41,8 @@ class TChannel : public TDebugObject {
 
   // A channel named `name` (kept as given), configured by refresh().
   explicit TChannel(const std::string& name);
+  // A channel configured from `settings` rather than from the file.
+  TChannel(const std::string& name, const TProperties& settings);
   ~TChannel() override;
 
   // trace(true, message, 0, nullptr).
@@ -66,6 +69,8 @@ class TChannel : public TDebugObject {
   // When that fails, the channel reports it and falls back to standard
   // output with the default levels.
   void refresh();
+  // The same from `settings` instead of the file.
+  void configure(const TProperties& settings);
   // Destroys the trace writers, the error writers and the readers.
   void clear();
   // Adds every address of `text` (separated by blanks or commas) to
@@ -103,9 +108,14 @@ class TChannel : public TDebugObject {
   std::string stringSetting(const TProperties& table, const std::string& key,
                             const std::string& defaultValue) const;
 
+  // refresh() with `settings`, or with the file when it is nullptr.
+  void reconfigure(const TProperties* settings);
   void configureLevels(const TProperties& table);
   void configureFiles(const TProperties& table);
   // With "debug.mail.enabled": one mail writer among the error writers and
   // one among the trace writers, sharing one sender.
   void configureMail(const TProperties& table);
+
+ private:
+  TChannel(const std::string& name, const TProperties* settings);
 };

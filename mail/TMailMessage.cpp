@@ -18,18 +18,19 @@ std::string requestName(int request) {
 
 }  // namespace
 
-TMailMessage::TMailMessage(const std::string& subject) : TMappedObject(TBlank{}) {
-  body_ = std::make_unique<TStringCollection>();
-  setSubject(subject);
-  loadSettings();
-}
+TMailMessage::TMailMessage(const std::string& subject)
+    : TMailMessage(subject, *TSystem::readSystemProperties()) {}
 
-TMailMessage::TMailMessage(const std::string& subject, const TMailAddress* recipient)
+TMailMessage::TMailMessage(const std::string& subject, const TProperties& settings)
     : TMappedObject(TBlank{}) {
   body_ = std::make_unique<TStringCollection>();
   setSubject(subject);
+  loadSettings(settings);
+}
+
+TMailMessage::TMailMessage(const std::string& subject, const TMailAddress* recipient)
+    : TMailMessage(subject) {
   addRecipient(recipient);
-  loadSettings();
 }
 
 TMailMessage::~TMailMessage() {
@@ -39,9 +40,8 @@ TMailMessage::~TMailMessage() {
   releaseClient();
 }
 
-void TMailMessage::loadSettings() {
+void TMailMessage::loadSettings(const TProperties& settings) {
   try {
-    TProperties settings("system.properties");
     mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
     smtpHost_ = settings.getString(TSystem::smtpHostAddressKey(), "");
     smtpPort_ = settings.getInteger(TSystem::smtpHostPortKey(), 25);

@@ -2,7 +2,7 @@
 // One outgoing plain-text mail that sends itself over one SMTP connection.
 //
 // The SMTP server, the sender and the enabled switch come from
-// "system.properties" when the message is made. A send that starts ends in
+// "system.properties" when the message is made, or from a table handed in. A send that starts ends in
 // exactly one notification: onMailSent or onMailError. The owner may destroy
 // the message from inside either; the message touches nothing of itself
 // after calling them.
@@ -21,6 +21,8 @@
 #include "mail/TMailAddress.h"
 #include "smtp/TSmtpCli.h"
 
+class TProperties;
+
 class TMailMessage : public TMappedObject {
   MORVANE_CLASS(TMailMessage, TMappedObject)
 
@@ -33,6 +35,8 @@ class TMailMessage : public TMappedObject {
   static constexpr int32_t DEFAULT_SEND_TIMEOUT_MILLIS = 120000;
 
   explicit TMailMessage(const std::string& subject);
+  // Takes the settings from `settings` instead of the file.
+  TMailMessage(const std::string& subject, const TProperties& settings);
   TMailMessage(const std::string& subject, const TMailAddress* recipient);
   ~TMailMessage() override;
 
@@ -60,7 +64,7 @@ class TMailMessage : public TMappedObject {
   ErrorEvent onMailError;
 
  private:
-  void loadSettings();
+  void loadSettings(const TProperties& settings);
   void assembleRecipients();
   void assignEvents();
   void requestDone(TCustomSmtpClient* sender, TSmtpRequest request, uint16_t error);

@@ -17,12 +17,14 @@ std::set<const TMailQueue*>& liveQueues() {
 
 TMailQueue::TMailQueue() : TMailQueue(DEFAULT_CAPACITY) {}
 
-TMailQueue::TMailQueue(int32_t capacity) : TMappedObject(TBlank{}) {
+TMailQueue::TMailQueue(int32_t capacity) : TMailQueue(capacity, *TSystem::readSystemProperties()) {}
+
+TMailQueue::TMailQueue(int32_t capacity, const TProperties& settings) : TMappedObject(TBlank{}) {
   if (capacity < 10) {
     throw IllegalArgumentException("TMailQueue.create(integer): Queue size must be at minimum 10.");
   }
   capacity_ = capacity;
-  loadSettings();
+  mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
   liveQueues().insert(this);
 }
 
@@ -42,15 +44,6 @@ int32_t TMailQueue::pendingInAllQueues() {
   int32_t pending = 0;
   for (const TMailQueue* queue : liveQueues()) pending += queue->size();
   return pending;
-}
-
-void TMailQueue::loadSettings() {
-  try {
-    TProperties settings("system.properties");
-    mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
-  } catch (...) {
-    mailEnabled_ = false;
-  }
 }
 
 bool TMailQueue::isFailed(const TMailMessage* message) const {

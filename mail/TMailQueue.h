@@ -16,6 +16,8 @@
 #include "mail/MailExceptions.h"
 #include "mail/TMailMessage.h"
 
+class TProperties;
+
 class TMailQueue : public TMappedObject {
   MORVANE_CLASS(TMailQueue, TMappedObject)
 
@@ -31,6 +33,8 @@ class TMailQueue : public TMappedObject {
   TMailQueue();
   // A capacity below 10 raises IllegalArgumentException.
   explicit TMailQueue(int32_t capacity);
+  // Takes the enabled switch from `settings` instead of "system.properties".
+  TMailQueue(int32_t capacity, const TProperties& settings);
   // Destroys the waiting messages; a send under way ends without notice.
   ~TMailQueue() override;
 
@@ -57,7 +61,6 @@ class TMailQueue : public TMappedObject {
   void mailError(TMailMessage* message, std::unique_ptr<MailTransportException> error);
 
  private:
-  void loadSettings();
   void removeMessage(TMailMessage* message);
   void reportError(const std::string& text);
   bool sending() const;

@@ -75,6 +75,21 @@ TEST(CSVParserTest, NextValuesWalksTheLines) {
   EXPECT_EQ(parser.getLines().size(), 2) << "the failing line stays first";
   EXPECT_THROW(parser.nextValues(), ParserException);
 
+  // Taken lines leave in batches; the lines left and their order never show it.
+  TStringCollection many;
+  for (int i = 0; i < 7; ++i) many.add(q("Q" + std::to_string(i) + "Q"));
+  TCSVParser walker(many);
+  for (int i = 0; i < 7; ++i) {
+    ASSERT_TRUE(walker.hasNext());
+    if (i == 3 || i == 5) {
+      EXPECT_EQ(walker.getLines().size(), 7 - i);
+      EXPECT_EQ(walker.getLines().get(0), q("Q" + std::to_string(i) + "Q"));
+    }
+    EXPECT_EQ(walker.nextValues()->getStrings(), (Parts{std::to_string(i)}));
+  }
+  EXPECT_FALSE(walker.hasNext());
+  EXPECT_EQ(walker.getLines().size(), 0);
+
   TCSVParser empty;
   EXPECT_FALSE(empty.hasNext());
   try {

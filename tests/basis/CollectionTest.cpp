@@ -24,6 +24,21 @@ std::vector<int32_t> valuesOf(const TAbstractList& list) {
 
 std::vector<int32_t> valuesOf(const THashSet& set) { return valuesOf(*set.toList()); }
 
+// A text with one hash code for every text, which counts its comparisons.
+class TSameCode : public TString {
+  MORVANE_CLASS(TSameCode, TString)
+
+  TSameCode() : TString(TBlank{}) { initialize(); }
+  explicit TSameCode(const std::string& text) : TSameCode() { value = text; }
+  int32_t hashCode() const override { return 1; }
+  bool equals(const TMappedObject* obj) const override {
+    ++comparisons;
+    return TString::equals(obj);
+  }
+
+  static inline int comparisons = 0;
+};
+
 
 struct CollectionTest : ::testing::Test {
   void SetUp() override { TCounted::alive = 0; }
@@ -236,6 +251,24 @@ TEST_F(CollectionTest, SetIteratesBucketByBucketInAddingOrder) {
   EXPECT_EQ(set.bucketCount(), 40);
   std::vector<int32_t> order = valuesOf(set);
   EXPECT_EQ(std::vector<int32_t>(order.begin(), order.begin() + 3), (std::vector<int32_t>{40, 0, 1}));
+}
+
+TEST_F(CollectionTest, ElementsSharingAHashCodeKeepTheirOrderAndAreFoundDirectly) {
+  THashSet set(true);
+  for (int i = 0; i < 2000; ++i) set.add(new TSameCode("t" + std::to_string(i)));
+  TSameCode::comparisons = 0;
+  TSameCode found("t1500"), removed("t1000"), missing("t2000");
+  EXPECT_NE(set.get(&found), nullptr);
+  EXPECT_FALSE(set.contains(&missing));
+  EXPECT_TRUE(set.remove(&removed));
+  EXPECT_TRUE(set.add(new TSameCode("t1000")));
+  EXPECT_LE(TSameCode::comparisons, 8) << "no comparison with every element of the same code";
+  // One bucket in adding order; the element added again comes last.
+  std::vector<std::string> texts = set.toStringCollection()->getStrings();
+  ASSERT_EQ(texts.size(), 2000u);
+  EXPECT_EQ(texts[999], "t999");
+  EXPECT_EQ(texts[1000], "t1001");
+  EXPECT_EQ(texts.back(), "t1000");
 }
 
 TEST_F(CollectionTest, MostNegativeHashCodeIndexesInsideTheBuckets) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "basis/Conversions.h"
@@ -16,6 +17,7 @@
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
 #include "basis/TSystem.h"
+#include "tests/support/MessageOf.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -81,19 +83,31 @@ TEST_F(PropertiesTest, ReloadReplacesAndMissingFileKeepsContents) {
   EXPECT_THROW(p.loadProperties(dir.path()), InvalidPropertiesException);
 }
 
-TEST_F(PropertiesTest, OddInputLoadsSensibly) {
+TEST_F(PropertiesTest, OddInputLoadsSensiblyFromFileTextAndStream) {
   std::string content = "cr=1\rmixed=2\r\nnul=a";
   content += '\0';
   content += "b\n";
   content += "utf=\xff\xfe\xc3\n";
   content += "long=" + std::string(200000, 'v') + "\n";
-  TProperties p;
-  p.loadProperties(dir.write("odd.properties", content));
-  EXPECT_EQ(p.getString("cr"), "1");
-  EXPECT_EQ(p.getString("mixed"), "2");
-  EXPECT_EQ(p.getString("nul"), std::string("a\0b", 3));
-  EXPECT_EQ(p.getString("utf"), "\xff\xfe\xc3");
-  EXPECT_EQ(p.getString("long").size(), 200000u);
+  content += "last=no line end";
+  TProperties fromFile, fromText, fromStream;
+  fromFile.loadProperties(dir.write("odd.properties", content));
+  fromText.setProperty("replaced", "x");
+  fromText.loadFromText(content);
+  std::istringstream in(content);
+  fromStream.loadFromStream(in);
+  for (TProperties* p : {&fromFile, &fromText, &fromStream}) {
+    EXPECT_EQ(p->size(), 6);
+    EXPECT_EQ(p->getString("cr"), "1");
+    EXPECT_EQ(p->getString("mixed"), "2");
+    EXPECT_EQ(p->getString("nul"), std::string("a\0b", 3));
+    EXPECT_EQ(p->getString("utf"), "\xff\xfe\xc3");
+    EXPECT_EQ(p->getString("long").size(), 200000u);
+    EXPECT_EQ(p->getString("last"), "no line end");
+  }
+  fromText.loadFromText("a=1\r\r\n\nb=2\r");
+  EXPECT_EQ(fromText.size(), 2) << "a new load replaces the pairs";
+  EXPECT_EQ(fromText.getString("b"), "2");
 }
 
 TEST_F(PropertiesTest, MissingKeysRaiseWithTheKey) {
@@ -223,6 +237,9 @@ TEST_F(PropertiesTest, OwningAndNonOwningTables) {
   EXPECT_EQ(borrowing.size(), 0);
   borrowing.put("k", &value);
   EXPECT_EQ(borrowing.put("k", &value), &value);
+  EXPECT_EQ(messageOf<IllegalArgumentException>([&] { owning.put("nil", nullptr); }),
+            "TStringtable.put: Object is nil.");
+  EXPECT_FALSE(owning.containsKey("nil"));
   auto keys = owning.keys();
   auto values = owning.values();
   ASSERT_EQ(keys->size(), 1);
@@ -263,6 +280,10 @@ TEST(SystemProperties, ExecutableLocation) {
   ASSERT_FALSE(app.empty());
   EXPECT_EQ(app.back(), '/');
   EXPECT_EQ(TSystem::getExecutablePath().rfind(app, 0), 0u);
+  TSystem::setApplicationPath("/tmp/settings");
+  EXPECT_EQ(TSystem::getApplicationPath(), "/tmp/settings/");
+  TSystem::setApplicationPath("");
+  EXPECT_EQ(TSystem::getApplicationPath(), app);
   // The name comes from the file name alone, whatever dots the folders hold.
   EXPECT_EQ(TSystem::configurationFileName("/opt/morvane-1.2/morvane"), "morvane.properties");
   EXPECT_EQ(TSystem::configurationFileName("/home/u/.local/libexec/morvane/morvane"), "morvane.properties");

@@ -40,6 +40,14 @@ TEST(StringTest, CompareIgnoreCaseSortsPunctuationBeforeLettersAndDigits) {
     EXPECT_EQ(TString::compareIgnoreCase(c.a, c.b), c.expected) << c.a << " vs " << c.b;
     EXPECT_EQ(TString::compareIgnoreCase(c.b, c.a), -c.expected) << c.b << " vs " << c.a;
   }
+  // Only A-Z fold: the Latin-1 capitals 0xC0-0xDE stay apart from 0xE0-0xFE.
+  for (int c = 0xC0; c <= 0xDE; ++c) {
+    const std::string upper(1, static_cast<char>(c)), lower(1, static_cast<char>(c + 0x20));
+    EXPECT_EQ(TString::compareIgnoreCase(upper, lower), -1) << c;
+    EXPECT_EQ(TString::toLowerAscii(upper), upper) << c;
+    EXPECT_EQ(TString::toUpperAscii(lower), lower) << c;
+    EXPECT_FALSE(TString::containsIgnoreCase(upper, lower)) << c;
+  }
 }
 
 TEST(StringTest, PositionsCountFromOne) {

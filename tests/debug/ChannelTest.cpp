@@ -1,14 +1,14 @@
-// Channels and the pool: configuration from "debug.properties" beside the
-// test executable, levels, headers, writers, failures and release.
+// Channels and the pool: configuration from "debug.properties" in the
+// application folder (each test's own) or from a table handed in, levels,
+// headers, writers, failures and release.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
-#include "basis/TSystem.h"
+#include "basis/TProperties.h"
 #include "debug/DebugStartup.h"
 #include "debug/TBinaryReader.h"
 #include "debug/TBinaryWriter.h"
@@ -26,33 +26,22 @@
 
 namespace {
 
-// Every test starts without "debug.properties" and without channels, and
-// leaves neither behind.
+// Every test has an application folder of its own, at first without
+// "debug.properties", and starts and ends without channels.
 class Channel : public testing::Test {
  protected:
-  void SetUp() override {
-    ::unlink(propertiesFile().c_str());
-    releaseDebug();
-    startupDebug();
-  }
-  void TearDown() override {
-    releaseDebug();
-    startupDebug();
-    ::unlink(propertiesFile().c_str());
-  }
-
-  static std::string propertiesFile() { return TSystem::getApplicationPath() + "debug.properties"; }
+  std::string propertiesFile() const { return dir.file("debug.properties"); }
   // Quiet channels unless a test asks for standard output itself.
-  static void writeProperties(const std::string& lines, bool quiet = true) {
-    std::ofstream out(propertiesFile(), std::ios::binary | std::ios::trunc);
-    if (quiet) out << "system.debug.tracesystemout = false\nsystem.debug.errorsystemout = false\n";
-    out << lines;
+  static std::string quiet(const std::string& lines) { return quietDebugSettings(lines); }
+  void writeProperties(const std::string& lines, bool quietly = true) {
+    dir.write("debug.properties", quietly ? quiet(lines) : lines);
   }
   // A list writer for the extra-writer argument.
   static const TDebugEntries& kept(const TListWriter& writer) { return *writer.entries; }
 
   DialogRecorder dialogs;
   TempDir dir;
+  OwnApplicationFolder folder{dir.path()};
 };
 
 }  // namespace
@@ -88,21 +77,30 @@ TEST_F(Channel, MissingPropertiesFallsBackToStandardOutputWithOneReportPerChanne
 }
 
 TEST_F(Channel, ChannelKeysOverrideSystemKeysOverrideDefaults) {
-  writeProperties(
+  TProperties settings;
+  settings.loadFromText(quiet(
       "system.debug.tracelevel = 2\n"
       "net-log.debug.tracelevel = 7\n"
       "system.debug.errorlevel = 1\n"
       "net-log.debug.errorlevel = abc\n"
-      "morvane.debug.verbosemode = 6\n");
-  TChannel* netLog = TChannelPool::getChannel("net-log");
-  TChannel* morvane = TChannelPool::getChannel("morvane");
-  EXPECT_EQ(netLog->traceLevel, 7);
-  EXPECT_EQ(morvane->traceLevel, 2);
-  EXPECT_EQ(netLog->errorLevel, 1) << "a value that does not convert counts as missing";
-  EXPECT_EQ(netLog->verboseMode, 3) << "built-in default";
-  EXPECT_EQ(morvane->verboseMode, 6);
-  EXPECT_EQ(netLog->traceWriters->size(), 0);
-  EXPECT_EQ(netLog->errorWriters->size(), 0);
+      "morvane.debug.verbosemode = 6\n"));
+  TChannel netLog("net-log", settings);
+  TChannel morvane("morvane", settings);
+  EXPECT_EQ(netLog.traceLevel, 7);
+  EXPECT_EQ(morvane.traceLevel, 2);
+  EXPECT_EQ(netLog.errorLevel, 1) << "a value that does not convert counts as missing";
+  EXPECT_EQ(netLog.verboseMode, 3) << "built-in default";
+  EXPECT_EQ(morvane.verboseMode, 6);
+  EXPECT_EQ(netLog.traceWriters->size(), 0);
+  EXPECT_EQ(netLog.errorWriters->size(), 0);
+  EXPECT_TRUE(dialogs.dialogs.empty());
+
+  writeProperties("net-log.debug.tracelevel = 1\n");
+  netLog.refresh();
+  EXPECT_EQ(netLog.traceLevel, 1) << "refresh reads the file of the application folder";
+  morvane.configure(TProperties());
+  EXPECT_EQ(morvane.traceLevel, 5);
+  EXPECT_EQ(morvane.traceWriters->size(), 1) << "standard output by default";
   EXPECT_TRUE(dialogs.dialogs.empty());
 }
 

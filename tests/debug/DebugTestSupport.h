@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "basis/TSystem.h"
+#include "debug/DebugStartup.h"
 #include "debug/DialogHook.h"
 
 // Installs a dialog hook that records every dialog instead of showing it,
@@ -25,3 +27,26 @@ class DialogRecorder {
  private:
   DialogHook previous_;
 };
+
+// Gives a test `folder` as its application folder, where channels look for
+// "debug.properties", and diagnostics without channels from start to end.
+class OwnApplicationFolder {
+ public:
+  explicit OwnApplicationFolder(const std::string& folder) {
+    TSystem::setApplicationPath(folder);
+    releaseDebug();
+    startupDebug();
+  }
+  ~OwnApplicationFolder() {
+    releaseDebug();
+    startupDebug();
+    TSystem::setApplicationPath("");
+  }
+  OwnApplicationFolder(const OwnApplicationFolder&) = delete;
+  OwnApplicationFolder& operator=(const OwnApplicationFolder&) = delete;
+};
+
+// Settings that keep channels off standard output, then `lines`.
+inline std::string quietDebugSettings(const std::string& lines) {
+  return "system.debug.tracesystemout = false\nsystem.debug.errorsystemout = false\n" + lines;
+}

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
-#include "basis/TSystem.h"
 #include "debug/DebugStartup.h"
 #include "debug/TChannel.h"
 #include "debug/TChannelPool.h"
@@ -28,28 +26,17 @@ size_t countOf(const std::string& text, const std::string& part) {
   return n;
 }
 
-// Runs in a directory of its own ("system.properties" is read from the
-// current directory), without channels and without "debug.properties".
+// Runs in a directory of its own, both as the current directory (where
+// "system.properties" is read) and as the application folder, without
+// channels and at first without "debug.properties".
 class MailWriterTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(::getcwd(oldDir_, sizeof oldDir_), nullptr);
     ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-    ::unlink(debugProperties().c_str());
-    releaseDebug();
-    startupDebug();
   }
-  void TearDown() override {
-    releaseDebug();
-    startupDebug();
-    ::unlink(debugProperties().c_str());
-    ASSERT_EQ(::chdir(oldDir_), 0);
-  }
-  static std::string debugProperties() { return TSystem::getApplicationPath() + "debug.properties"; }
-  static void writeDebugProperties(const std::string& lines) {
-    std::ofstream out(debugProperties(), std::ios::binary | std::ios::trunc);
-    out << "system.debug.tracesystemout = false\nsystem.debug.errorsystemout = false\n" << lines;
-  }
+  void TearDown() override { ASSERT_EQ(::chdir(oldDir_), 0); }
+  void writeDebugProperties(const std::string& lines) { dir_.write("debug.properties", quietDebugSettings(lines)); }
   void writeSystemProperties(const std::string& port, const std::string& more = "") {
     dir_.write("system.properties", "system.mail-enabled = true\nsystem.smtp-host.address = 127.0.0.1\n"
                                     "system.smtp-host.port = " + port + "\n"
@@ -61,6 +48,7 @@ class MailWriterTest : public testing::Test {
 
   DialogRecorder dialogs;
   TempDir dir_;
+  OwnApplicationFolder folder_{dir_.path()};
   char oldDir_[4096];
 };
 

@@ -548,7 +548,7 @@ TEST(ListWriter, KeepsCopies) {
   EXPECT_EQ(kept->message, "abc");
 }
 
-TEST(DialogWriter, ShowsErrorsAndTracesOnly) {
+TEST(DialogWriter, ShowsErrorsAndTracesOnlyWithHugeTextsCut) {
   DialogRecorder recorder;
   TDialogWriter writer;
   writer.write(TDebugEntry("plain", "c", 0, 0, 0.0, 46000.0));
@@ -559,6 +559,19 @@ TEST(DialogWriter, ShowsErrorsAndTracesOnly) {
   EXPECT_EQ(recorder.dialogs[0].second, ": FATAL ERROR: bad\r\n\r\n");
   EXPECT_EQ(recorder.dialogs[1].first, DialogKind::Information);
   EXPECT_EQ(recorder.dialogs[1].second, ": note");
+
+  // A text of a megabyte: the dialog shows its start, whole characters only,
+  // and says it was cut; a file written alongside keeps every byte.
+  const std::string huge = std::string(DIALOG_TEXT_LIMIT - 3, 'x') + "\xc3\xa9" + std::string(1 << 20, 'y');
+  TempDir dir;
+  TTextWriter file(dir.file("huge.log"));
+  file.write(TTraceEntry(huge, "c", 0, 0, 0.0, 46000.0));
+  writer.write(TTraceEntry(huge, "c", 0, 0, 0.0, 46000.0));
+  ASSERT_EQ(recorder.dialogs.size(), 3u);
+  EXPECT_EQ(recorder.dialogs[2].second, ": " + std::string(DIALOG_TEXT_LIMIT - 3, 'x') + "\r\n[... text cut: " +
+                                            std::to_string(DIALOG_TEXT_LIMIT - 1) + " of " +
+                                            std::to_string(huge.size() + 2) + " bytes shown]");
+  EXPECT_EQ(TempDir::read(dir.file("huge.log")), ": " + huge + "\r\n");
 
   DialogHook previous = setDialogHook([](DialogKind, const std::string&) {
     throw IllegalStateException("no display");

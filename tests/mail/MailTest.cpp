@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "basis/TProperties.h"
 #include "basis/TStringCollection.h"
 #include "mail/TMailAddress.h"
 #include "mail/TMailMessage.h"
@@ -77,13 +78,22 @@ class MailTest : public ::testing::Test {
   char oldDir_[4096];
 };
 
-TEST_F(MailTest, SettingsComeFromSystemProperties) {
+TEST_F(MailTest, SettingsComeFromSystemPropertiesOrAHandedInTable) {
   configure("2525");
   TMailMessage m("s");
   EXPECT_TRUE(m.isMailEnabled());
   EXPECT_EQ(m.getSmtpHost(), "127.0.0.1");
   EXPECT_EQ(m.getSmtpPort(), 2525);
   EXPECT_EQ(m.getFrom()->toString(), "\"Morvane\" <morvane@test.example>");
+
+  TProperties handed;
+  handed.loadFromText("system.mail-enabled = true\nsystem.smtp-host.address = 127.0.0.2\n"
+                      "system.smtp-host.port = 26\nsystem.from-header = other@test.example\n");
+  TMailMessage given("s", handed);
+  EXPECT_TRUE(given.isMailEnabled());
+  EXPECT_EQ(given.getSmtpHost(), "127.0.0.2") << "the table, not the file";
+  EXPECT_EQ(given.getSmtpPort(), 26);
+  EXPECT_EQ(given.getFrom()->toString(), "other@test.example");
 
   configure("not-a-number");
   EXPECT_EQ(TMailMessage("s").getSmtpPort(), 25);
@@ -207,8 +217,10 @@ TEST_F(MailTest, QueueCapacityAndDisabledMail) {
   TMailQueue ten(10);
   EXPECT_EQ(ten.getCapacity(), 10);
 
-  configure("25", false);
-  TMailQueue disabled;
+  configure("25", true);
+  TProperties off;
+  off.loadFromText("system.mail-enabled = false\n");
+  TMailQueue disabled(10, off);
   int destroyed = 0, notified = 0;
   disabled.onMailSent = [&](TMailQueue*) { ++notified; };
   disabled.addMail(std::make_unique<CountedMessage>("x", destroyed));
