@@ -25,9 +25,9 @@ struct Collector {
   std::vector<Seen> windows;
   size_t stopAfter = SIZE_MAX;
 
-  static bool callback(uint32_t window, const std::string& title, uintptr_t value) {
+  static bool callback(uint32_t window, std::string_view title, uintptr_t value) {
     auto* self = reinterpret_cast<Collector*>(value);
-    self->windows.push_back({window, title});
+    self->windows.push_back({window, std::string(title)});
     return self->windows.size() < self->stopAfter;
   }
 };
