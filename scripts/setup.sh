@@ -10,6 +10,12 @@ packages=(
   xvfb x11-utils xdotool openbox
   python3 python3-aiosmtpd
   locales curl
+  # Wayland: to run (Qt's Wayland platform, the compositor client library)
+  qt6-wayland libwayland-client0
+  # Wayland: to build (headers, wayland-scanner)
+  libwayland-dev libwayland-bin
+  # Wayland: to test (headless compositors with XWayland; xhost lets the tests in)
+  sway weston xwayland x11-xserver-utils
 )
 
 sudo=""
@@ -23,6 +29,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# Compositors refuse to run as root: the Wayland tests start them as this user.
+if ! id -u morvane-compositor >/dev/null 2>&1; then
+  $sudo useradd --system --no-create-home --shell /usr/sbin/nologin morvane-compositor
 fi
 
 # A second locale with a decimal comma for the locale-dependent tests.

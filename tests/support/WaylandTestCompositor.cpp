@@ -7,12 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <linux/input-event-codes.h>
+#include <wayland-client.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "tests/support/ChildProcess.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 namespace {
 
@@ -67,7 +75,116 @@ WaylandTestCompositor::WaylandTestCompositor(Kind kind) : kind_(kind) {
   }
 }
 
+// A virtual pointer device on its own connection to the compositor.
+struct WaylandTestCompositor::Pointer {
+  wl_display* display = nullptr;
+  zwlr_virtual_pointer_manager_v1* manager = nullptr;
+  zwlr_virtual_pointer_v1* pointer = nullptr;
+
+  explicit Pointer(const std::string& socket) {
+    display = wl_display_connect(socket.c_str());
+    if (display == nullptr) throw std::runtime_error("cannot connect to " + socket);
+    wl_registry* registry = wl_display_get_registry(display);
+    static const wl_registry_listener listener = {
+        [](void* data, wl_registry* r, uint32_t name, const char* interface, uint32_t) {
+          if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
+            static_cast<Pointer*>(data)->manager = static_cast<zwlr_virtual_pointer_manager_v1*>(
+                wl_registry_bind(r, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+          }
+        },
+        [](void*, wl_registry*, uint32_t) {}};
+    wl_registry_add_listener(registry, &listener, this);
+    wl_display_roundtrip(display);
+    wl_registry_destroy(registry);
+    if (manager == nullptr) {
+      wl_display_disconnect(display);
+      throw std::runtime_error("the compositor has no virtual pointers");
+    }
+    pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
+    wl_display_roundtrip(display);
+  }
+  ~Pointer() {
+    zwlr_virtual_pointer_v1_destroy(pointer);
+    zwlr_virtual_pointer_manager_v1_destroy(manager);
+    wl_display_roundtrip(display);
+    wl_display_disconnect(display);
+  }
+  static uint32_t now() {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
+  // Clients see a new pointer device only after a while: they bind it when
+  // the seat tells them, and get the pointer's enter before its buttons.
+  static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+};
+
+struct WaylandTestCompositor::XClient {
+  xcb_connection_t* connection = nullptr;
+  const xcb_screen_t* screen = nullptr;
+  explicit XClient(const std::string& display) {
+    connection = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(connection) != 0) {
+      xcb_disconnect(connection);
+      throw std::runtime_error("cannot connect to XWayland on " + display);
+    }
+    screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+  }
+  ~XClient() { xcb_disconnect(connection); }
+};
+
+std::vector<uint32_t> WaylandTestCompositor::openXWaylandWindows(size_t count) {
+  if (xClient_ == nullptr) xClient_ = std::make_unique<XClient>(xDisplay_);
+  xcb_connection_t* x = xClient_->connection;
+  // A window becomes a toplevel once it has content: a background gives it
+  // some. A fixed size makes sway float it instead of tiling all anew.
+  const uint32_t background[] = {xClient_->screen->white_pixel};
+  const uint32_t sizeHints[18] = {16 | 32, 0, 0, 0, 0, 20, 20, 20, 20};
+  std::vector<uint32_t> windows;
+  for (size_t i = 0; i < count; ++i) {
+    xcb_window_t w = xcb_generate_id(x);
+    xcb_create_window(x, XCB_COPY_FROM_PARENT, w, xClient_->screen->root, 0, 0, 20, 20, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, background);
+    std::string title = "Toplevel " + std::to_string(i) + " with a title of typical length";
+    xcb_change_property(x, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(title.size()), title.data());
+    xcb_change_property(x, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
+                        sizeHints);
+    xcb_map_window(x, w);
+    windows.push_back(w);
+  }
+  xcb_flush(x);
+  return windows;
+}
+
+void WaylandTestCompositor::closeXWaylandWindows(const std::vector<uint32_t>& windows) {
+  for (uint32_t w : windows) xcb_destroy_window(xClient_->connection, w);
+  xcb_flush(xClient_->connection);
+}
+
+void WaylandTestCompositor::click(int x, int y) {
+  if (pointer_ == nullptr) {
+    pointer_ = std::make_unique<Pointer>(socket_);
+    Pointer::settle();
+  }
+  zwlr_virtual_pointer_v1* p = pointer_->pointer;
+  // The extent is the layout's size, so the position is in layout pixels.
+  const uint32_t width = 1280, height = 720;
+  zwlr_virtual_pointer_v1_motion_absolute(p, Pointer::now(), static_cast<uint32_t>(x), static_cast<uint32_t>(y),
+                                          width, height);
+  zwlr_virtual_pointer_v1_frame(p);
+  wl_display_roundtrip(pointer_->display);
+  Pointer::settle();
+  zwlr_virtual_pointer_v1_button(p, Pointer::now(), BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
+  zwlr_virtual_pointer_v1_frame(p);
+  zwlr_virtual_pointer_v1_button(p, Pointer::now(), BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
+  zwlr_virtual_pointer_v1_frame(p);
+  wl_display_roundtrip(pointer_->display);
+}
+
 WaylandTestCompositor::~WaylandTestCompositor() {
+  pointer_.reset();
+  xClient_.reset();
   for (int fd : titleFds_) ::close(fd);
   for (auto it = children_.rbegin(); it != children_.rend(); ++it) childprocess::stop(*it);
   childprocess::stop(compositor_);
@@ -154,6 +271,8 @@ void WaylandTestCompositor::startWeston() {
 }
 
 void WaylandTestCompositor::terminate() {
+  pointer_.reset();
+  xClient_.reset();
   childprocess::stop(compositor_);
   compositor_ = -1;
 }

@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,8 +48,17 @@ class WaylandTestCompositor {
   void setTitle(const NativeWindow& window, const std::string& title);
   void close(NativeWindow& window);
 
+  // Moves the pointer to (x, y) of the layout and clicks the left button,
+  // through a virtual pointer (sway only). The pointer stays for later clicks.
+  void click(int x, int y);
+
   // Stops the compositor now (its clients lose their connection).
   void terminate();
+
+  // `count` titled XWayland windows of one X client ("Toplevel <i> ..."),
+  // all requests sent at once; and their end.
+  std::vector<uint32_t> openXWaylandWindows(size_t count);
+  void closeXWaylandWindows(const std::vector<uint32_t>& windows);
 
   // sway only: runs `swaymsg -t <type> <command>` and returns its output.
   std::string swaymsg(const std::string& command, const std::string& type = "command");
@@ -59,6 +70,10 @@ class WaylandTestCompositor {
   int runAsCompositorUser(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
   std::vector<std::string> compositorCommand(const std::vector<std::string>& argv) const;
 
+  struct Pointer;
+  struct XClient;
+  std::unique_ptr<XClient> xClient_;
+  std::unique_ptr<Pointer> pointer_;
   Kind kind_;
   std::string runtimeDir_;
   std::string socket_;

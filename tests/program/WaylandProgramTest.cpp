@@ -1,0 +1,103 @@
+// The real program on headless sway, natively on Qt's Wayland platform, with
+// the demo connection as installed: its status window is a native Wayland
+// window. A headless compositor has no input devices: the click comes from a
+// virtual pointer.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WaylandTestCompositor.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Where the content of the window titled `title` starts on sway's screen, as
+// "x y" ("" while there is no such window).
+std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title) {
+  TempDir scratch;
+  std::string tree = scratch.write("tree.json", sway.swaymsg("", "get_tree"));
+  std::string command = "python3 -c 'import json,sys\n"
+                        "def walk(n):\n"
+                        "  if n.get(\"name\") == sys.argv[2] and n.get(\"pid\"):\n"
+                        "    print(n[\"rect\"][\"x\"] + n[\"window_rect\"][\"x\"], n[\"rect\"][\"y\"] + n[\"window_rect\"][\"y\"])\n"
+                        "    sys.exit(0)\n"
+                        "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
+                        "walk(json.load(open(sys.argv[1])))' " +
+                        tree + " '" + title + "'";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, p) != nullptr) out += line;
+    ::pclose(p);
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+TEST(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
+  WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
+  TempDir dir;
+  // The program and the demo as the build installs them next to each other.
+  const std::filesystem::path build = std::filesystem::path(MORVANE_PROGRAM).parent_path();
+  for (const char* name : {"morvane", "demo-connection.sh", "morvane-demo-window"}) {
+    std::filesystem::copy_file(build / name, dir.file(name));
+  }
+  dir.write("morvane.properties", "interval = 1\nnames = demo\ndemo = " + dir.file("demo-connection.sh") +
+                                      "\nwindow = Morvane Demo Connection\n");
+  dir.write("debug.properties", "net-log.debug.tracefile = net.log\n");
+
+  // Full stacks for leak reports, so that the suppression of the Qt Wayland
+  // plugin's leaks can see the plugin behind libwayland's frames.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions =
+      std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") + "fast_unwind_on_malloc=0";
+  pid_t program = -1;
+  {
+    // The program finds its configuration beside itself and in its folder.
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    program = sway.spawn({dir.file("morvane")},
+                         {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
+                          "MORVANE_DEMO_SECONDS=3", asanOptions},
+                         dir.file("output.txt"));
+    std::filesystem::current_path(cwd);
+  }
+  std::string origin;
+  ASSERT_TRUE(childprocess::waitFor([&] { return !(origin = contentOrigin(sway, "Morvane")).empty(); }, 30000))
+      << TempDir::read(dir.file("output.txt"));
+  int x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
+  // "Verbinden" at (8, 40) with a size of 121 x 25 in the window.
+  sway.click(x + 60, y + 52);
+
+  int status = -1;
+  bool ended = childprocess::waitFor([&] { return ::waitpid(program, &status, WNOHANG) == program; }, 60000);
+  std::string output = TempDir::read(dir.file("output.txt"));
+  ASSERT_TRUE(ended) << "still running; output:\n" << output;
+  sway.kill(program);  // reaped already; forgets it
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
+  std::string log = TempDir::read(dir.file("net.log"));
+  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << output;
+  EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
+  EXPECT_EQ(output.find("only X11 windows"), std::string::npos) << "sway lists its windows: no notice";
+}
+
+}  // namespace
