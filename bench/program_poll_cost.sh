@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# CPU per poll of the real program, measured from outside (schedstat), on a
+# private Xvfb holding N titled windows (optionally under openbox), with the
+# X server's CPU beside it; then the same for the peer, minimal_poll (the
+# minimal pipelined xcb poll, once a second too), and the ratios.
+#   bench/program_poll_cost.sh BUILD_DIR [WINDOWS] [SECONDS] [openbox]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+windows=${2:-1000}
+seconds=${3:-30}
+work=$(mktemp -d /tmp/morvane-poll-XXXXXX)  # no dot: the program names its configuration after its path
+Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
+xvfb=$!
+until [ -s "$work/display" ]; do sleep 0.01; done
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+pids=()
+if [ "${4:-}" = openbox ]; then openbox --sm-disable >/dev/null 2>&1 & pids+=($!); sleep 2; fi
+"$build/bench/hold_windows" "$windows" >"$work/hold" &
+pids+=($!)
+until grep -qs ready "$work/hold"; do sleep 0.05; done
+sleep 3  # a manager frames the windows
+
+cp "$build/main/morvane" "$work/morvane"
+cat > "$work/morvane.properties" <<'CONF'
+interval = 1
+names = never
+never = /bin/true
+window = A status window that never appears
+CONF
+printf 'system.debug.tracesystemout = false\n' > "$work/debug.properties"
+cd "$work"
+./morvane >"$work/out" 2>&1 &
+pid=$!
+until xdotool search --onlyvisible --name '^Morvane$' >/dev/null 2>&1; do sleep 0.05; done
+sleep 1
+window=$(xdotool search --onlyvisible --name '^Morvane$' | head -1)
+xdotool mousemove --window "$window" 60 52 click 1
+sleep 2
+
+# Nanoseconds on a CPU, all threads of a process (the scheduler's own count).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f\n", s}'; }
+# measure PID: CPU of PID and of the X server over $seconds, per second.
+measure() {
+  local p0 s0 p1 s1
+  p0=$(cpu_ns "$1"); s0=$(cpu_ns "$xvfb")
+  sleep "$seconds"
+  p1=$(cpu_ns "$1"); s1=$(cpu_ns "$xvfb")
+  echo $(( (p1 - p0) / seconds )) $(( (s1 - s0) / seconds ))
+}
+if [ -n "${PROFILE:-}" ]; then  # PROFILE=file: a perf record of the program as well
+  perf record -g -o "$PROFILE" -p "$pid" -- sleep "$seconds" >/dev/null 2>&1 || true
+fi
+read -r program program_server < <(measure "$pid")
+kill "$pid"
+"$build/bench/minimal_poll" &
+peer=$!
+sleep 2
+read -r minimal minimal_server < <(measure "$peer")
+kill "$peer"
+awk -v p="$program" -v ps="$program_server" -v m="$minimal" -v ms="$minimal_server" -v w="$windows" 'BEGIN {
+  printf "%d windows, CPU per poll in ms: program %.3f (+ X server %.3f = %.3f), minimal poll %.3f (+ X server %.3f = %.3f)\n",
+         w, p / 1e6, ps / 1e6, (p + ps) / 1e6, m / 1e6, ms / 1e6, (m + ms) / 1e6
+  printf "ratio program/minimal: client %.2fx, client + X server %.2fx\n", p / m, (p + ps) / (m + ms) }'
+kill "${pids[@]}" "$xvfb" 2>/dev/null || true
+cd /
+rm -rf "$work"
