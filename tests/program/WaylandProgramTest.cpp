@@ -7,21 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <thread>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WaylandTestCompositor.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -52,52 +47,67 @@ std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title)
   return out;
 }
 
-TEST(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
-  WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
-  TempDir dir;
-  // The program and the demo as the build installs them next to each other.
-  const std::filesystem::path build = std::filesystem::path(MORVANE_PROGRAM).parent_path();
-  for (const char* name : {"morvane", "demo-connection.sh", "morvane-demo-window"}) {
-    std::filesystem::copy_file(build / name, dir.file(name));
+// One installation of the program with the demo beside it, in a temporary
+// directory, started on a compositor.
+class WaylandProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path build = std::filesystem::path(MORVANE_PROGRAM).parent_path();
+    for (const char* name : {"morvane", "demo-connection.sh", "morvane-demo-window"}) {
+      std::filesystem::copy_file(build / name, dir_.file(name));
+    }
+    dir_.write("debug.properties", "net-log.debug.tracefile = net.log\n");
   }
-  dir.write("morvane.properties", "interval = 1\nnames = demo\ndemo = " + dir.file("demo-connection.sh") +
-                                      "\nwindow = Morvane Demo Connection\n");
-  dir.write("debug.properties", "net-log.debug.tracefile = net.log\n");
 
-  // Full stacks for leak reports, so that the suppression of the Qt Wayland
-  // plugin's leaks can see the plugin behind libwayland's frames.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions =
-      std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") + "fast_unwind_on_malloc=0";
-  pid_t program = -1;
-  {
+  void start(WaylandTestCompositor& compositor, const std::string& qtPlatform) {
+    // Full stacks for leak reports, so that the suppression of the Qt Wayland
+    // plugin's leaks can see the plugin behind libwayland's frames.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") + "fast_unwind_on_malloc=0";
     // The program finds its configuration beside itself and in its folder.
     std::filesystem::path cwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    program = sway.spawn({dir.file("morvane")},
-                         {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
-                          "MORVANE_DEMO_SECONDS=3", asanOptions},
-                         dir.file("output.txt"));
+    std::filesystem::current_path(dir_.path());
+    pid_ = compositor.spawn({dir_.file("morvane")},
+                            {"QT_QPA_PLATFORM=" + qtPlatform, "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
+                             "MORVANE_DEMO_SECONDS=3", asanOptions},
+                            dir_.file("output.txt"));
     std::filesystem::current_path(cwd);
   }
+
+  // The exit status, or -1 when the program still runs after a minute.
+  int waitExit(WaylandTestCompositor& compositor) {
+    int status = 0;
+    if (!childprocess::waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60000)) return -1;
+    compositor.kill(pid_);  // reaped already; forgets it
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string output() { return TempDir::read(dir_.file("output.txt")); }
+  std::string netLog() { return TempDir::read(dir_.file("net.log")); }
+
+  TempDir dir_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
+  WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
+  dir_.write("morvane.properties", "interval = 1\nnames = demo\ndemo = " + dir_.file("demo-connection.sh") +
+                                       "\nwindow = Morvane Demo Connection\n");
+  start(sway, "wayland");
   std::string origin;
   ASSERT_TRUE(childprocess::waitFor([&] { return !(origin = contentOrigin(sway, "Morvane")).empty(); }, 30000))
-      << TempDir::read(dir.file("output.txt"));
+      << output();
   int x = 0, y = 0;
   ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
   // "Verbinden" at (8, 40) with a size of 121 x 25 in the window.
   sway.click(x + 60, y + 52);
 
-  int status = -1;
-  bool ended = childprocess::waitFor([&] { return ::waitpid(program, &status, WNOHANG) == program; }, 60000);
-  std::string output = TempDir::read(dir.file("output.txt"));
-  ASSERT_TRUE(ended) << "still running; output:\n" << output;
-  sway.kill(program);  // reaped already; forgets it
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
-  std::string log = TempDir::read(dir.file("net.log"));
-  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << output;
+  EXPECT_EQ(waitExit(sway), 0) << output();
+  std::string log = netLog();
+  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << output();
   EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
-  EXPECT_EQ(output.find("only X11 windows"), std::string::npos) << "sway lists its windows: no notice";
+  EXPECT_EQ(output().find("only X11 windows"), std::string::npos) << "sway lists its windows: no notice";
 }
 
 }  // namespace
