@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "platform/WaylandWindowSource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WaylandTestCompositor.h"
@@ -101,7 +103,24 @@ TEST_F(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) 
   int x = 0, y = 0;
   ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
   // "Verbinden" at (8, 40) with a size of 121 x 25 in the window.
+  std::unique_ptr<WaylandWindowSource> windows = WaylandWindowSource::connect(sway.socket());
+  ASSERT_NE(windows, nullptr);
   sway.click(x + 60, y + 52);
+  // The caption, which the task bar shows, names the connection on Wayland too.
+  bool captioned = childprocess::waitFor(
+      [&] {
+        bool found = false;
+        windows->enumWindows(
+            256,
+            [](uint32_t, std::string_view title, uintptr_t value) {
+              *reinterpret_cast<bool*>(value) = title == "Morvane: [Verbunden mit demo]";
+              return !*reinterpret_cast<bool*>(value);
+            },
+            reinterpret_cast<uintptr_t>(&found));
+        return found;
+      },
+      20000);
+  EXPECT_TRUE(captioned);
 
   EXPECT_EQ(waitExit(sway), 0) << output();
   std::string log = netLog();
