@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # CPU per poll of the real program, measured from outside (schedstat), on a
 # private Xvfb holding N titled windows (optionally under openbox), with the
-# X server's CPU beside it; then the same for the peer, minimal_poll (the
-# minimal pipelined xcb poll, once a second too), and the ratios.
+# peer minimal_poll (the minimal pipelined xcb poll, once a second too)
+# polling over the same interval, and the ratios. The X server's time is
+# shared out evenly, so "client + X server" compares the clients' own work
+# plus the same server share.
 #   bench/program_poll_cost.sh BUILD_DIR [WINDOWS] [SECONDS] [openbox]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -39,24 +41,21 @@ sleep 2
 
 # Nanoseconds on a CPU, all threads of a process (the scheduler's own count).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f\n", s}'; }
-# measure PID: CPU of PID and of the X server over $seconds, per second.
-measure() {
-  local p0 s0 p1 s1
-  p0=$(cpu_ns "$1"); s0=$(cpu_ns "$xvfb")
-  sleep "$seconds"
-  p1=$(cpu_ns "$1"); s1=$(cpu_ns "$xvfb")
-  echo $(( (p1 - p0) / seconds )) $(( (s1 - s0) / seconds ))
-}
 if [ -n "${PROFILE:-}" ]; then  # PROFILE=file: a perf record of the program as well
   perf record -g -o "$PROFILE" -p "$pid" -- sleep "$seconds" >/dev/null 2>&1 || true
 fi
-read -r program program_server < <(measure "$pid")
-kill "$pid"
 "$build/bench/minimal_poll" &
 peer=$!
 sleep 2
-read -r minimal minimal_server < <(measure "$peer")
-kill "$peer"
+# Both poll once a second over the same interval, so that the load of the
+# machine weighs on both alike.
+p0=$(cpu_ns "$pid"); m0=$(cpu_ns "$peer"); s0=$(cpu_ns "$xvfb")
+sleep "$seconds"
+p1=$(cpu_ns "$pid"); m1=$(cpu_ns "$peer"); s1=$(cpu_ns "$xvfb")
+kill "$pid" "$peer"
+program=$(( (p1 - p0) / seconds )); minimal=$(( (m1 - m0) / seconds ))
+# The X server serves both: each is given half of its time.
+program_server=$(( (s1 - s0) / seconds / 2 )); minimal_server=$program_server
 awk -v p="$program" -v ps="$program_server" -v m="$minimal" -v ms="$minimal_server" -v w="$windows" 'BEGIN {
   printf "%d windows, CPU per poll in ms: program %.3f (+ X server %.3f = %.3f), minimal poll %.3f (+ X server %.3f = %.3f)\n",
          w, p / 1e6, ps / 1e6, (p + ps) / 1e6, m / 1e6, ms / 1e6, (m + ms) / 1e6
