@@ -13,9 +13,11 @@ seconds=${3:-30}
 work=$(mktemp -d /tmp/morvane-poll-XXXXXX)  # no dot: the program names its configuration after its path
 Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
 xvfb=$!
+pids=()
+# Whatever happens, nothing this script started outlives it.
+trap 'kill "${pids[@]}" "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 until [ -s "$work/display" ]; do sleep 0.01; done
 export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
-pids=()
 if [ "${4:-}" = openbox ]; then openbox --sm-disable >/dev/null 2>&1 & pids+=($!); sleep 2; fi
 "$build/bench/hold_windows" "$windows" >"$work/hold" &
 pids+=($!)
@@ -33,6 +35,7 @@ printf 'system.debug.tracesystemout = false\n' > "$work/debug.properties"
 cd "$work"
 ./morvane >"$work/out" 2>&1 &
 pid=$!
+pids+=("$pid")
 until xdotool search --onlyvisible --name '^Morvane$' >/dev/null 2>&1; do sleep 0.05; done
 sleep 1
 window=$(xdotool search --onlyvisible --name '^Morvane$' | head -1)
@@ -46,13 +49,13 @@ if [ -n "${PROFILE:-}" ]; then  # PROFILE=file: a perf record of the program as 
 fi
 "$build/bench/minimal_poll" &
 peer=$!
+pids+=("$peer")
 sleep 2
 # Both poll once a second over the same interval, so that the load of the
 # machine weighs on both alike.
 p0=$(cpu_ns "$pid"); m0=$(cpu_ns "$peer"); s0=$(cpu_ns "$xvfb")
 sleep "$seconds"
 p1=$(cpu_ns "$pid"); m1=$(cpu_ns "$peer"); s1=$(cpu_ns "$xvfb")
-kill "$pid" "$peer"
 program=$(( (p1 - p0) / seconds )); minimal=$(( (m1 - m0) / seconds ))
 # The X server serves both: each is given half of its time.
 program_server=$(( (s1 - s0) / seconds / 2 )); minimal_server=$program_server
@@ -60,6 +63,4 @@ awk -v p="$program" -v ps="$program_server" -v m="$minimal" -v ms="$minimal_serv
   printf "%d windows, CPU per poll in ms: program %.3f (+ X server %.3f = %.3f), minimal poll %.3f (+ X server %.3f = %.3f)\n",
          w, p / 1e6, ps / 1e6, (p + ps) / 1e6, m / 1e6, ms / 1e6, (m + ms) / 1e6
   printf "ratio program/minimal: client %.2fx, client + X server %.2fx\n", p / m, (p + ps) / (m + ms) }'
-kill "${pids[@]}" "$xvfb" 2>/dev/null || true
 cd /
-rm -rf "$work"
