@@ -234,6 +234,9 @@ void TMainForm::sbConnectClick() {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
+    // Polling has started: the dialog does not hold it up.
+    const std::string notice = watcher->notice();
+    if (!notice.empty()) reportError(nullptr, "TMainForm.sbConnectClick: " + notice);
   });
 }
 

@@ -5,7 +5,7 @@
 #include "basis/Exceptions.h"
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
-#include "platform/X11WindowEnumerator.h"
+#include "platform/WindowSource.h"
 
 namespace {
 
@@ -20,6 +20,23 @@ std::vector<std::string> currentKeys;
 
 std::string comparable(const std::string& text) { return TString::toLowerAscii(TString::trim(text)); }
 
+bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// `title` trimmed and lower-cased equals `key` (already made comparable),
+// without making a copy of the title: a poll looks at every window.
+bool sameText(std::string_view title, const std::string& key) {
+  size_t begin = 0, end = title.size();
+  while (begin < end && isTrimmed(title[begin])) ++begin;
+  while (end > begin && isTrimmed(title[end - 1])) --end;
+  if (end - begin != key.size()) return false;
+  for (size_t i = 0; i < key.size(); ++i) {
+    char c = title[begin + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != key[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ownerHandle) : titles_(titles) {
@@ -29,10 +46,12 @@ TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ow
   titleLength_ = getTitleLength(titles);
   ownerHandle_ = ownerHandle;
   seen = false;
-  windows_ = std::make_unique<X11WindowEnumerator>();
+  windows_ = WindowSource::open();
 }
 
 TWindowsIterator::~TWindowsIterator() = default;
+
+std::string TWindowsIterator::notice() const { return windows_->notice(); }
 
 int32_t TWindowsIterator::getTitleLength(const TStringCollection* titles) {
   int32_t length = static_cast<int32_t>(titles->get(0).size());
@@ -60,11 +79,11 @@ bool TWindowsIterator::findWindow() {
   return windowFound;
 }
 
-bool TWindowsIterator::enumWindowsCallback(uint32_t /*window*/, const std::string& title, uintptr_t /*value*/) {
+bool TWindowsIterator::enumWindowsCallback(uint32_t /*window*/, std::string_view title, uintptr_t /*value*/) {
   // The enumeration reads at most currentTitleLength bytes of each title.
-  std::string text = comparable(title.substr(0, static_cast<size_t>(currentTitleLength)));
+  std::string_view text = title.substr(0, static_cast<size_t>(currentTitleLength));
   for (const std::string& key : currentKeys) {
-    if (text == key) {
+    if (sameText(text, key)) {
       windowFound = true;
       break;
     }

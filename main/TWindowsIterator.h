@@ -10,22 +10,26 @@
 // shortest titles; a longer entry can only match a window that shows its
 // first titleLength bytes.
 //
+// The windows come from the session's window source (X11, or the Wayland
+// compositor's toplevel list), chosen when the iterator is made.
+//
 // Polls share module-level state with the enumeration callback: findWindow
 // is not reentrant, and two iterators must not poll at the same time.
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TStringCollection;
-class X11WindowEnumerator;
+class WindowSource;
 
 class TWindowsIterator {
  public:
   // `titles` stays with the caller and must outlive the iterator.
   // `ownerHandle` is handed to the enumeration as its caller-defined value.
   // Throws IllegalArgumentException when `titles` is nullptr or empty or has
-  // an empty entry, and IOException when no X display can be reached.
+  // an empty entry, and IOException when no window source can be opened.
   TWindowsIterator(const TStringCollection* titles, uintptr_t ownerHandle);
   ~TWindowsIterator();
   TWindowsIterator(const TWindowsIterator&) = delete;
@@ -42,16 +46,19 @@ class TWindowsIterator {
 
   int32_t titleLength() const noexcept { return titleLength_; }
   uintptr_t ownerHandle() const noexcept { return ownerHandle_; }
+  // What the user should be told about the windows this iterator can see
+  // (empty when it sees all of them); see WindowSource::notice.
+  std::string notice() const;
 
   // A poll since construction or the last reset found a matching window.
   bool seen = false;
 
  private:
   void prepare();
-  static bool enumWindowsCallback(uint32_t window, const std::string& title, uintptr_t value);
+  static bool enumWindowsCallback(uint32_t window, std::string_view title, uintptr_t value);
 
   const TStringCollection* titles_;
   int32_t titleLength_ = 1;
   uintptr_t ownerHandle_ = 0;
-  std::unique_ptr<X11WindowEnumerator> windows_;
+  std::unique_ptr<WindowSource> windows_;
 };

@@ -143,6 +143,27 @@ void appendChildren(std::vector<SearchNode>& out, size_t top, const xcb_query_tr
   for (int i = 0; i < count; ++i) out.push_back({top, children[i]});
 }
 
+// One round: the titles of the client windows of the top-level windows
+// `selected` picks; each of them is resolved afterwards.
+template <class Selected>
+void readClientTitles(const Poll& poll, std::vector<TopLevel>& tops, Selected selected) {
+  std::vector<size_t> chosen;
+  std::vector<TitleCookies> cookies;
+  for (size_t i = 0; i < tops.size(); ++i) {
+    if (selected(tops[i])) {
+      chosen.push_back(i);
+      cookies.push_back(poll.requestTitle(tops[i].client));
+    }
+  }
+  for (size_t k = 0; k < chosen.size(); ++k) {
+    TitleResult title = poll.title(cookies[k]);
+    TopLevel& top = tops[chosen[k]];
+    top.exists = title.exists;
+    top.title = std::move(title.title);
+    top.resolved = true;
+  }
+}
+
 // Finds the client and title of every top-level window under a manager
 // that lists its clients (_NET_CLIENT_LIST). The title and the parent of
 // every client are asked for in one round; a client whose parent is no
@@ -210,21 +231,7 @@ void resolveListed(xcb_connection_t* c, const Poll& poll, xcb_window_t root, con
     climbs = std::move(next);
   }
 
-  std::vector<size_t> own;
-  std::vector<TitleCookies> cookies;
-  for (size_t i = 0; i < tops.size(); ++i) {
-    if (!tops[i].resolved) {
-      own.push_back(i);
-      cookies.push_back(poll.requestTitle(tops[i].window));
-    }
-  }
-  for (size_t j = 0; j < own.size(); ++j) {
-    TitleResult title = poll.title(cookies[j]);
-    TopLevel& top = tops[own[j]];
-    top.exists = title.exists;
-    top.title = std::move(title.title);
-    top.resolved = true;
-  }
+  readClientTitles(poll, tops, [](const TopLevel& top) { return !top.resolved; });
 }
 
 // Finds the client and title of every top-level window without a manager
@@ -309,20 +316,7 @@ void resolveSearching(xcb_connection_t* c, const Poll& poll, bool managed, std::
   }
 
   // Last round: the titles of the client windows found inside frames.
-  std::vector<size_t> missing;
-  std::vector<TitleCookies> cookies;
-  for (size_t i = 0; i < tops.size(); ++i) {
-    if (tops[i].exists && tops[i].client != tops[i].window) {
-      missing.push_back(i);
-      cookies.push_back(poll.requestTitle(tops[i].client));
-    }
-  }
-  for (size_t k = 0; k < missing.size(); ++k) {
-    TitleResult title = poll.title(cookies[k]);
-    TopLevel& top = tops[missing[k]];
-    top.exists = title.exists;
-    top.title = std::move(title.title);
-  }
+  readClientTitles(poll, tops, [](const TopLevel& top) { return top.exists && top.client != top.window; });
 }
 
 }  // namespace

@@ -30,28 +30,23 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/WindowSource.h"
+
 struct xcb_connection_t;
 
-class X11WindowEnumerator {
+// The window id handed to the callback is the X window id of the top-level
+// window.
+class X11WindowEnumerator : public WindowSource {
  public:
-  using WindowId = uint32_t;
-  // Called once per top-level window with its id, its title (at most the
-  // poll's maxTitleBytes bytes) and the poll's caller-defined value.
-  // Returning false ends the poll.
-  using Callback = bool (*)(WindowId window, const std::string& title, uintptr_t value);
-
   // Connects to `displayName`, or to $DISPLAY when it is empty. Throws
   // IOException when there is no display to connect to or the connection
   // fails; the message names the display.
   explicit X11WindowEnumerator(const std::string& displayName = std::string());
-  ~X11WindowEnumerator();
+  ~X11WindowEnumerator() override;
   X11WindowEnumerator(const X11WindowEnumerator&) = delete;
   X11WindowEnumerator& operator=(const X11WindowEnumerator&) = delete;
 
-  // One poll. Titles are cut to maxTitleBytes bytes (negative counts as 0).
-  // Returns the number of callback calls. Throws IOException when the
-  // connection to the X server is broken.
-  int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value);
+  int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) override;
 
   // The display name connected to, as given or as found in $DISPLAY.
   const std::string& displayName() const noexcept { return displayName_; }

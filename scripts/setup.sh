@@ -10,13 +10,16 @@ purpose="${1:-test}"
 
 run_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libxcb1-dev libxcb-icccm4-dev libxcb-ewmh-dev libwayland-dev libwayland-bin
-  qt6-qpa-plugins qt6-wayland libwayland-client0 xdg-utils
-  xvfb x11-utils
+  qt6-base-dev libxcb1-dev libxcb-icccm4-dev libxcb-ewmh-dev
+  # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run
+  libwayland-dev libwayland-bin qt6-qpa-plugins qt6-wayland libwayland-client0
+  xdg-utils xvfb x11-utils
 )
 test_packages=(
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  xdotool openbox sway weston xwayland wtype
+  xdotool openbox
+  # headless compositors with XWayland; xhost lets the tests in
+  sway weston xwayland x11-xserver-utils
   python3 python3-aiosmtpd locales curl
   dpkg-dev file lintian desktop-file-utils appstream
 )
@@ -38,6 +41,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# Compositors refuse to run as root: the Wayland tests start them as this user.
+if [ "$purpose" = test ] && ! id -u morvane-compositor >/dev/null 2>&1; then
+  $sudo useradd --system --no-create-home --shell /usr/sbin/nologin morvane-compositor
 fi
 
 # A second locale with a decimal comma for the locale-dependent tests.

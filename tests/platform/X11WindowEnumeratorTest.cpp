@@ -6,7 +6,6 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
@@ -27,9 +27,9 @@ struct Collector {
   std::vector<Seen> windows;
   size_t stopAfter = SIZE_MAX;
 
-  static bool callback(uint32_t window, const std::string& title, uintptr_t value) {
+  static bool callback(uint32_t window, std::string_view title, uintptr_t value) {
     auto* self = reinterpret_cast<Collector*>(value);
-    self->windows.push_back({window, title});
+    self->windows.push_back({window, std::string(title)});
     return self->windows.size() < self->stopAfter;
   }
 };
@@ -216,19 +216,23 @@ TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager)
   ASSERT_TRUE(display.waitReparented(first));
   ASSERT_TRUE(display.waitReparented(second));
 
-  // The manager lists a client some time after reparenting it: poll until both are listed.
-  const std::vector<std::string> expected{"never mapped", "second client", "first client"};
+  // openbox frames a client before it adds it to its client list; until then
+  // the frame counts as a window of its own, without a title.
   std::vector<Seen> all;
   std::vector<std::string> titles;
-  for (int attempt = 0; attempt < 100 && titles != expected; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    all = poll(windows);
-    titles.clear();
-    for (const Seen& s : all)
-      if (!s.title.empty() && s.title != "Openbox") titles.push_back(s.title);
-  }
+  childprocess::waitFor(
+      [&] {
+        all = poll(windows);
+        titles.clear();
+        for (const Seen& s : all) {
+          if (!s.title.empty() && s.title != "Openbox") titles.push_back(s.title);
+        }
+        return titles.size() == 3;
+      },
+      5000);
   for (const Seen& s : all) EXPECT_NE(s.window, first) << "the client sits inside a frame";
-  EXPECT_EQ(titles, expected) << "frames in stacking order, each with its client's title";
+  EXPECT_EQ(titles, (std::vector<std::string>{"never mapped", "second client", "first client"}))
+      << "frames in stacking order, each with its client's title";
   EXPECT_NE(find(all, unmanaged), nullptr);
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/X11TestDisplay.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,47 +18,15 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using childprocess::waitFor;
 
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int keepFd) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    // Dies with the test, also when the test crashes before its cleanup.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    int devnull = ::open("/dev/null", O_RDWR);
-    ::dup2(devnull, 0);
-    ::dup2(devnull, 1);
-    ::dup2(devnull, 2);
-    for (int fd = 3; fd < 1024; ++fd) {
-      if (fd != keepFd) ::close(fd);
-    }
-    if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
+  std::vector<std::string> environment;
+  if (!display.empty()) environment.push_back("DISPLAY=" + display);
+  return childprocess::spawn(argv, environment, keepFd);
 }
 
-void stopProcess(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  bool gone = waitFor([pid] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, 3000);
-  if (!gone) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-  }
-}
+void stopProcess(pid_t pid) { childprocess::stop(pid); }
 
 }  // namespace
 

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# CPU per poll of the real program, measured from outside (schedstat), on a
+# private Xvfb holding N titled windows (optionally under openbox), with the
+# peer minimal_poll (the minimal pipelined xcb poll, once a second too)
+# polling over the same interval, and the ratios. The X server's time is
+# shared out evenly, so "client + X server" compares the clients' own work
+# plus the same server share.
+#   bench/program_poll_cost.sh BUILD_DIR [WINDOWS] [SECONDS] [openbox]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+windows=${2:-1000}
+seconds=${3:-30}
+work=$(mktemp -d /tmp/morvane-poll-XXXXXX)  # no dot: the program names its configuration after its path
+Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
+xvfb=$!
+pids=()
+# Whatever happens, nothing this script started outlives it.
+trap 'kill "${pids[@]}" "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+until [ -s "$work/display" ]; do sleep 0.01; done
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+if [ "${4:-}" = openbox ]; then openbox --sm-disable >/dev/null 2>&1 & pids+=($!); sleep 2; fi
+"$build/bench/hold_windows" "$windows" >"$work/hold" &
+pids+=($!)
+until grep -qs ready "$work/hold"; do sleep 0.05; done
+sleep 3  # a manager frames the windows
+
+cp "$build/main/morvane" "$work/morvane"
+cat > "$work/morvane.properties" <<'CONF'
+interval = 1
+names = never
+never = /bin/true
+window = A status window that never appears
+CONF
+printf 'system.debug.tracesystemout = false\n' > "$work/debug.properties"
+cd "$work"
+./morvane >"$work/out" 2>&1 &
+pid=$!
+pids+=("$pid")
+until xdotool search --onlyvisible --name '^Morvane$' >/dev/null 2>&1; do sleep 0.05; done
+sleep 1
+window=$(xdotool search --onlyvisible --name '^Morvane$' | head -1)
+xdotool mousemove --window "$window" 60 52 click 1
+sleep 2
+
+# Nanoseconds on a CPU, all threads of a process (the scheduler's own count).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f\n", s}'; }
+if [ -n "${PROFILE:-}" ]; then  # PROFILE=file: a perf record of the program as well
+  perf record -g -o "$PROFILE" -p "$pid" -- sleep "$seconds" >/dev/null 2>&1 || true
+fi
+"$build/bench/minimal_poll" &
+peer=$!
+pids+=("$peer")
+sleep 2
+# Both poll once a second over the same interval, so that the load of the
+# machine weighs on both alike.
+p0=$(cpu_ns "$pid"); m0=$(cpu_ns "$peer"); s0=$(cpu_ns "$xvfb")
+sleep "$seconds"
+p1=$(cpu_ns "$pid"); m1=$(cpu_ns "$peer"); s1=$(cpu_ns "$xvfb")
+program=$(( (p1 - p0) / seconds )); minimal=$(( (m1 - m0) / seconds ))
+# The X server serves both: each is given half of its time.
+program_server=$(( (s1 - s0) / seconds / 2 )); minimal_server=$program_server
+awk -v p="$program" -v ps="$program_server" -v m="$minimal" -v ms="$minimal_server" -v w="$windows" 'BEGIN {
+  printf "%d windows, CPU per poll in ms: program %.3f (+ X server %.3f = %.3f), minimal poll %.3f (+ X server %.3f = %.3f)\n",
+         w, p / 1e6, ps / 1e6, (p + ps) / 1e6, m / 1e6, ms / 1e6, (m + ms) / 1e6
+  printf "ratio program/minimal: client %.2fx, client + X server %.2fx\n", p / m, (p + ps) / (m + ms) }'
+cd /

@@ -1,0 +1,261 @@
+#include "platform/WaylandWindowSource.h"
+
+#include <poll.h>
+#include <wayland-client.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "basis/Exceptions.h"
+#include "ext-foreign-toplevel-list-v1-client-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+
+// One toplevel of the compositor. Titles become current at the done event
+// after them, so a poll never sees half of an update.
+struct WaylandWindowSource::Toplevel {
+  WaylandWindowSource* source = nullptr;
+  void* handle = nullptr;
+  std::list<Toplevel>::iterator self;
+  std::string title;
+  std::string pendingTitle;
+  bool titlePending = false;
+  bool done = false;  // listed: its first done event has come
+};
+
+namespace {
+
+// The highest version of the wlr manager whose events this code knows.
+constexpr uint32_t kWlrVersion = 3;
+
+}  // namespace
+
+struct WaylandWindowSource::Listeners {
+  static void global(void* data, wl_registry* /*registry*/, uint32_t name, const char* interface, uint32_t version) {
+    auto* source = static_cast<WaylandWindowSource*>(data);
+    if (std::strcmp(interface, ext_foreign_toplevel_list_v1_interface.name) == 0) {
+      source->extName_ = name;
+    } else if (std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name) == 0) {
+      source->wlrName_ = name;
+      source->wlrVersion_ = std::min(version, kWlrVersion);
+    }
+  }
+  static void globalRemove(void*, wl_registry*, uint32_t) {}
+
+  // Events shared by both protocols.
+  static void title(void* data, const char* text) {
+    auto* toplevel = static_cast<Toplevel*>(data);
+    toplevel->pendingTitle = text != nullptr ? text : "";
+    toplevel->titlePending = true;
+  }
+  static void done(void* data) {
+    auto* toplevel = static_cast<Toplevel*>(data);
+    if (toplevel->titlePending) {
+      toplevel->title.swap(toplevel->pendingTitle);
+      toplevel->pendingTitle.clear();
+      toplevel->titlePending = false;
+    }
+    toplevel->done = true;
+  }
+  static void closed(void* data) {
+    auto* toplevel = static_cast<Toplevel*>(data);
+    toplevel->source->closeToplevel(toplevel);
+  }
+
+  static void extToplevel(void* data, ext_foreign_toplevel_list_v1*, ext_foreign_toplevel_handle_v1* handle) {
+    static_cast<WaylandWindowSource*>(data)->addToplevel(handle);
+  }
+  static void extFinished(void* data, ext_foreign_toplevel_list_v1*) {
+    static_cast<WaylandWindowSource*>(data)->finished_ = true;
+  }
+  static void extClosed(void* data, ext_foreign_toplevel_handle_v1*) { closed(data); }
+  static void extDone(void* data, ext_foreign_toplevel_handle_v1*) { done(data); }
+  static void extTitle(void* data, ext_foreign_toplevel_handle_v1*, const char* text) { title(data, text); }
+  static void extIgnoreText(void*, ext_foreign_toplevel_handle_v1*, const char*) {}
+
+  static void wlrToplevel(void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
+    static_cast<WaylandWindowSource*>(data)->addToplevel(handle);
+  }
+  static void wlrFinished(void* data, zwlr_foreign_toplevel_manager_v1*) {
+    static_cast<WaylandWindowSource*>(data)->finished_ = true;
+  }
+  static void wlrTitle(void* data, zwlr_foreign_toplevel_handle_v1*, const char* text) { title(data, text); }
+  static void wlrIgnoreText(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
+  static void wlrIgnoreOutput(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {}
+  static void wlrIgnoreState(void*, zwlr_foreign_toplevel_handle_v1*, wl_array*) {}
+  static void wlrDone(void* data, zwlr_foreign_toplevel_handle_v1*) { done(data); }
+  static void wlrClosed(void* data, zwlr_foreign_toplevel_handle_v1*) { closed(data); }
+  static void wlrIgnoreParent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {}
+
+  static constexpr wl_registry_listener registry{&global, &globalRemove};
+  static constexpr ext_foreign_toplevel_list_v1_listener extList{&extToplevel, &extFinished};
+  static constexpr ext_foreign_toplevel_handle_v1_listener extHandle{&extClosed, &extDone, &extTitle,
+                                                                     &extIgnoreText, &extIgnoreText};
+  static constexpr zwlr_foreign_toplevel_manager_v1_listener wlrManager{&wlrToplevel, &wlrFinished};
+  static constexpr zwlr_foreign_toplevel_handle_v1_listener wlrHandle{
+      &wlrTitle, &wlrIgnoreText, &wlrIgnoreOutput, &wlrIgnoreOutput, &wlrIgnoreState, &wlrDone, &wlrClosed,
+      &wlrIgnoreParent};
+};
+
+std::unique_ptr<WaylandWindowSource> WaylandWindowSource::connect(const std::string& displayName) {
+  std::unique_ptr<WaylandWindowSource> source(new WaylandWindowSource());
+  if (displayName.empty()) {
+    const char* env = std::getenv("WAYLAND_DISPLAY");
+    if (env == nullptr || *env == '\0') {
+      throw IOException("WaylandWindowSource.connect: No Wayland display: WAYLAND_DISPLAY is not set.");
+    }
+    source->displayName_ = env;
+  } else {
+    source->displayName_ = displayName;
+  }
+  source->display_ = wl_display_connect(source->displayName_.c_str());
+  if (source->display_ == nullptr) {
+    throw IOException("WaylandWindowSource.connect: Cannot connect to the Wayland display \"" +
+                      source->displayName_ + "\".");
+  }
+  wl_registry* registry = wl_display_get_registry(source->display_);
+  wl_registry_add_listener(registry, &Listeners::registry, source.get());
+  if (wl_display_roundtrip(source->display_) < 0) {
+    wl_registry_destroy(registry);
+    source->fail("connect", "does not answer");
+  }
+  if (source->extName_ != 0) {
+    source->bindList(registry, source->extName_, ext_foreign_toplevel_list_v1_interface.name, 1);
+  } else if (source->wlrName_ != 0) {
+    source->bindList(registry, source->wlrName_, zwlr_foreign_toplevel_manager_v1_interface.name,
+                     source->wlrVersion_);
+  }
+  wl_registry_destroy(registry);
+  if (source->list_ == nullptr) return nullptr;
+  // The compositor answers the bind with every toplevel it has and its state.
+  if (wl_display_roundtrip(source->display_) < 0) source->fail("connect", "does not answer");
+  source->watchDescriptor();
+  return source;
+}
+
+void WaylandWindowSource::bindList(wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+  if (std::strcmp(interface, ext_foreign_toplevel_list_v1_interface.name) == 0) {
+    protocol_ = Protocol::ExtList;
+    auto* list = static_cast<ext_foreign_toplevel_list_v1*>(
+        wl_registry_bind(registry, name, &ext_foreign_toplevel_list_v1_interface, version));
+    ext_foreign_toplevel_list_v1_add_listener(list, &Listeners::extList, this);
+    list_ = list;
+  } else {
+    protocol_ = Protocol::WlrManager;
+    auto* manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+        wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, version));
+    zwlr_foreign_toplevel_manager_v1_add_listener(manager, &Listeners::wlrManager, this);
+    list_ = manager;
+  }
+}
+
+WaylandWindowSource::~WaylandWindowSource() {
+  readable_.reset();
+  writable_.reset();
+  if (display_ == nullptr) return;
+  for (Toplevel& toplevel : toplevels_) destroyHandle(toplevel.handle);
+  toplevels_.clear();
+  if (list_ != nullptr) {
+    if (protocol_ == Protocol::ExtList) {
+      ext_foreign_toplevel_list_v1_destroy(static_cast<ext_foreign_toplevel_list_v1*>(list_));
+    } else {
+      auto* manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(list_);
+      if (!finished_) zwlr_foreign_toplevel_manager_v1_stop(manager);
+      zwlr_foreign_toplevel_manager_v1_destroy(manager);
+    }
+  }
+  wl_display_flush(display_);
+  wl_display_disconnect(display_);
+}
+
+void WaylandWindowSource::addToplevel(void* handle) {
+  toplevels_.emplace_front();
+  Toplevel& toplevel = toplevels_.front();
+  toplevel.source = this;
+  toplevel.handle = handle;
+  toplevel.self = toplevels_.begin();
+  if (protocol_ == Protocol::ExtList) {
+    ext_foreign_toplevel_handle_v1_add_listener(static_cast<ext_foreign_toplevel_handle_v1*>(handle),
+                                                &Listeners::extHandle, &toplevel);
+  } else {
+    zwlr_foreign_toplevel_handle_v1_add_listener(static_cast<zwlr_foreign_toplevel_handle_v1*>(handle),
+                                                 &Listeners::wlrHandle, &toplevel);
+  }
+}
+
+void WaylandWindowSource::closeToplevel(Toplevel* toplevel) {
+  destroyHandle(toplevel->handle);
+  toplevels_.erase(toplevel->self);
+}
+
+void WaylandWindowSource::destroyHandle(void* handle) const {
+  if (protocol_ == Protocol::ExtList) {
+    ext_foreign_toplevel_handle_v1_destroy(static_cast<ext_foreign_toplevel_handle_v1*>(handle));
+  } else {
+    zwlr_foreign_toplevel_handle_v1_destroy(static_cast<zwlr_foreign_toplevel_handle_v1*>(handle));
+  }
+}
+
+bool WaylandWindowSource::dispatchArrived() {
+  wl_display* d = display_;
+  const int fd = wl_display_get_fd(d);
+  for (;;) {
+    // Events another reader may already have queued come first.
+    while (wl_display_prepare_read(d) != 0) {
+      if (wl_display_dispatch_pending(d) < 0) return false;
+    }
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0 || (ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+      wl_display_cancel_read(d);
+      break;
+    }
+    if (wl_display_read_events(d) < 0) return false;
+    if (wl_display_dispatch_pending(d) < 0) return false;
+  }
+  if (wl_display_dispatch_pending(d) < 0) return false;
+  // Destroyed handles are requests; a full socket is flushed once writable.
+  if (wl_display_flush(d) < 0) {
+    if (errno != EAGAIN) return false;
+    if (writable_ != nullptr) writable_->setEnabled(true);
+  }
+  return wl_display_get_error(d) == 0;
+}
+
+void WaylandWindowSource::watchDescriptor() {
+  if (QCoreApplication::instance() == nullptr) return;
+  const int fd = wl_display_get_fd(display_);
+  readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
+    // A broken connection stays quiet here; the next poll reports it.
+    if (!dispatchArrived()) readable_->setEnabled(false);
+  });
+  writable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+  writable_->setEnabled(false);
+  QObject::connect(writable_.get(), &QSocketNotifier::activated, [this] {
+    if (wl_display_flush(display_) >= 0 || errno != EAGAIN) writable_->setEnabled(false);
+  });
+}
+
+void WaylandWindowSource::fail(const char* operation, const std::string& what) const {
+  throw IOException(std::string("WaylandWindowSource.") + operation + ": The Wayland display \"" + displayName_ +
+                    "\" " + what + ".");
+}
+
+int32_t WaylandWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
+  if (!dispatchArrived()) fail("enumWindows", "is no longer connected");
+  if (finished_) fail("enumWindows", "has stopped listing its windows");
+  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
+  int32_t calls = 0;
+  for (const Toplevel& toplevel : toplevels_) {
+    if (!toplevel.done) continue;
+    ++calls;
+    std::string_view title(toplevel.title);
+    if (!callback(wl_proxy_get_id(static_cast<wl_proxy*>(toplevel.handle)), title.substr(0, maxBytes), value)) {
+      break;
+    }
+  }
+  return calls;
+}

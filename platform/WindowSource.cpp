@@ -1,0 +1,45 @@
+#include "platform/WindowSource.h"
+
+#include <cstdlib>
+
+#include "basis/Exceptions.h"
+#include "platform/WaylandWindowSource.h"
+#include "platform/X11WindowEnumerator.h"
+
+namespace {
+
+// The X server of $DISPLAY (XWayland here) in a Wayland session whose
+// compositor does not list its toplevels to other programs.
+class XWaylandOnlySource : public X11WindowEnumerator {
+ public:
+  using X11WindowEnumerator::X11WindowEnumerator;
+  std::string notice() const override {
+    return "This desktop lets programs see only X11 windows: its compositor offers neither "
+           "ext_foreign_toplevel_list_v1 nor zwlr_foreign_toplevel_manager_v1, so the status window "
+           "is found only when it is an X11 (XWayland) window. Start the connection's program under "
+           "XWayland (for example with QT_QPA_PLATFORM=xcb or GDK_BACKEND=x11), or use a desktop whose "
+           "compositor offers one of these protocols (sway, Hyprland, labwc, niri, COSMIC).";
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<WindowSource> WindowSource::open() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (wayland == nullptr || *wayland == '\0') return std::make_unique<X11WindowEnumerator>();
+  std::unique_ptr<WaylandWindowSource> native;
+  try {
+    native = WaylandWindowSource::connect(wayland);
+  } catch (const IOException&) {
+    // No compositor answers there: not a Wayland session after all.
+    return std::make_unique<X11WindowEnumerator>();
+  }
+  if (native != nullptr) return native;
+  try {
+    return std::make_unique<XWaylandOnlySource>();
+  } catch (const IOException& e) {
+    throw IOException("WindowSource.open: The Wayland compositor of \"" + std::string(wayland) +
+                      "\" lists no windows to other programs, and no X display is reachable either: " +
+                      e.what());
+  }
+}

@@ -1,0 +1,132 @@
+// The real program on headless sway, natively on Qt's Wayland platform, with
+// a demo connection whose status window (morvane-demo-window) is a native
+// Wayland window. A headless compositor has no input devices: the click comes from a
+// virtual pointer.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/WaylandWindowSource.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WaylandTestCompositor.h"
+
+namespace {
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Where the content of the window titled `title` starts on sway's screen, as
+// "x y" ("" while there is no such window).
+std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title) {
+  TempDir scratch;
+  std::string tree = scratch.write("tree.json", sway.swaymsg("", "get_tree"));
+  std::string command = "python3 -c 'import json,sys\n"
+                        "def walk(n):\n"
+                        "  if n.get(\"name\") == sys.argv[2] and n.get(\"pid\"):\n"
+                        "    print(n[\"rect\"][\"x\"] + n[\"window_rect\"][\"x\"], n[\"rect\"][\"y\"] + n[\"window_rect\"][\"y\"])\n"
+                        "    sys.exit(0)\n"
+                        "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
+                        "walk(json.load(open(sys.argv[1])))' " +
+                        tree + " '" + title + "'";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, p) != nullptr) out += line;
+    ::pclose(p);
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+// One installation of the program with the demo beside it, in a temporary
+// directory, started on a compositor.
+class WaylandProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path build = std::filesystem::path(MORVANE_PROGRAM).parent_path();
+    for (const char* name : {"morvane", "morvane-demo-window"}) {
+      std::filesystem::copy_file(build / name, dir_.file(name));
+    }
+    dir_.write("debug.properties", "net-log.debug.tracefile = net.log\n");
+  }
+
+  void start(WaylandTestCompositor& compositor, const std::string& qtPlatform) {
+    // Full stacks for leak reports, so that the suppression of the Qt Wayland
+    // plugin's leaks can see the plugin behind libwayland's frames.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") + "fast_unwind_on_malloc=0";
+    // The program finds its configuration beside itself and in its folder.
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    pid_ = compositor.spawn({dir_.file("morvane")},
+                            {"QT_QPA_PLATFORM=" + qtPlatform, "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
+                             asanOptions},
+                            dir_.file("output.txt"));
+    std::filesystem::current_path(cwd);
+  }
+
+  // The exit status, or -1 when the program still runs after a minute.
+  int waitExit(WaylandTestCompositor& compositor) {
+    int status = 0;
+    if (!childprocess::waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60000)) return -1;
+    compositor.kill(pid_);  // reaped already; forgets it
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string output() { return TempDir::read(dir_.file("output.txt")); }
+  std::string netLog() { return TempDir::read(dir_.file("net.log")); }
+
+  TempDir dir_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
+  WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
+  dir_.write("morvane.properties", "interval = 1\nnames = demo\ndemo = " + dir_.file("morvane-demo-window") +
+                                       " 'Morvane Demo Connection' 3\nwindow = Morvane Demo Connection\n");
+  start(sway, "wayland");
+  std::string origin;
+  ASSERT_TRUE(childprocess::waitFor([&] { return !(origin = contentOrigin(sway, "Morvane")).empty(); }, 30000))
+      << output();
+  int x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
+  // "Verbinden" at (8, 40) with a size of 121 x 25 in the window.
+  std::unique_ptr<WaylandWindowSource> windows = WaylandWindowSource::connect(sway.socket());
+  ASSERT_NE(windows, nullptr);
+  sway.click(x + 60, y + 52);
+  // The caption, which the task bar shows, names the connection on Wayland too.
+  bool captioned = childprocess::waitFor(
+      [&] {
+        bool found = false;
+        windows->enumWindows(
+            256,
+            [](uint32_t, std::string_view title, uintptr_t value) {
+              *reinterpret_cast<bool*>(value) = title == "Morvane: [Verbunden mit demo]";
+              return !*reinterpret_cast<bool*>(value);
+            },
+            reinterpret_cast<uintptr_t>(&found));
+        return found;
+      },
+      20000);
+  EXPECT_TRUE(captioned);
+
+  EXPECT_EQ(waitExit(sway), 0) << output();
+  std::string log = netLog();
+  EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << output();
+  EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
+  EXPECT_EQ(output().find("only X11 windows"), std::string::npos) << "sway lists its windows: no notice";
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+#pragma once
+// Starting and stopping the helper processes of a test (servers,
+// compositors, small clients), and waiting for a condition with a deadline.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace childprocess {
+
+// Polls `condition` every 10 ms until it holds (true) or `timeoutMs` passes
+// (false).
+bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// Starts argv[0] (looked up in PATH) with `environment` ("NAME=value") added
+// to this process's. Its standard streams go to /dev/null, or its output to
+// `outputFile` and its input from `inputFd` when they are given; every other
+// descriptor but `keepFd` is closed. It dies with the test. Throws
+// std::runtime_error when fork fails.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+            int keepFd = -1, const std::string& outputFile = std::string(), int inputFd = -1);
+
+// SIGTERM, then SIGKILL after 3 s; reaps the process.
+void stop(pid_t pid);
+
+}  // namespace childprocess
