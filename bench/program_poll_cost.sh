@@ -10,7 +10,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 windows=${2:-1000}
 seconds=${3:-30}
-work=$(mktemp -d /tmp/morvane-poll-XXXXXX)  # no dot: the program names its configuration after its path
+work=$(mktemp -d /tmp/morvane-poll-XXXXXX)
 Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
 xvfb=$!
 pids=()
