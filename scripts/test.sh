@@ -30,7 +30,7 @@ fuzz_seconds="${FUZZ_SECONDS:-30}"
 if [ "$fuzz_seconds" -gt 0 ] && [ -f fuzz/CMakeLists.txt ]; then
   fbuild=build-fuzz
   rm -rf "$fbuild"
-  CXX=clang++ cmake -S . -B "$fbuild" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  CC=clang CXX=clang++ cmake -S . -B "$fbuild" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DMORVANE_FUZZ=ON -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON -DMORVANE_TESTS=OFF
   cmake --build "$fbuild"
   for target in "$fbuild"/fuzz/fuzz_*; do
