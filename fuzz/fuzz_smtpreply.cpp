@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const TSmtpState states[] = {smtpWaitingBanner, smtpReady, smtpWaitingResponse, smtpInternalReady};
   {
     FuzzClient client;
-    client.SetState(states[data[0] % 4]);
+    if (!client.SetState(states[data[0] % 4])) return 0;  // no handler here can destroy it
     try {
       client.ReceiveReply(reinterpret_cast<const char*>(data + 1), static_cast<int32_t>(size - 1));
     } catch (const SmtpException&) {
