@@ -47,4 +47,26 @@ bool lockFile(int fd, bool exclusive, int waitMilliseconds) {
   }
 }
 
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int FileDescriptor::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+int writeAll(int fd, const char* data, size_t size, int64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = offset < 0 ? ::write(fd, data + done, size - done)
+                           : ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace fileutil

@@ -1,6 +1,8 @@
 #pragma once
 // Small file-system queries shared by the file classes.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace fileutil {
@@ -19,5 +21,25 @@ std::string systemMessage(int error);
 // counts as locked: its single writer still gets its data written. The lock
 // goes with the last descriptor of this open file.
 bool lockFile(int fd, bool exclusive, int waitMilliseconds);
+
+// An open descriptor, closed on every way out unless released.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Hands the descriptor over; this object no longer closes it.
+  int release();
+
+ private:
+  int fd_;
+};
+
+// Writes all `size` bytes of `data`: at `offset`, or at the file position
+// (the end for a file opened to append) when `offset` is negative. Returns 0,
+// or the errno of the failure (ENOSPC when the system wrote nothing).
+int writeAll(int fd, const char* data, size_t size, int64_t offset = -1);
 
 }  // namespace fileutil

@@ -16,18 +16,14 @@ std::unique_ptr<TDebugEntries> load(const std::string& fileName) {
 }  // namespace
 
 std::unique_ptr<TDebugEntries> TBinaryReader::read() {
-  int fd = -1;
   try {
     // A file that cannot be opened here is left to the load for its error.
-    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && !fileutil::lockFile(fd, false, LOCK_WAIT_MS)) {
+    fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() >= 0 && !fileutil::lockFile(file.get(), false, LOCK_WAIT_MS)) {
       throw IOException("File '" + fileName + "' is locked by another writer.");
     }
-    std::unique_ptr<TDebugEntries> entries = load(fileName);
-    if (fd >= 0) ::close(fd);
-    return entries;
+    return load(fileName);
   } catch (const std::exception& e) {
-    if (fd >= 0) ::close(fd);
     throw IOException("TBinaryReader.read: " + wrappedText(e));
   }
 }

@@ -38,13 +38,6 @@ const std::string kHeader = TDebugEntries::HEADER;
 const int64_t kListLengthAt = static_cast<int64_t>(kHeader.size());
 const int64_t kListStart = kListLengthAt + 4;
 
-struct OpenFile {
-  int fd;
-  ~OpenFile() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::string littleEndian(uint32_t v) {
   std::string bytes(4, '\0');
   for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
@@ -58,13 +51,8 @@ uint32_t readLittleEndian(const char* p) {
 }
 
 void writeAt(int fd, const std::string& bytes, int64_t offset) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                         static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw IOException(fileutil::systemMessage(n < 0 ? errno : ENOSPC));
-    done += static_cast<size_t>(n);
+  if (int error = fileutil::writeAll(fd, bytes.data(), bytes.size(), offset)) {
+    throw IOException(fileutil::systemMessage(error));
   }
 }
 
@@ -122,24 +110,24 @@ void removeStaleTemporaries(const std::string& target) {
 void syncFolder(const std::string& target) {
   const std::filesystem::path path(target);
   const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-  OpenFile dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (dir.fd >= 0) (void)::fsync(dir.fd);
+  fileutil::FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) (void)::fsync(dir.get());
 }
 
 // Where no file can be made beside the target (its name leaves no room for
 // the temporary's suffix, say), the new file is written under its own name;
 // a crash can then cut only this first entry. False when the file exists.
 bool createInPlace(const std::string& target, const std::string& content, struct stat& made) {
-  OpenFile file{::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-  if (file.fd < 0) {
+  fileutil::FileDescriptor file(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (file.get() < 0) {
     if (errno == EEXIST) return false;
     throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));
   }
   try {
-    (void)fileutil::lockFile(file.fd, true, 0);
-    writeAt(file.fd, content, 0);
-    syncData(file.fd);
-    ::fstat(file.fd, &made);
+    (void)fileutil::lockFile(file.get(), true, 0);
+    writeAt(file.get(), content, 0);
+    syncData(file.get());
+    ::fstat(file.get(), &made);
   } catch (...) {
     ::unlink(target.c_str());
     throw;
@@ -153,17 +141,18 @@ bool createInPlace(const std::string& target, const std::string& content, struct
 bool createComplete(const std::string& target, const std::string& content, struct stat& made) {
   static unsigned counter = 0;
   std::string temporary;
-  OpenFile file{-1};
-  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = temporaryPrefix(target) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    file.fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd < 0 && errno != EEXIST) break;
+    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
   }
-  if (file.fd < 0) return createInPlace(target, content, made);
+  if (fd < 0) return createInPlace(target, content, made);
+  fileutil::FileDescriptor file(fd);
   try {
-    writeAt(file.fd, content, 0);
-    syncData(file.fd);
-    ::fstat(file.fd, &made);
+    writeAt(file.get(), content, 0);
+    syncData(file.get());
+    ::fstat(file.get(), &made);
     int error = 0;
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
       error = errno;
@@ -199,10 +188,10 @@ void TBinaryWriter::write(const TDebugEntry& entry) {
         loadEntries();  // a file that cannot be read reports that first
         throw IOException("TFile.open: (IOException) Try to write read only file '" + fileName + "'.");
       }
-      OpenFile file{::open(fileName.c_str(), O_RDWR | O_CLOEXEC)};
-      if (file.fd >= 0) {
-        if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) throw IOException(lockedMessage());
-        append(file.fd, std::move(copy), entryBytes);
+      fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));
+      if (file.get() >= 0) {
+        if (!fileutil::lockFile(file.get(), true, lockWaitMilliseconds)) throw IOException(lockedMessage());
+        append(file.get(), std::move(copy), entryBytes);
         return;
       }
       if (errno != ENOENT) throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));

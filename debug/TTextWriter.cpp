@@ -9,18 +9,6 @@
 #include "basis/FileSystem.h"
 #include "debug/TDebugEntry.h"
 
-namespace {
-
-// Closes the descriptor on every way out.
-struct OpenFile {
-  int fd;
-  ~OpenFile() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-}  // namespace
-
 void TTextWriter::write(const TDebugEntry& entry) {
   try {
     std::string line = entry.toString();
@@ -30,36 +18,26 @@ void TTextWriter::write(const TDebugEntry& entry) {
     auto failOpen = [](const std::string& why) { throw IOException("TTextFile.open: " + why); };
     if (fileName.empty()) failOpen("Missing filename, can't write to stdout.");
     const std::string readOnly = "Try to write read only file '" + fileName + "'.";
-    OpenFile file{::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)};
-    if (file.fd < 0) {
+    fileutil::FileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
       int error = errno;
       failOpen(error == EACCES && fileutil::fileExists(fileName) ? readOnly
                                                                  : fileutil::systemMessage(error));
     }
-    if (!fileutil::lockFile(file.fd, true, lockWaitMilliseconds)) failOpen(lockedMessage());
+    if (!fileutil::lockFile(file.get(), true, lockWaitMilliseconds)) failOpen(lockedMessage());
     // Refused like a text file refuses it, also for a process that could
     // override the bits.
     struct stat st {};
-    const bool known = ::fstat(file.fd, &st) == 0;
+    const bool known = ::fstat(file.get(), &st) == 0;
     if (known && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) failOpen(readOnly);
     // Under the lock the end of the file is where this line starts; nobody
     // else appends until the lock goes, so cutting back touches only it.
     const off_t before = known ? st.st_size : -1;
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-      ssize_t n = ::write(file.fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        int error = n < 0 ? errno : ENOSPC;
-        if (before >= 0) (void)::ftruncate(file.fd, before);
-        throw IOException("TTextFile.writeln: " + fileutil::systemMessage(error));
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
+    if (int error = fileutil::writeAll(file.get(), line.data(), line.size())) {
+      if (before >= 0) (void)::ftruncate(file.get(), before);
+      throw IOException("TTextFile.writeln: " + fileutil::systemMessage(error));
     }
-    int fd = file.fd;
-    file.fd = -1;
+    int fd = file.release();
     if (::close(fd) != 0) throw IOException("TTextFile.close: " + fileutil::systemMessage(errno));
   } catch (const std::exception& e) {
     throw IOException("TTextWriter.write: " + wrappedText(e));
