@@ -185,9 +185,21 @@ std::string TString::toUpperAscii(std::string text) {
   return text;
 }
 
-std::string TString::trim(const std::string& text) {
+std::string TString::trim(const std::string& text) { return std::string(trimmed(text)); }
+
+std::string_view TString::trimmed(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && isTrimmed(text[begin])) ++begin;
   while (end > begin && isTrimmed(text[end - 1])) --end;
   return text.substr(begin, end - begin);
+}
+
+bool TString::equalsLowerAscii(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
 }

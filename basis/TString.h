@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "basis/TPObject.h"
 
@@ -63,6 +64,11 @@ class TString : public TPObject {
   static std::string toUpperAscii(std::string text);
   // Removes characters with codes 0 to 32 from both ends.
   static std::string trim(const std::string& text);
+  // The part of `text` trim() keeps, without a copy.
+  static std::string_view trimmed(std::string_view text);
+  // `text` equals `lower` when A-Z in `text` are taken as a-z; `lower` is
+  // already lower case.
+  static bool equalsLowerAscii(std::string_view text, std::string_view lower);
 
   std::string value;
 };

@@ -20,23 +20,6 @@ std::vector<std::string> currentKeys;
 
 std::string comparable(const std::string& text) { return TString::toLowerAscii(TString::trim(text)); }
 
-bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-// `title` trimmed and lower-cased equals `key` (already made comparable),
-// without making a copy of the title: a poll looks at every window.
-bool sameText(std::string_view title, const std::string& key) {
-  size_t begin = 0, end = title.size();
-  while (begin < end && isTrimmed(title[begin])) ++begin;
-  while (end > begin && isTrimmed(title[end - 1])) --end;
-  if (end - begin != key.size()) return false;
-  for (size_t i = 0; i < key.size(); ++i) {
-    char c = title[begin + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != key[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ownerHandle) : titles_(titles) {
@@ -83,7 +66,7 @@ bool TWindowsIterator::enumWindowsCallback(uint32_t /*window*/, std::string_view
   // The enumeration reads at most currentTitleLength bytes of each title.
   std::string_view text = title.substr(0, static_cast<size_t>(currentTitleLength));
   for (const std::string& key : currentKeys) {
-    if (sameText(text, key)) {
+    if (TString::equalsLowerAscii(TString::trimmed(text), key)) {
       windowFound = true;
       break;
     }

@@ -47,7 +47,9 @@ TEST(StringTest, CompareIgnoreCaseSortsPunctuationBeforeLettersAndDigits) {
     EXPECT_EQ(TString::toLowerAscii(upper), upper) << c;
     EXPECT_EQ(TString::toUpperAscii(lower), lower) << c;
     EXPECT_FALSE(TString::containsIgnoreCase(upper, lower)) << c;
+    EXPECT_FALSE(TString::equalsLowerAscii(upper, lower)) << c;
   }
+  EXPECT_TRUE(TString::equalsLowerAscii(TString::trimmed(" \tDial Status\r\n"), "dial status"));
 }
 
 TEST(StringTest, PositionsCountFromOne) {
