@@ -122,12 +122,7 @@ std::unique_ptr<WaylandWindowSource> WaylandWindowSource::connect(const std::str
     wl_registry_destroy(registry);
     source->fail("connect", "does not answer");
   }
-  if (source->extName_ != 0) {
-    source->bindList(registry, source->extName_, ext_foreign_toplevel_list_v1_interface.name, 1);
-  } else if (source->wlrName_ != 0) {
-    source->bindList(registry, source->wlrName_, zwlr_foreign_toplevel_manager_v1_interface.name,
-                     source->wlrVersion_);
-  }
+  source->bindList(registry);
   wl_registry_destroy(registry);
   if (source->list_ == nullptr) return nullptr;
   // The compositor answers the bind with every toplevel it has and its state.
@@ -136,17 +131,17 @@ std::unique_ptr<WaylandWindowSource> WaylandWindowSource::connect(const std::str
   return source;
 }
 
-void WaylandWindowSource::bindList(wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
-  if (std::strcmp(interface, ext_foreign_toplevel_list_v1_interface.name) == 0) {
+void WaylandWindowSource::bindList(wl_registry* registry) {
+  if (extName_ != 0) {
     protocol_ = Protocol::ExtList;
     auto* list = static_cast<ext_foreign_toplevel_list_v1*>(
-        wl_registry_bind(registry, name, &ext_foreign_toplevel_list_v1_interface, version));
+        wl_registry_bind(registry, extName_, &ext_foreign_toplevel_list_v1_interface, 1));
     ext_foreign_toplevel_list_v1_add_listener(list, &Listeners::extList, this);
     list_ = list;
-  } else {
+  } else if (wlrName_ != 0) {
     protocol_ = Protocol::WlrManager;
     auto* manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
-        wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, version));
+        wl_registry_bind(registry, wlrName_, &zwlr_foreign_toplevel_manager_v1_interface, wlrVersion_));
     zwlr_foreign_toplevel_manager_v1_add_listener(manager, &Listeners::wlrManager, this);
     list_ = manager;
   }

@@ -55,7 +55,9 @@ class WaylandWindowSource : public WindowSource {
 
  private:
   WaylandWindowSource() = default;
-  void bindList(wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+  // Binds the ext list when the registry offered it, else the wlr manager,
+  // else nothing (list_ stays nullptr).
+  void bindList(wl_registry* registry);
   void addToplevel(void* handle);
   void closeToplevel(Toplevel* toplevel);
   void destroyHandle(void* handle) const;
