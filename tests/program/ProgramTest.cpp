@@ -167,6 +167,15 @@ class ProgramTest : public ::testing::Test {
     }
     return false;
   }
+  // Connects, closes the error dialog that follows and expects the program
+  // to end with status 1 within `limit`.
+  void connectExpectingAFatalEnd(std::chrono::seconds limit) {
+    clickConnect();
+    EXPECT_TRUE(closeDialog("Error"));
+    std::optional<int> status = waitExit(limit);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+  }
   std::string output() { return TempDir::read(dir_.file("stdout.txt")); }
   std::string netLog() { return TempDir::read(dir_.file("net.log")); }
 
@@ -246,11 +255,7 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
 TEST_F(ProgramTest, EmptyWindowTitleFailsOnlyAfterTheTargetStarted) {
   writeConfiguration("names = demo\ndemo = " + statusScript("Never", 1) + "\nwindow = A,,B\n");
   start();
-  clickConnect();
-  EXPECT_TRUE(closeDialog("Error"));
-  std::optional<int> status = waitExit(20s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
+  connectExpectingAFatalEnd(20s);
   EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
   std::string out = output();
   EXPECT_NE(out.find("FATAL ERROR: FATAL: TMainForm.getIterator: "), std::string::npos) << out;
@@ -293,11 +298,7 @@ TEST_F(ProgramTest, ATargetThatCannotStartIsFatal) {
   const std::string marker = dir_.write("marker", "keep");
   writeConfiguration("names = demo\ndemo = no-such-program-here ;rm -f " + marker + "\nwindow = Dial\n");
   start();
-  clickConnect();
-  EXPECT_TRUE(closeDialog("Error"));
-  std::optional<int> status = waitExit(20s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
+  connectExpectingAFatalEnd(20s);
   std::string out = output();
   EXPECT_NE(out.find("FATAL ERROR: FATAL: TMainForm.sbConnectClick: "), std::string::npos) << out;
   EXPECT_NE(out.find("\tclass: IOException\r\n\tmessage: shellLaunch: No such file, URL or program: "),
@@ -431,11 +432,7 @@ TEST_F(ProgramMailTest, AFatalErrorIsMailedOnceBeforeTheProgramEnds) {
   ASSERT_TRUE(server.running());
   configureMail(server.portText());
   start();
-  clickConnect();
-  EXPECT_TRUE(closeDialog("Error"));
-  std::optional<int> status = waitExit(30s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
+  connectExpectingAFatalEnd(30s);
   std::string mail = server.message(1);
   EXPECT_TRUE(server.message(2).empty());
   EXPECT_EQ(server.envelope(1), "MAIL FROM:<>\nRCPT TO:<admin@test.example>\n");
@@ -486,11 +483,7 @@ TEST_F(ProgramMailTest, AMailServerThatNeverAnswersDoesNotKeepTheProgramAlive) {
   ScriptedServer silent([](ScriptedServer::Peer& peer) { peer.readLine(60000); });
   configureMail(silent.portText());
   start();
-  clickConnect();
-  EXPECT_TRUE(closeDialog("Error"));
-  std::optional<int> status = waitExit(45s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
+  connectExpectingAFatalEnd(45s);
 }
 
 }  // namespace
