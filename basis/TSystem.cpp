@@ -7,6 +7,8 @@
 
 #include "basis/FileSystem.h"
 #include "basis/TProperties.h"
+#include "basis/TString.h"
+#include "basis/TStringCollection.h"
 
 namespace {
 
@@ -95,14 +97,9 @@ std::vector<std::string> TSystem::configurationFolders() {
     if (!home.empty() && home[0] == '/') addFolder(folders, (home == "/" ? "" : home) + "/.config");
   }
   folders.push_back(getApplicationPath());
-  std::string systemDirs = environment("XDG_CONFIG_DIRS");
-  size_t before = folders.size();
-  for (size_t start = 0; start <= systemDirs.size();) {
-    size_t colon = systemDirs.find(':', start);
-    if (colon == std::string::npos) colon = systemDirs.size();
-    addFolder(folders, systemDirs.substr(start, colon - start));
-    start = colon + 1;
-  }
+  const size_t before = folders.size();
+  std::unique_ptr<TStringCollection> systemDirs = TString::split(environment("XDG_CONFIG_DIRS"), ':');
+  for (int32_t i = 0; i < systemDirs->size(); ++i) addFolder(folders, systemDirs->get(i));
   if (folders.size() == before) addFolder(folders, "/etc/xdg");
   return folders;
 }

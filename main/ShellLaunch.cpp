@@ -15,6 +15,8 @@
 
 #include "basis/Exceptions.h"
 #include "basis/FileSystem.h"
+#include "basis/TString.h"
+#include "basis/TStringCollection.h"
 #include "main/ShellWords.h"
 
 namespace {
@@ -121,14 +123,12 @@ std::string findExecutable(const std::string& command) {
   if (command.empty()) return {};
   if (command.find('/') != std::string::npos) return isExecutableFile(command) ? command : std::string();
   const char* pathVariable = std::getenv("PATH");
-  const std::string path = pathVariable != nullptr ? pathVariable : "/usr/local/bin:/usr/bin:/bin";
-  for (size_t start = 0; start <= path.size();) {
-    size_t colon = path.find(':', start);
-    if (colon == std::string::npos) colon = path.size();
-    std::string folder = path.substr(start, colon - start);
+  std::unique_ptr<TStringCollection> folders =
+      TString::split(pathVariable != nullptr ? pathVariable : "/usr/local/bin:/usr/bin:/bin", ':');
+  for (int32_t i = 0; i < folders->size(); ++i) {
+    const std::string& folder = folders->get(i);
     std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + command;
     if (isExecutableFile(candidate)) return candidate;
-    start = colon + 1;
   }
   return {};
 }
