@@ -138,7 +138,7 @@ void THashSet::indexInsert(int32_t at) {
   const Slot& slot = slots_[static_cast<size_t>(at)];
   size_t i = homeOf(slot.lookupHash);
   while (index_[i].slot != kNone) i = (i + 1) & mask;
-  index_[i] = IndexEntry{at, tagOf(slot.lookupHash)};
+  index_[i] = IndexEntry{slot.element, at, tagOf(slot.lookupHash)};
 }
 
 void THashSet::indexErase(int32_t at) {
@@ -167,11 +167,15 @@ void THashSet::growIndex() {
   }
 }
 
-int32_t THashSet::find(const TMappedObject* obj) const {
+THashSet::Found THashSet::find(const TMappedObject* obj) const {
   if (obj == nullptr) throw IllegalArgumentException(kNilObject);
+  return find(obj, obj->lookupHash());
+}
+
+THashSet::Found THashSet::find(const TMappedObject* obj, uint64_t lookupHash) const {
   if (buckets_.empty()) throw IllegalStateException("THashSet: Set has no buckets.");
   auto equalsObj = [obj](const TMappedObject* element) { return element->equals(obj); };
-  return findSlot(obj->lookupHash(), equalsObj);
+  return findSlot(lookupHash, equalsObj);
 }
 
 int32_t THashSet::newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode) {
@@ -205,10 +209,11 @@ bool THashSet::add(TMappedObject* obj) { return add(obj, false); }
 
 bool THashSet::add(TMappedObject* obj, bool releaseIfPresent) {
   if (obj == nullptr) throw IllegalArgumentException("THashSet.add: Given object is nil.");
-  int32_t present = find(obj);
-  if (present != kNone) {
+  const uint64_t lookupHash = obj->lookupHash();
+  const TMappedObject* present = find(obj, lookupHash).element;
+  if (present != nullptr) {
     // The stored element itself offered again stays where it is.
-    if (releaseIfPresent && slots_[static_cast<size_t>(present)].element != obj) delete obj;
+    if (releaseIfPresent && present != obj) delete obj;
     return false;
   }
   bool grew = false;
@@ -218,7 +223,6 @@ bool THashSet::add(TMappedObject* obj, bool releaseIfPresent) {
   }
   if (grew) rebuildBuckets(static_cast<size_t>(capacity_));
   if (2 * (static_cast<size_t>(count_) + 1) > index_.size()) growIndex();
-  const uint64_t lookupHash = obj->lookupHash();
   const int32_t hashCode = obj->hashCode();
   int32_t at = newSlot(obj, lookupHash, hashCode);
   link(at);
@@ -228,8 +232,7 @@ bool THashSet::add(TMappedObject* obj, bool releaseIfPresent) {
 }
 
 TMappedObject* THashSet::get(const TMappedObject* obj) const {
-  int32_t at = find(obj);
-  return at == kNone ? nullptr : slots_[static_cast<size_t>(at)].element;
+  return find(obj).element;
 }
 
 bool THashSet::contains(const TMappedObject* obj) const { return get(obj) != nullptr; }
@@ -260,7 +263,7 @@ bool THashSet::addAll(const TAbstractList& list) {
 }
 
 TMappedObject* THashSet::extract(const TMappedObject* obj) {
-  int32_t at = find(obj);
+  int32_t at = find(obj).slot;
   return at == kNone ? nullptr : takeOut(at);
 }
 

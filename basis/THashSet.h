@@ -105,8 +105,7 @@ class THashSet : public TAbstractCollection {
   // there is none. A lookup by a key that is not an object of the set.
   template <class Match>
   TMappedObject* findBy(uint64_t lookupHash, Match&& matches) const {
-    int32_t at = findSlot(lookupHash, matches);
-    return at == kNone ? nullptr : slots_[static_cast<size_t>(at)].element;
+    return findSlot(lookupHash, matches).element;
   }
 
   // Calls f(element) for every element in bucket order.
@@ -140,9 +139,10 @@ class THashSet : public TAbstractCollection {
     int32_t first = kNone;
     int32_t last = kNone;
   };
-  // A place in the index. It holds part of the element's lookup hash, so a
-  // probe reads only the slots of likely matches.
+  // A place in the index. It holds the element itself and part of its
+  // lookup hash, so a probe touches only likely matches and no slot.
   struct IndexEntry {
+    TMappedObject* element = nullptr;
     int32_t slot = kNone;
     uint32_t tag = 0;
   };
@@ -154,11 +154,16 @@ class THashSet : public TAbstractCollection {
   void unlink(int32_t slot);
   // Relinks every element into `count` buckets, old buckets taken in order.
   void rebuildBuckets(size_t count);
-  // The slot of the stored element equal to `obj` that comes first in bucket
-  // order, or kNone.
-  int32_t find(const TMappedObject* obj) const;
+  // A stored element and its slot; kNone and nullptr when there is none.
+  struct Found {
+    int32_t slot = kNone;
+    TMappedObject* element = nullptr;
+  };
+  // The stored element equal to `obj` that comes first in bucket order.
+  Found find(const TMappedObject* obj) const;
+  Found find(const TMappedObject* obj, uint64_t lookupHash) const;
   template <class Match>
-  int32_t findSlot(uint64_t lookupHash, Match& matches) const;
+  Found findSlot(uint64_t lookupHash, Match& matches) const;
   static uint32_t tagOf(uint64_t lookupHash) {
     return static_cast<uint32_t>(lookupHash ^ (lookupHash >> 32));
   }
@@ -183,24 +188,24 @@ class THashSet : public TAbstractCollection {
 };
 
 template <class Match>
-int32_t THashSet::findSlot(uint64_t lookupHash, Match& matches) const {
-  if (index_.empty()) return kNone;
+THashSet::Found THashSet::findSlot(uint64_t lookupHash, Match& matches) const {
+  if (index_.empty()) return {};
   const uint32_t tag = tagOf(lookupHash);
   const size_t mask = index_.size() - 1;
-  int32_t found = kNone;
+  Found found;
   for (size_t i = homeOf(lookupHash); index_[i].slot != kNone; i = (i + 1) & mask) {
     const IndexEntry& entry = index_[i];
-    if (entry.tag != tag || !matches(slots_[static_cast<size_t>(entry.slot)].element)) continue;
-    if (found == kNone) {
-      found = entry.slot;
+    if (entry.tag != tag || !matches(entry.element)) continue;
+    if (found.slot == kNone) {
+      found = Found{entry.slot, entry.element};
       continue;
     }
     // Several stored elements match (equals of related classes need not be
     // symmetric): the first in bucket order answers.
-    const Bucket& bucket = buckets_[bucketIndexOf(slots_[static_cast<size_t>(found)].hashCode)];
+    const Bucket& bucket = buckets_[bucketIndexOf(slots_[static_cast<size_t>(found.slot)].hashCode)];
     for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
       const Slot& slot = slots_[static_cast<size_t>(at)];
-      if (slot.lookupHash == lookupHash && matches(slot.element)) return at;
+      if (slot.lookupHash == lookupHash && matches(slot.element)) return Found{at, slot.element};
     }
     break;
   }

@@ -2,9 +2,9 @@
 // Persistable object: loads and stores itself in binary object files, prints
 // itself to text files, and nests inside other objects' records.
 
-#include <functional>
 #include <string>
 
+#include "basis/OptionalHandler.h"
 #include "basis/TMappedObject.h"
 
 class TFile;
@@ -24,9 +24,9 @@ class TPObject : public TMappedObject {
   // The file that the parameterless load, store, print and append use.
   std::string fileName;
   // When set, read/write/print call these instead of readFrom/writeTo/printTo.
-  std::function<void(TFile&)> onRead;
-  std::function<void(TFile&)> onWrite;
-  std::function<void(TTextFile&)> onPrint;
+  OptionalHandler<void(TFile&)> onRead;
+  OptionalHandler<void(TFile&)> onWrite;
+  OptionalHandler<void(TTextFile&)> onPrint;
 
   // This object's own data inside the current record. The default writes
   // hashCode() and the class name, and reads nothing.

@@ -54,13 +54,12 @@ void TStringtable::clear() {
 
 TMapEntry* TStringtable::getEntry(const std::string& key) const {
   if (set_ == nullptr) return nullptr;
-  // The entry a probe entry with a TString key of these bytes would find:
-  // equals of both classes takes no subclass instance for equal.
+  // The entry a probe entry with a TString key of these bytes would find.
+  // Every element is an entry with a TString key: put makes them so, and
+  // readFrom refuses a stored set of anything else. So only the bytes are
+  // compared, which keeps a lookup off the first lines of both objects.
   auto sameKey = [&key](const TMappedObject* element) {
-    if (&element->getClass() != &TMapEntry::classInfo()) return false;
-    const TMappedObject* stored = static_cast<const TMapEntry*>(element)->getKey();
-    return stored != nullptr && &stored->getClass() == &TString::classInfo() &&
-           static_cast<const TString*>(stored)->value == key;
+    return static_cast<const TString*>(static_cast<const TMapEntry*>(element)->getKey())->value == key;
   };
   return static_cast<TMapEntry*>(set_->findBy(TString::lookupHashOf(key), sameKey));
 }

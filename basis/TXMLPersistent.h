@@ -5,7 +5,6 @@
 
 #include <QtXml/QDomDocument>
 #include <QtXml/QDomNode>
-#include <functional>
 #include <string>
 
 #include "basis/TPObject.h"
@@ -14,9 +13,9 @@ class TXMLPersistent : public TPObject {
   MORVANE_CLASS(TXMLPersistent, TPObject)
 
   // When set, loadXML(document) calls it instead of fromXML.
-  std::function<void(const QDomNode&)> onFromXML;
+  OptionalHandler<void(const QDomNode&)> onFromXML;
   // When set, storeXML calls it instead of toXML; it returns the node to store.
-  std::function<QDomNode(QDomDocument&)> onToXML;
+  OptionalHandler<QDomNode(QDomDocument&)> onToXML;
 
   // Fills this object from `node`.
   virtual void fromXML(const QDomNode& node) = 0;

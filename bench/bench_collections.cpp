@@ -14,8 +14,11 @@
 // of the hash function from the cost of the container.
 //
 // The string-keyed table (TStringtable, the base of the property tables) is
-// measured the same way against std::unordered_map<std::string, int32_t> at
-// 100,000 keys, and the load of a properties file of n lines against reading
+// measured the same way at 100,000 keys against two peers: a
+// std::unordered_map<std::string, int32_t>, and one that holds the same
+// value objects as ours (std::unique_ptr<TMappedObject>, a TInteger each),
+// since a table of objects makes one object per value whatever its layout.
+// The load of a properties file of n lines is measured against reading
 // the same file into a std::unordered_map: the load must stay linear, so its
 // cost per key should not grow with n (10,000, 40,000 and 160,000 keys).
 #include <benchmark/benchmark.h>
@@ -260,6 +263,29 @@ void stdMapPut(benchmark::State& state, const std::vector<typename Map::key_type
   finish(state, static_cast<int>(keys.size()));
 }
 
+// The peer holding the same value objects as TStringtable.
+using ObjectMap = std::unordered_map<std::string, std::unique_ptr<TMappedObject>>;
+
+void objectMapPut(benchmark::State& state, const std::vector<std::string>& keys) {
+  for (auto _ : state) {
+    ObjectMap map;
+    int32_t i = 0;
+    for (const std::string& key : keys) map[key].reset(new TInteger(i++));
+    benchmark::DoNotOptimize(map.size());
+  }
+  finish(state, static_cast<int>(keys.size()));
+}
+
+void objectMapGet(benchmark::State& state, const std::vector<std::string>& keys) {
+  ObjectMap map;
+  int32_t i = 0;
+  for (const std::string& key : keys) map[key].reset(new TInteger(i++));
+  for (auto _ : state) {
+    for (const std::string& key : keys) benchmark::DoNotOptimize(map.at(key).get());
+  }
+  finish(state, static_cast<int>(keys.size()));
+}
+
 template <class Map>
 void stdMapGet(benchmark::State& state, const std::vector<typename Map::key_type>& keys) {
   Map map;
@@ -324,6 +350,8 @@ void registerAll() {
     add("ours/stringtable_get", [textKeys](benchmark::State& s) { stringtableGet(s, *textKeys); }, kTableSize);
     add("std/stringtable_put", [textKeys](benchmark::State& s) { stdMapPut<TextMap>(s, *textKeys); }, kTableSize);
     add("std/stringtable_get", [textKeys](benchmark::State& s) { stdMapGet<TextMap>(s, *textKeys); }, kTableSize);
+    add("objects/stringtable_put", [textKeys](benchmark::State& s) { objectMapPut(s, *textKeys); }, kTableSize);
+    add("objects/stringtable_get", [textKeys](benchmark::State& s) { objectMapGet(s, *textKeys); }, kTableSize);
   }
   for (int n : kLoadSizes) {
     auto file = std::make_shared<PropertiesFile>(n);
@@ -394,11 +422,16 @@ int main(int argc, char** argv) {
       }
     }
   }
+  std::printf("\n%-22s %8s %12s %12s %10s %14s %12s\n", "operation", "n", "ours ns/op", "std ns/op", "ours/std",
+              "objects ns/op", "ours/objects");
   for (const char* op : {"stringtable_put", "stringtable_get"}) {
     double ours = reporter.perOp(std::string("ours/") + op, kTableSize);
     double peer = reporter.perOp(std::string("std/") + op, kTableSize);
+    double objects = reporter.perOp(std::string("objects/") + op, kTableSize);
     if (ours > 0.0 && peer > 0.0) {
-      std::printf("%-22s %8d %12.1f %12.1f %9.2fx\n", op, kTableSize, ours, peer, ours / peer);
+      std::printf("%-22s %8d %12.1f %12.1f %9.2fx", op, kTableSize, ours, peer, ours / peer);
+      if (objects > 0.0) std::printf(" %14.1f %11.2fx", objects, ours / objects);
+      std::printf("\n");
     }
   }
   for (int n : kLoadSizes) {
