@@ -5,6 +5,7 @@
 #include <string>
 
 #include "basis/OptionalHandler.h"
+#include "basis/OptionalText.h"
 #include "basis/TMappedObject.h"
 
 class TFile;
@@ -22,7 +23,7 @@ class TPObject : public TMappedObject {
   explicit TPObject(TFile& file);
 
   // The file that the parameterless load, store, print and append use.
-  std::string fileName;
+  OptionalText fileName;
   // When set, read/write/print call these instead of readFrom/writeTo/printTo.
   OptionalHandler<void(TFile&)> onRead;
   OptionalHandler<void(TFile&)> onWrite;
