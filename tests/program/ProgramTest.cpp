@@ -103,6 +103,12 @@ class ProgramTest : public ::testing::Test {
   }
   std::string home() const { return dir_.file("home"); }
 
+  // Expects the program to end with `expected` within `limit`.
+  void expectExit(int expected, std::chrono::milliseconds limit) {
+    std::optional<int> status = waitExit(limit);
+    ASSERT_TRUE(status.has_value()) << output();
+    EXPECT_EQ(*status, expected) << output();
+  }
   // The exit status, or nothing when the program still runs after `timeout`.
   std::optional<int> waitExit(std::chrono::milliseconds timeout) {
     auto end = std::chrono::steady_clock::now() + timeout;
@@ -172,9 +178,7 @@ class ProgramTest : public ::testing::Test {
   void connectExpectingAFatalEnd(std::chrono::seconds limit) {
     clickConnect();
     EXPECT_TRUE(closeDialog("Error"));
-    std::optional<int> status = waitExit(limit);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 1);
+    expectExit(1, limit);
   }
   std::string output() { return TempDir::read(dir_.file("stdout.txt")); }
   std::string netLog() { return TempDir::read(dir_.file("net.log")); }
@@ -193,9 +197,7 @@ TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
                      statusScript("Dial Status", 2, "connect \xff\xfe.sh") + "\nwindow = Dial\n");
   start();
   clickConnect();
-  std::optional<int> status = waitExit(30s);
-  ASSERT_TRUE(status.has_value()) << output();
-  EXPECT_EQ(*status, 0) << output();
+  expectExit(0, 30s);
   EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
   std::string log = netLog();
   EXPECT_EQ(countOf(log, "net-log: open connection @d\xff\xfe\r\n"), 1u) << log;
@@ -208,9 +210,7 @@ TEST_F(ProgramTest, UncheckedLogWritesNothingOnNetLog) {
   start();
   clickLogCheckBox();
   clickConnect();
-  std::optional<int> status = waitExit(30s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0);
+  expectExit(0, 30s);
   EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
   EXPECT_EQ(netLog(), "");
 }
@@ -242,9 +242,7 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
     start();
     EXPECT_TRUE(closeDialog("Error")) << "no error report";
     EXPECT_TRUE(closeDialog("Error")) << "no configuration dialog";
-    std::optional<int> status = waitExit(20s);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 1);
+    expectExit(1, 20s);
     std::string out = output();
     EXPECT_NE(out.find("morvane: FATAL ERROR: TMainForm.init: "), std::string::npos) << out;
     EXPECT_NE(out.find("\tclass: " + c.exceptionClass + "\r\n\tmessage: " + c.message), std::string::npos)
@@ -284,9 +282,7 @@ TEST_F(ProgramTest, MissingDebugPropertiesFallsBackToStandardOutput) {
   EXPECT_TRUE(closeDialog("Error"));
   EXPECT_TRUE(closeDialog("Error"));
   clickConnect();
-  std::optional<int> status = waitExit(30s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0);
+  expectExit(0, 30s);
   std::string out = output();
   EXPECT_EQ(countOf(out, "DEBUG: INTERNAL ERROR: method: <TChannel.refresh>"), 2u) << out;
   EXPECT_NE(out.find("net-log: open connection @demo"), std::string::npos) << out;
@@ -316,9 +312,7 @@ TEST_F(ProgramTest, SignalsEndCleanlyWithTheirOwnStatusWhileConnected) {
     clickConnect();
     ASSERT_FALSE(waitForWindow("^Dial Status$").empty());
     ::kill(pid_, signalNumber);
-    std::optional<int> status = waitExit(20s);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 3) << output();
+    expectExit(3, 20s);
     std::string log = netLog();
     EXPECT_NE(log.find("open connection @demo"), std::string::npos) << log;
     EXPECT_EQ(log.find("close connection"), std::string::npos) << "the connection may still be up";
@@ -328,9 +322,7 @@ TEST_F(ProgramTest, SignalsEndCleanlyWithTheirOwnStatusWhileConnected) {
   start();
   ASSERT_FALSE(waitForWindow("^Morvane$").empty());
   ::kill(pid_, SIGTERM);
-  std::optional<int> status = waitExit(20s);
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 0) << output();
+  expectExit(0, 20s);
 }
 
 TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
@@ -402,9 +394,7 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     std::filesystem::remove_all(home());
     start({}, bin, dir_.file("elsewhere"));
     typeIntoMainWindow(install.keys);
-    std::optional<int> status = waitExit(40s);
-    ASSERT_TRUE(status.has_value()) << output();
-    EXPECT_EQ(*status, 0) << output();
+    expectExit(0, 40s);
     std::string log = TempDir::read(home() + "/.local/state/morvane/morvane-net.log");
     EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
     EXPECT_NE(log.find("net-log: close connection @demo\r\n"), std::string::npos) << log;
