@@ -62,7 +62,8 @@ class ProgramTest : public ::testing::Test {
   void writeConfiguration(const std::string& text) { dir_.write("morvane.properties", text); }
   void writeDebugProperties(const std::string& text) { dir_.write("debug.properties", text); }
   // A connection target: a script that shows a status window titled `title`
-  // for `seconds` and leaves a marker file behind.
+  // for `seconds` and leaves a marker file behind. A window that must be seen
+  // needs to stay for a few polls: one poll per second, late under load.
   std::string statusScript(const std::string& title, int seconds, const std::string& name = "connect.sh") {
     std::string path = dir_.write(
         name, "#!/bin/sh\ntouch " + quote(dir_.file("started")) + "\nexec xmessage -title " +
@@ -194,7 +195,7 @@ TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
   // Names and targets are bytes: ones no encoding knows reach the log and
   // the started file unchanged.
   writeConfiguration("interval = 1\nnames = d\xff\xfe\ndemo = x\nd\xff\xfe = " +
-                     statusScript("Dial Status", 2, "connect \xff\xfe.sh") + "\nwindow = Dial\n");
+                     statusScript("Dial Status", 3, "connect \xff\xfe.sh") + "\nwindow = Dial\n");
   start();
   clickConnect();
   expectExit(0, 30s);
@@ -206,7 +207,7 @@ TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
 }
 
 TEST_F(ProgramTest, UncheckedLogWritesNothingOnNetLog) {
-  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 1) + "\nwindow = dial\n");
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 3) + "\nwindow = dial\n");
   start();
   clickLogCheckBox();
   clickConnect();
@@ -276,7 +277,7 @@ TEST_F(ProgramTest, RemindsWhileConnected) {
 
 TEST_F(ProgramTest, MissingDebugPropertiesFallsBackToStandardOutput) {
   std::filesystem::remove(dir_.file("debug.properties"));
-  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 1) + "\nwindow = Dial\n");
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 3) + "\nwindow = Dial\n");
   start();
   // One internal-error report per channel: "morvane" and "net-log".
   EXPECT_TRUE(closeDialog("Error"));
