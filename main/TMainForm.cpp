@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
-#include <QVariant>
 #include <algorithm>
 #include <climits>
 
@@ -42,10 +41,6 @@ int32_t secondsToMillis(int32_t seconds) {
   if (millis > INT32_MAX) return INT32_MAX;
   if (millis < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(millis);
-}
-
-TString* targetOf(const QComboBox* box, int index) {
-  return reinterpret_cast<TString*>(box->itemData(index).value<quintptr>());
 }
 
 }  // namespace
@@ -108,10 +103,15 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   endOnRequest();
 }
 
-std::string TMainForm::connectionName() const {
+const TMainForm::Connection* TMainForm::selectedConnection() const {
   int index = cbxConnection->currentIndex();
-  return index >= 0 && static_cast<size_t>(index) < names_.size() ? names_[static_cast<size_t>(index)]
-                                                                   : std::string();
+  if (index < 0 || static_cast<size_t>(index) >= connections_.size()) return nullptr;
+  return &connections_[static_cast<size_t>(index)];
+}
+
+std::string TMainForm::connectionName() const {
+  const Connection* selected = selectedConnection();
+  return selected != nullptr ? selected->name : std::string();
 }
 
 void TMainForm::endOnRequest() {
@@ -141,9 +141,8 @@ void TMainForm::fatalOnFailure(const char* handler, Body&& body) {
 }
 
 void TMainForm::clearConnections() {
-  for (int i = 0; i < cbxConnection->count(); ++i) delete targetOf(cbxConnection, i);
   cbxConnection->clear();
-  names_.clear();
+  connections_.clear();
 }
 
 bool TMainForm::init() {
@@ -161,10 +160,8 @@ bool TMainForm::init() {
     TStringTokenizer names(properties->getString("names"), ", ");
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
-      std::unique_ptr<TString> target = properties->getStringObject(name);
-      names_.push_back(name);
-      cbxConnection->addItem(toQt(name), QVariant::fromValue(reinterpret_cast<quintptr>(target.get())));
-      target.release();  // the combo box item holds it now; clearConnections frees it
+      connections_.push_back(Connection{name, properties->getStringObject(name)});
+      cbxConnection->addItem(toQt(name));
     }
     if (cbxConnection->count() == 0) {
       throw IllegalArgumentException("Please define at minimum one ppp connection.");
@@ -186,10 +183,9 @@ bool TMainForm::init() {
 }
 
 void TMainForm::startConnection() {
-  int index = cbxConnection->currentIndex();
-  if (index < 0) throw IllegalStateException("Illegal state: No connection selected.");
-  TString* target = targetOf(cbxConnection, index);
-  std::unique_ptr<char[]> file = target->toNullTerminated();
+  const Connection* selected = selectedConnection();
+  if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
+  std::unique_ptr<char[]> file = selected->target->toNullTerminated();
   shellLaunch(file.get());
 }
 

@@ -16,6 +16,7 @@ class QComboBox;
 class QPushButton;
 class QTimer;
 class TChannel;
+class TString;
 class TStringCollection;
 class TWindowsIterator;
 
@@ -48,7 +49,6 @@ class TMainForm : public QWidget {
   // EXIT_ENDED_WHILE_CONNECTED while a connection is open (nothing is
   // logged: the connection may still be up), else as a normal end.
   void endOnRequest();
-  bool isConnected() const { return connected_; }
 
   // The watcher, made on first use from the "window" titles. A failure is
   // reported as FATAL, termination is requested and nullptr returned.
@@ -89,9 +89,16 @@ class TMainForm : public QWidget {
   void fatalOnFailure(const char* handler, Body&& body);
   std::string connectionName() const;
 
-  // The connection names as the configuration holds them, in the order of
-  // the combo box; the box shows them as well as Qt can.
-  std::vector<std::string> names_;
+  // One configured connection: its name as the configuration holds it (the
+  // combo box shows it as well as Qt can) and the target it starts.
+  struct Connection {
+    std::string name;
+    std::unique_ptr<TString> target;
+  };
+  // In the order of the combo box.
+  std::vector<Connection> connections_;
+  // The connection selected in the combo box, or nullptr.
+  const Connection* selectedConnection() const;
   bool connected_ = false;
   bool shown_ = false;
   bool destroyed_ = false;

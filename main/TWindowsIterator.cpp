@@ -64,9 +64,9 @@ bool TWindowsIterator::findWindow() {
 
 bool TWindowsIterator::enumWindowsCallback(uint32_t /*window*/, std::string_view title, uintptr_t /*value*/) {
   // The enumeration reads at most currentTitleLength bytes of each title.
-  std::string_view text = title.substr(0, static_cast<size_t>(currentTitleLength));
+  const std::string_view text = TString::trimmed(title.substr(0, static_cast<size_t>(currentTitleLength)));
   for (const std::string& key : currentKeys) {
-    if (TString::equalsLowerAscii(TString::trimmed(text), key)) {
+    if (TString::equalsLowerAscii(text, key)) {
       windowFound = true;
       break;
     }

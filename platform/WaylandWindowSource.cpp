@@ -210,7 +210,6 @@ bool WaylandWindowSource::dispatchArrived() {
     if (wl_display_read_events(d) < 0) return false;
     if (wl_display_dispatch_pending(d) < 0) return false;
   }
-  if (wl_display_dispatch_pending(d) < 0) return false;
   // Destroyed handles are requests; a full socket is flushed once writable.
   if (wl_display_flush(d) < 0) {
     if (errno != EAGAIN) return false;

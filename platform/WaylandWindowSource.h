@@ -47,7 +47,6 @@ class WaylandWindowSource : public WindowSource {
   Protocol protocol() const noexcept { return protocol_; }
   // Toplevels the source keeps, the ones not yet done included.
   size_t trackedCount() const noexcept { return toplevels_.size(); }
-  const std::string& displayName() const noexcept { return displayName_; }
 
   // Protocol glue; used by the event handlers only.
   struct Toplevel;

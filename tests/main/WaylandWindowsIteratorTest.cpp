@@ -10,6 +10,7 @@
 #include <string>
 
 #include "basis/TStringCollection.h"
+#include "tests/main/TitleLists.h"
 #include "main/TWindowsIterator.h"
 #include "platform/WaylandWindowSource.h"
 #include "tests/support/ChildProcess.h"
@@ -17,12 +18,6 @@
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
-
-std::unique_ptr<TStringCollection> list(std::initializer_list<const char*> entries) {
-  auto titles = std::make_unique<TStringCollection>();
-  for (const char* e : entries) titles->add(e);
-  return titles;
-}
 
 // Polls a fresh iterator until it finds a window (or gives up after 20 s).
 bool eventuallyFound(TWindowsIterator& iterator) {
@@ -60,12 +55,6 @@ class SwayWindowsIteratorTest : public ::testing::Test {
         },
         20000);
     ASSERT_TRUE(listed) << title;
-  }
-
-  bool matches(std::initializer_list<const char*> entries) {
-    auto titles = list(entries);
-    TWindowsIterator iterator(titles.get(), 0);
-    return iterator.findWindow();
   }
 
   WaylandTestCompositor sway{WaylandTestCompositor::Kind::Sway};

@@ -11,27 +11,15 @@
 
 #include "basis/Exceptions.h"
 #include "basis/TStringCollection.h"
+#include "tests/main/TitleLists.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
-
-std::unique_ptr<TStringCollection> list(std::initializer_list<const char*> entries) {
-  auto titles = std::make_unique<TStringCollection>();
-  for (const char* e : entries) titles->add(e);
-  return titles;
-}
 
 // Runs its test with DISPLAY pointing at a fresh Xvfb.
 class WindowsIteratorTest : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("DISPLAY", display.name().c_str(), 1); }
-
-  // One poll of a new iterator over `entries`.
-  bool matches(std::initializer_list<const char*> entries) {
-    auto titles = list(entries);
-    TWindowsIterator iterator(titles.get(), 0);
-    return iterator.findWindow();
-  }
 
   X11TestDisplay display;
 };
