@@ -21,6 +21,12 @@ std::string systemMessage(int error);
 // counts as locked: its single writer still gets its data written. The lock
 // goes with the last descriptor of this open file.
 bool lockFile(int fd, bool exclusive, int waitMilliseconds);
+// How long readers and writers of a shared file wait for its lock by default.
+constexpr int kLockWaitMilliseconds = 5000;
+// The failure text of a reader or writer that gave up waiting for the lock.
+inline std::string lockedMessage(const std::string& path) {
+  return "File '" + path + "' is locked by another writer.";
+}
 
 // An open descriptor, closed on every way out unless released.
 class FileDescriptor {

@@ -100,13 +100,7 @@ void TFile::writeRaw(const void* bytes, size_t count) {
     memory_->append(reinterpret_cast<const char*>(p), count);
     return;
   }
-  while (count > 0) {
-    ssize_t n = fd_ >= 0 ? ::write(fd_, p, count) : -1;
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw IOException(kWriteError);
-    p += n;
-    count -= static_cast<size_t>(n);
-  }
+  if (fileutil::writeAll(fd_, reinterpret_cast<const char*>(p), count) != 0) throw IOException(kWriteError);
 }
 
 void TFile::readRaw(void* bytes, size_t count) {

@@ -1,7 +1,5 @@
 #include "basis/TStringtable.h"
 
-#include <vector>
-
 #include "basis/TArrayList.h"
 #include "basis/TFile.h"
 #include "basis/THashSet.h"
@@ -37,19 +35,15 @@ int32_t TStringtable::size() const { return set_ == nullptr ? 0 : set_->size(); 
 
 void TStringtable::clear() {
   if (set_ == nullptr) return;
-  // Every pair leaves in the order of keys(); the entries and keys are the
-  // table's, the values only when it owns them.
-  std::vector<TMapEntry*> all;
-  all.reserve(static_cast<size_t>(set_->size()));
-  set_->forEach([&all](TMappedObject* element) { all.push_back(static_cast<TMapEntry*>(element)); });
+  // The entries and their keys are the table's, the values only when it owns
+  // them. The set releases its elements in the order of keys().
+  if (!isOwner()) {
+    set_->forEach([](TMappedObject* element) { static_cast<TMapEntry*>(element)->releaseValue(); });
+  }
   const bool setOwns = set_->isOwner();
-  set_->setOwner(false);
+  set_->setOwner(true);
   set_->clear();
   set_->setOwner(setOwns);
-  for (TMapEntry* entry : all) {
-    if (!isOwner()) entry->releaseValue();
-    delete entry;
-  }
 }
 
 TMapEntry* TStringtable::getEntry(const std::string& key) const {

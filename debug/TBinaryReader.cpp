@@ -20,7 +20,7 @@ std::unique_ptr<TDebugEntries> TBinaryReader::read() {
     // A file that cannot be opened here is left to the load for its error.
     fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() >= 0 && !fileutil::lockFile(file.get(), false, LOCK_WAIT_MS)) {
-      throw IOException("File '" + fileName + "' is locked by another writer.");
+      throw IOException(fileutil::lockedMessage(fileName));
     }
     return load(fileName);
   } catch (const std::exception& e) {

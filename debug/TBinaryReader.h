@@ -1,6 +1,7 @@
 #pragma once
 // Reads a binary entry file back.
 
+#include "basis/FileSystem.h"
 #include "debug/TFileReader.h"
 
 class TBinaryReader : public TFileReader {
@@ -16,5 +17,5 @@ class TBinaryReader : public TFileReader {
   // The same without taking the lock, for a writer that holds it already.
   std::unique_ptr<TDebugEntries> readWhileLocked();
 
-  static constexpr int LOCK_WAIT_MS = 5000;
+  static constexpr int LOCK_WAIT_MS = fileutil::kLockWaitMilliseconds;
 };

@@ -185,7 +185,7 @@ void TBinaryWriter::write(const TDebugEntry& entry) {
     // A file made and removed again between the attempts is retried twice.
     for (int attempt = 0; attempt < 3; ++attempt) {
       if (fileutil::isReadOnlyFile(fileName)) {
-        loadEntries();  // a file that cannot be read reports that first
+        TBinaryReader(fileName).read();  // a file that cannot be read reports that first
         throw IOException("TFile.open: (IOException) Try to write read only file '" + fileName + "'.");
       }
       fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));

@@ -2,8 +2,8 @@
 // A named reporting point. A channel filters reports by level, turns them
 // into entries and hands them to its writers, then to one extra writer the
 // caller may name. Its writers and levels come from "debug.properties" in
-// the application folder, read when the channel is made (and by refresh()),
-// or from a table handed to it.
+// the configuration folder (TSystem::getConfigurationPath()), read when the
+// channel is made (and by refresh()), or from a table handed to it.
 //
 // Reporting never raises: a failure inside trace, error, clear or refresh is
 // reported through internalError and swallowed. assertTrue is the one

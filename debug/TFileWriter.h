@@ -1,12 +1,10 @@
 #pragma once
 // A writer to a named file; it keeps no file open between entries.
 
-#include <memory>
 #include <string>
 
+#include "basis/FileSystem.h"
 #include "debug/TDebugWriter.h"
-
-class TDebugEntries;
 
 class TFileWriter : public TDebugWriter {
   MORVANE_CLASS(TFileWriter, TDebugWriter)
@@ -20,14 +18,9 @@ class TFileWriter : public TDebugWriter {
   std::string fileName;
   // How long a write waits for other writers (other processes too) to let
   // go of the file's lock before it fails.
-  int lockWaitMilliseconds = 5000;
+  int lockWaitMilliseconds = fileutil::kLockWaitMilliseconds;
 
  protected:
-  // The entries stored in `fileName`, or a new empty list when no such file
-  // exists. A file that cannot be read raises.
-  std::unique_ptr<TDebugEntries> loadEntries() const;
   // The failure text of a write that gave up waiting for the lock.
-  std::string lockedMessage() const {
-    return "File '" + fileName + "' is locked by another writer.";
-  }
+  std::string lockedMessage() const { return fileutil::lockedMessage(fileName); }
 };
