@@ -57,9 +57,9 @@ int resolveProto(const std::string& proto, bool& stream) {
   int number;
   if (proto[0] >= '0' && proto[0] <= '9') {
     number = std::atoi(proto.c_str());
-  } else if (TString::toLowerAscii(proto) == "tcp") {
+  } else if (TString::equalsLowerAscii(proto, "tcp")) {
     number = IPPROTO_TCP;  // the two common names need no database
-  } else if (TString::toLowerAscii(proto) == "udp") {
+  } else if (TString::equalsLowerAscii(proto, "udp")) {
     number = IPPROTO_UDP;
   } else {
     protoent entry{};

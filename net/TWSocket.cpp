@@ -1,8 +1,6 @@
 #include "net/TWSocket.h"
 
 #include <netinet/tcp.h>
-#include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <sys/socket.h>
 
@@ -340,7 +338,7 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
   // offers the rest at the next one. The loop before a close drains all.
   constexpr int kPassesPerEvent = 64;
   constexpr uint64_t kBytesPerEvent = 64 * 1024;
-  const uint64_t receivedBefore = receivedBytes_;
+  const uint64_t readBefore = readCount_;
   for (int pass = 1;; ++pass) {
     lastError_ = 0;
     if (OnDataAvailable) {
@@ -361,7 +359,7 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
       }
     }
     if (once || lastError_ != 0 || !handle_.isOpen()) return;
-    if (honourNoLoop && (pass >= kPassesPerEvent || receivedBytes_ - receivedBefore >= kBytesPerEvent)) return;
+    if (honourNoLoop && (pass >= kPassesPerEvent || readCount_ - readBefore >= kBytesPerEvent)) return;
     if (handle_.waiting() <= 0) return;
   }
 }
@@ -448,9 +446,7 @@ int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
     lastError_ = error;
     return -1;
   }
-  // A session may receive more than 2 GB; the count stops at its limit instead of overflowing.
-  readCount_ = static_cast<int32_t>(std::min<int64_t>(int64_t{readCount_} + static_cast<int64_t>(received), INT32_MAX));
-  receivedBytes_ += received;
+  readCount_ += received;
   return static_cast<int32_t>(received);
 }
 

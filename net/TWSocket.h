@@ -14,8 +14,8 @@
 // A notification handler may destroy the socket; the socket touches nothing
 // of itself afterwards.
 
+#include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -131,7 +131,8 @@ class TCustomWSocket {
   const std::string& DnsResult() const { return dnsResult_; }
   const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
   TSocketState State() const { return state_; }
-  int32_t ReadCount() const { return readCount_; }
+  // A session may receive more than 2 GB; the count stops at its limit.
+  int32_t ReadCount() const { return static_cast<int32_t>(std::min<uint64_t>(readCount_, INT32_MAX)); }
   int32_t LastError() const { return lastError_; }
   bool MultiThreaded() const { return multiThreaded_; }
   void SetMultiThreaded(bool value) { multiThreaded_ = value; }
@@ -202,7 +203,7 @@ class TCustomWSocket {
   std::string dnsResult_;
   std::vector<std::string> dnsResultList_;
   TSocketState state_ = wsClosed;
-  int32_t readCount_ = 0;
+  uint64_t readCount_ = 0;
   int32_t lastError_ = 0;
   bool multiThreaded_ = false;
   TWSocketOptions componentOptions_;
@@ -224,7 +225,6 @@ class TCustomWSocket {
   bool closedNotified_ = false;
   bool destroying_ = false;
   uint64_t receiveCalls_ = 0;
-  uint64_t receivedBytes_ = 0;
   // Expires when the socket is destroyed; every notification goes through it.
   LifeGuard life_;
 };

@@ -381,42 +381,33 @@ void TCustomSmtpClient::RejectReply() {
 }
 
 bool TCustomSmtpClient::ProcessLine(const std::string& line) {
-  size_t after = 0;
-  switch (state_) {
-    case smtpWaitingBanner: {
-      if (!TriggerDisplay("< " + line)) return false;
-      if (!ReadCode(line, after)) {
-        RejectReply();
-        return false;
-      }
-      if (after < line.size() && line[after] == '-') return true;
-      if (statusCode_ != 220) {
-        RecordError();
-        requestResult_ = statusCode_;
-        socket_->Close();  // completes the request through the closed session with 10004
-        return false;
-      }
-      if (!SetState(smtpConnected)) return false;
-      if (!life_.notify(OnSessionConnected, this, uint16_t{0})) return false;
-      RequestDone(0);
-      return true;
-    }
-    case smtpWaitingResponse:
-      if (!replyHandlerArmed_) throw SmtpException("Program error: FNext is nil");
-      return HandleReply(line);
-    default:
-      return TriggerDisplay("< " + line);
-  }
-}
-
-bool TCustomSmtpClient::HandleReply(const std::string& line) {
+  const TSmtpState state = state_;
+  if (state == smtpWaitingResponse && !replyHandlerArmed_) throw SmtpException("Program error: FNext is nil");
   if (!TriggerDisplay("< " + line)) return false;
+  if (state != smtpWaitingBanner && state != smtpWaitingResponse) return true;
   size_t after = 0;
   if (!ReadCode(line, after)) {
     RejectReply();
     return false;
   }
-  if (after < line.size() && line[after] == '-') return true;
+  if (after < line.size() && line[after] == '-') return true;  // more lines of the reply follow
+  return state == smtpWaitingBanner ? HandleGreeting() : HandleReply();
+}
+
+bool TCustomSmtpClient::HandleGreeting() {
+  if (statusCode_ != 220) {
+    RecordError();
+    requestResult_ = statusCode_;
+    socket_->Close();  // completes the request through the closed session with 10004
+    return false;
+  }
+  if (!SetState(smtpConnected)) return false;
+  if (!life_.notify(OnSessionConnected, this, uint16_t{0})) return false;
+  RequestDone(0);
+  return true;
+}
+
+bool TCustomSmtpClient::HandleReply() {
   const int32_t code = statusCode_;
   bool accepted = okReplies_.empty() ? code < 500
                                      : std::find(okReplies_.begin(), okReplies_.end(), code) != okReplies_.end();

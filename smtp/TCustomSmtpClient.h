@@ -199,7 +199,9 @@ class TCustomSmtpClient {
   bool ReadCode(const std::string& line, size_t& after);
   // Ends the request and the session with 500 on a reply that cannot be read.
   void RejectReply();
-  bool HandleReply(const std::string& line);
+  // The last line of a reply, its code in StatusCode; false when reading stops.
+  bool HandleGreeting();
+  bool HandleReply();
   void DataNext();
   void SendNextRecipient();
   void RcptToNext();
