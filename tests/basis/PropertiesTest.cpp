@@ -317,6 +317,13 @@ class ScopedEnvironment {
 TEST(SystemProperties, ConfigurationLookupOrder) {
   TempDir dir;
   const std::string user = dir.file("user"), first = dir.file("first"), second = dir.file("second");
+  // A folder of the test's own stands for the executable's, so nothing is
+  // written beside the test binary.
+  std::filesystem::create_directories(dir.file("app"));
+  TSystem::setApplicationPath(dir.file("app"));
+  struct Restore {
+    ~Restore() { TSystem::setApplicationPath(""); }
+  } restore;
   const std::string app = TSystem::getApplicationPath();
   ScopedEnvironment home("HOME", dir.path().c_str());
   ScopedEnvironment userConfig("XDG_CONFIG_HOME", nullptr);
@@ -345,7 +352,6 @@ TEST(SystemProperties, ConfigurationLookupOrder) {
   EXPECT_EQ(TProperties::defaultFileName(), app + name);
   dir.write("user/morvane/" + name, "");
   EXPECT_EQ(TSystem::getConfigurationPath(), user + "/morvane/");
-  std::filesystem::remove(app + name);
 }
 
 TEST(Conversions, IntegerEdgeCases) {
