@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/smtp/SmtpServers.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11TestDisplay.h"
 
@@ -91,7 +92,6 @@ class ProgramTest : public ::testing::Test {
       ::setenv("HOME", home().c_str(), 1);
       ::setenv("XDG_CONFIG_DIRS", dir_.file("xdg").c_str(), 1);
       for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) ::unsetenv(name);
-      for (const auto& [name, value] : environment_) ::setenv(name.c_str(), value.c_str(), 1);
       if (std::getenv("LSAN_OPTIONS") == nullptr) {
         ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
       }
@@ -112,16 +112,9 @@ class ProgramTest : public ::testing::Test {
   }
   // The exit status, or nothing when the program still runs after `timeout`.
   std::optional<int> waitExit(std::chrono::milliseconds timeout) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return std::nullopt;
+    std::optional<int> status = childprocess::waitExit(pid_, static_cast<int>(timeout.count()));
+    if (status) pid_ = -1;
+    return status;
   }
 
   // Runs xdotool on the test display; returns its last output line.
@@ -132,14 +125,7 @@ class ProgramTest : public ::testing::Test {
   }
   // Every output line of xdotool, each ended by a line feed.
   std::string xdotoolAll(const std::string& arguments) {
-    std::string command = "DISPLAY=" + display_.name() + " timeout 20 xdotool " + arguments + " 2>/dev/null";
-    std::string out;
-    if (std::FILE* p = ::popen(command.c_str(), "r")) {
-      char line[256];
-      while (std::fgets(line, sizeof line, p) != nullptr) out += line;
-      ::pclose(p);
-    }
-    return out;
+    return childprocess::shellOutput("DISPLAY=" + display_.name() + " timeout 20 xdotool " + arguments + " 2>/dev/null");
   }
   std::string waitForWindow(const std::string& titleRegex) {
     return xdotool("search --sync --onlyvisible --name " + quote(titleRegex));
@@ -187,7 +173,6 @@ class ProgramTest : public ::testing::Test {
   X11TestDisplay display_;
   TempDir dir_;
   std::string program_;
-  std::vector<std::pair<std::string, std::string>> environment_;
   pid_t pid_ = -1;
 };
 

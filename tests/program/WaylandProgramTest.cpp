@@ -3,14 +3,12 @@
 // Wayland window. A headless compositor has no input devices: the click comes from a
 // virtual pointer.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/WaylandWindowSource.h"
@@ -39,12 +37,7 @@ std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title)
                         "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
                         "walk(json.load(open(sys.argv[1])))' " +
                         tree + " '" + title + "'";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char line[128];
-    while (std::fgets(line, sizeof line, p) != nullptr) out += line;
-    ::pclose(p);
-  }
+  std::string out = childprocess::shellOutput(command);
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -79,10 +72,10 @@ class WaylandProgramTest : public ::testing::Test {
 
   // The exit status, or -1 when the program still runs after a minute.
   int waitExit(WaylandTestCompositor& compositor) {
-    int status = 0;
-    if (!childprocess::waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60000)) return -1;
-    compositor.kill(pid_);  // reaped already; forgets it
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::optional<int> status = childprocess::waitExit(pid_, 60000);
+    if (!status) return -1;
+    compositor.forget(pid_);  // reaped already: no signal to a pid that may be reused
+    return *status;
   }
 
   std::string output() { return TempDir::read(dir_.file("output.txt")); }

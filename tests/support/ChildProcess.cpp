@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -55,6 +56,23 @@ void stop(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
+}
+
+std::optional<int> waitExit(pid_t pid, int timeoutMs) {
+  int status = 0;
+  if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs)) return std::nullopt;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string shellOutput(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
 }
 
 }  // namespace childprocess

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,13 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 
 // SIGTERM, then SIGKILL after 3 s; reaps the process.
 void stop(pid_t pid);
+
+// Waits up to `timeoutMs` for the process to end and reaps it: its exit
+// status, or 128 + the signal that ended it; nothing while it still runs.
+std::optional<int> waitExit(pid_t pid, int timeoutMs);
+
+// Runs `command` with /bin/sh and returns everything it wrote to its
+// standard output ("" when it cannot be started).
+std::string shellOutput(const std::string& command);
 
 }  // namespace childprocess

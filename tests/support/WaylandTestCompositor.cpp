@@ -1,7 +1,6 @@
 #include "tests/support/WaylandTestCompositor.h"
 
 #include <pwd.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,21 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string userName(uid_t uid) {
   passwd* entry = ::getpwuid(uid);
@@ -46,24 +38,15 @@ std::vector<std::string> compositorEnvironment(const std::string& runtimeDir) {
 
 }  // namespace
 
-WaylandTestCompositor::WaylandTestCompositor(Kind kind) : kind_(kind) {
+WaylandTestCompositor::WaylandTestCompositor(Kind kind) {
   char pattern[] = "/tmp/morvane-compositor.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   runtimeDir_ = pattern;
-  if (::getuid() == 0) {
-    passwd* user = ::getpwnam(kUser);
-    if (user == nullptr) {
-      std::filesystem::remove_all(runtimeDir_);
-      throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
-    }
-    if (::chown(runtimeDir_.c_str(), user->pw_uid, user->pw_gid) != 0) {
-      throw std::runtime_error("cannot hand " + runtimeDir_ + " to " + kUser);
-    }
-  }
   ::chmod(runtimeDir_.c_str(), 0700);
   socket_ = runtimeDir_ + "/wayland-1";
   try {
-    if (kind_ == Kind::Sway) {
+    handToCompositorUser(runtimeDir_);
+    if (kind == Kind::Sway) {
       startSway();
     } else {
       startWeston();
@@ -192,6 +175,15 @@ WaylandTestCompositor::~WaylandTestCompositor() {
   std::filesystem::remove_all(runtimeDir_, ignored);
 }
 
+void WaylandTestCompositor::handToCompositorUser(const std::string& path) {
+  if (::getuid() != 0) return;
+  passwd* user = ::getpwnam(kUser);
+  if (user == nullptr) throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
+  if (::chown(path.c_str(), user->pw_uid, user->pw_gid) != 0) {
+    throw std::runtime_error("cannot hand " + path + " to " + kUser);
+  }
+}
+
 std::vector<std::string> WaylandTestCompositor::compositorCommand(const std::vector<std::string>& argv) const {
   if (::getuid() != 0) return argv;
   std::vector<std::string> command = {"runuser", "-u", kUser, "--"};
@@ -214,10 +206,7 @@ void WaylandTestCompositor::startSway() {
     // No borders: a window's content starts at its rectangle.
     out << "xwayland enable\ndefault_border none\ndefault_floating_border none\n";
   }
-  if (::getuid() == 0) {
-    passwd* user = ::getpwnam(kUser);
-    if (::chown(config.c_str(), user->pw_uid, user->pw_gid) != 0) throw std::runtime_error("chown failed");
-  }
+  handToCompositorUser(config);
   compositor_ = childprocess::spawn(compositorCommand({"sway", "-c", config}), compositorEnvironment(runtimeDir_),
                                     -1, runtimeDir_ + "/compositor.log");
   bool up = childprocess::waitFor(
@@ -228,7 +217,7 @@ void WaylandTestCompositor::startSway() {
         return !swaySocket_.empty() && std::filesystem::exists(socket_);
       },
       20000);
-  if (!up) throw std::runtime_error("sway did not start: " + readFile(runtimeDir_ + "/compositor.log"));
+  if (!up) throw std::runtime_error("sway did not start: " + TempDir::read(runtimeDir_ + "/compositor.log"));
   // sway hands its XWayland display to the programs it starts; one of them
   // lets the test's user in and tells the display. XWayland may still be
   // starting, so this is tried again until it works.
@@ -242,7 +231,7 @@ void WaylandTestCompositor::startSway() {
     ready = childprocess::waitFor([&] { return std::filesystem::exists(displayFile); }, 1000);
   }
   if (!ready) throw std::runtime_error("sway's XWayland did not start");
-  xDisplay_ = readFile(displayFile);
+  xDisplay_ = TempDir::read(displayFile);
   while (!xDisplay_.empty() && (xDisplay_.back() == '\n' || xDisplay_.back() == ' ')) xDisplay_.pop_back();
 }
 
@@ -255,9 +244,9 @@ void WaylandTestCompositor::startWeston() {
   // weston writes the display its XWayland will answer on to its log.
   const std::string marker = "xserver listening on display ";
   bool up = childprocess::waitFor(
-      [&] { return std::filesystem::exists(socket_) && readFile(log).find(marker) != std::string::npos; }, 20000);
-  if (!up) throw std::runtime_error("weston did not start: " + readFile(log));
-  std::string text = readFile(log);
+      [&] { return std::filesystem::exists(socket_) && TempDir::read(log).find(marker) != std::string::npos; }, 20000);
+  if (!up) throw std::runtime_error("weston did not start: " + TempDir::read(log));
+  std::string text = TempDir::read(log);
   size_t at = text.find(marker) + marker.size();
   xDisplay_ = text.substr(at, text.find_first_of(" \n", at) - at);
   // The first X client starts XWayland; this one lets the test's user in.
@@ -267,7 +256,7 @@ void WaylandTestCompositor::startWeston() {
                                    {"DISPLAY=" + xDisplay_, "XDG_RUNTIME_DIR=" + runtimeDir_}) == 0;
       },
       20000);
-  if (!allowed) throw std::runtime_error("weston's XWayland did not start: " + readFile(log));
+  if (!allowed) throw std::runtime_error("weston's XWayland did not start: " + TempDir::read(log));
 }
 
 void WaylandTestCompositor::terminate() {
@@ -292,8 +281,10 @@ pid_t WaylandTestCompositor::spawn(const std::vector<std::string>& argv, const s
 
 void WaylandTestCompositor::kill(pid_t pid) {
   childprocess::stop(pid);
-  std::erase(children_, pid);
+  forget(pid);
 }
+
+void WaylandTestCompositor::forget(pid_t pid) { std::erase(children_, pid); }
 
 WaylandTestCompositor::NativeWindow WaylandTestCompositor::openNativeWindow(const std::string& title) {
   int fds[2];
@@ -332,13 +323,5 @@ std::string WaylandTestCompositor::swaymsg(const std::string& command, const std
   }
   std::string line = "SWAYSOCK=" + swaySocket_ + " swaymsg -t " + type;
   if (!command.empty()) line += " -- \"" + quoted + "\"";
-  line += " 2>&1";
-  std::string out;
-  if (FILE* p = ::popen(line.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    ::pclose(p);
-  }
-  return out;
+  return childprocess::shellOutput(line + " 2>&1");
 }

@@ -38,6 +38,9 @@ class WaylandTestCompositor {
   pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {},
               const std::string& outputFile = std::string());
   void kill(pid_t pid);
+  // Drops a child the test has reaped itself, without a signal: its pid may
+  // belong to another process by now.
+  void forget(pid_t pid);
 
   // A native Wayland window (Qt) whose title can be changed while it runs.
   struct NativeWindow {
@@ -69,12 +72,13 @@ class WaylandTestCompositor {
   // Runs a command as the compositor's user and waits for it.
   int runAsCompositorUser(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
   std::vector<std::string> compositorCommand(const std::vector<std::string>& argv) const;
+  // Under root, gives `path` to the compositor's user.
+  static void handToCompositorUser(const std::string& path);
 
   struct Pointer;
   struct XClient;
   std::unique_ptr<XClient> xClient_;
   std::unique_ptr<Pointer> pointer_;
-  Kind kind_;
   std::string runtimeDir_;
   std::string socket_;
   std::string xDisplay_;

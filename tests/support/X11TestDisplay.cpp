@@ -2,64 +2,43 @@
 
 #include "tests/support/ChildProcess.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
-#include <thread>
-
-namespace {
-
-using childprocess::waitFor;
-
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int keepFd) {
-  std::vector<std::string> environment;
-  if (!display.empty()) environment.push_back("DISPLAY=" + display);
-  return childprocess::spawn(argv, environment, keepFd);
-}
-
-void stopProcess(pid_t pid) { childprocess::stop(pid); }
-
-}  // namespace
 
 X11TestDisplay::X11TestDisplay() {
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   // Xvfb writes the display number it found free to the pipe once it listens.
-  server_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                          "1024x768x24"},
-                         "", fds[1]);
+  server_ = childprocess::spawn(
+      {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {}, fds[1]);
   ::close(fds[1]);
   std::string number;
   char ch = 0;
   while (::read(fds[0], &ch, 1) == 1 && ch != '\n') number += ch;
   ::close(fds[0]);
   if (number.empty()) {
-    stopProcess(server_);
+    childprocess::stop(server_);
     throw std::runtime_error("Xvfb did not start");
   }
   name_ = ":" + number;
   connection_ = xcb_connect(name_.c_str(), nullptr);
   if (xcb_connection_has_error(connection_) != 0) {
     xcb_disconnect(connection_);
-    stopProcess(server_);
+    childprocess::stop(server_);
     throw std::runtime_error("cannot connect to Xvfb on " + name_);
   }
   root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
 }
 
 X11TestDisplay::~X11TestDisplay() {
-  for (auto it = children_.rbegin(); it != children_.rend(); ++it) stopProcess(*it);
+  for (auto it = children_.rbegin(); it != children_.rend(); ++it) childprocess::stop(*it);
   xcb_disconnect(connection_);
-  stopProcess(server_);
+  childprocess::stop(server_);
 }
 
 uint32_t X11TestDisplay::atom(const std::string& name) {
@@ -109,13 +88,13 @@ void X11TestDisplay::sync() {
 }
 
 pid_t X11TestDisplay::spawn(const std::vector<std::string>& argv) {
-  pid_t pid = spawnProcess(argv, name_, -1);
+  pid_t pid = childprocess::spawn(argv, {"DISPLAY=" + name_});
   children_.push_back(pid);
   return pid;
 }
 
 void X11TestDisplay::kill(pid_t pid) {
-  stopProcess(pid);
+  childprocess::stop(pid);
   std::erase(children_, pid);
 }
 
@@ -139,7 +118,7 @@ void X11TestDisplay::startWindowManager() {
 }
 
 bool X11TestDisplay::waitReparented(uint32_t window, int timeoutMs) {
-  return waitFor(
+  return childprocess::waitFor(
       [&] {
         xcb_query_tree_reply_t* reply = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
         bool moved = reply != nullptr && reply->parent != root_;
@@ -177,6 +156,6 @@ uint32_t X11TestDisplay::waitForTitle(const std::string& title, int timeoutMs) {
     return found;
   };
   xcb_window_t window = XCB_NONE;
-  waitFor([&] { return (window = search(root_, 1)) != XCB_NONE; }, timeoutMs);
+  childprocess::waitFor([&] { return (window = search(root_, 1)) != XCB_NONE; }, timeoutMs);
   return window;
 }
