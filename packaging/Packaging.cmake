@@ -5,12 +5,7 @@
 # in /etc/xdg/morvane as conffiles that dpkg never overwrites once changed.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MORVANE_INSTALL_DOCDIR})
 # Debian wants the changelog of a native package compressed as changelog.gz.
-set(MORVANE_CHANGELOG_DIR ${CMAKE_BINARY_DIR}/packaging)
-file(MAKE_DIRECTORY ${MORVANE_CHANGELOG_DIR})
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog)
-execute_process(COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/changelog
-                OUTPUT_FILE ${MORVANE_CHANGELOG_DIR}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
-install(FILES ${MORVANE_CHANGELOG_DIR}/changelog.gz DESTINATION ${MORVANE_INSTALL_DOCDIR})
+morvane_install_gzipped(${CMAKE_SOURCE_DIR}/packaging/changelog ${MORVANE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME morvane)
