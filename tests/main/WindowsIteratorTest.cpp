@@ -158,7 +158,7 @@ TEST_F(WindowsIteratorTest, FindsAnXmessageWindowUnderAWindowManager) {
   pid_t status = display.spawn({"xmessage", "-title", "Dial-up status", "connected"});
   uint32_t client = display.waitForTitle("Dial-up status");
   ASSERT_NE(client, 0u);
-  ASSERT_TRUE(display.waitReparented(client));
+  ASSERT_TRUE(display.waitManaged(client));
 
   auto titles = list({"DIAL-UP", "Verbindung"});
   TWindowsIterator iterator(titles.get(), 0);

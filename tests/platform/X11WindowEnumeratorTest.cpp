@@ -213,8 +213,8 @@ TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager)
   settings.netWmName = "second client";
   uint32_t second = display.createWindow(settings);
   uint32_t unmanaged = display.createTitled("never mapped", false);
-  ASSERT_TRUE(display.waitReparented(first));
-  ASSERT_TRUE(display.waitReparented(second));
+  ASSERT_TRUE(display.waitManaged(first));
+  ASSERT_TRUE(display.waitManaged(second));
 
   // openbox frames a client before it adds it to its client list; until then
   // the frame counts as a window of its own, without a title.

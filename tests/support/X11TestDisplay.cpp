@@ -106,7 +106,7 @@ void X11TestDisplay::startWindowManager() {
   uint32_t probe = createWindow({});
   bool running = false;
   for (int attempt = 0; attempt < 50 && !running; ++attempt) {
-    running = waitReparented(probe, 200);
+    running = waitManaged(probe, 200);
     if (!running) {
       xcb_unmap_window(connection_, probe);
       xcb_map_window(connection_, probe);
@@ -117,13 +117,19 @@ void X11TestDisplay::startWindowManager() {
   if (!running) throw std::runtime_error("openbox did not start");
 }
 
-bool X11TestDisplay::waitReparented(uint32_t window, int timeoutMs) {
+bool X11TestDisplay::waitManaged(uint32_t window, int timeoutMs) {
+  const uint32_t wmState = atom("WM_STATE");
   return childprocess::waitFor(
       [&] {
-        xcb_query_tree_reply_t* reply = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-        bool moved = reply != nullptr && reply->parent != root_;
-        std::free(reply);
-        return moved;
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+        bool moved = tree != nullptr && tree->parent != root_;
+        std::free(tree);
+        if (!moved) return false;
+        xcb_get_property_reply_t* state = xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, window, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+        bool marked = state != nullptr && state->type != XCB_NONE;
+        std::free(state);
+        return marked;
       },
       timeoutMs);
 }

@@ -47,9 +47,10 @@ class X11TestDisplay {
 
   // Starts openbox and waits until it holds the window manager selection.
   void startWindowManager();
-  // Waits until `window` has been reparented away from the root (true) or
-  // the time runs out (false).
-  bool waitReparented(uint32_t window, int timeoutMs = 5000);
+  // Waits until the window manager has taken `window` in: reparented away
+  // from the root and marked with WM_STATE, which it sets after the
+  // reparenting (true), or until the time runs out (false).
+  bool waitManaged(uint32_t window, int timeoutMs = 5000);
   // Waits until a top-level window or a child of one has WM_NAME `title`
   // and returns it (0 when the time runs out).
   uint32_t waitForTitle(const std::string& title, int timeoutMs = 5000);
