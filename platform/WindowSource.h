@@ -13,7 +13,12 @@
 #include <string>
 #include <string_view>
 
-class WindowSource {
+#include "platform/ChangeNotifier.h"
+
+// A source that keeps a live list from the windowing system's events calls
+// its change handler (see ChangeNotifier) whenever a window opened, closed
+// or changed its title; the caller's interval poll remains the safety net.
+class WindowSource : public ChangeNotifier {
  public:
   using WindowId = uint32_t;
   // Called once per top-level window with an id that is unique among the
