@@ -230,9 +230,10 @@ void TMainForm::sbConnectClick() {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
-    // Polling has started: the dialog does not hold it up.
+    // Polling has started: the dialog does not hold it up. A notice is no
+    // failure: it is told as information, on the channel and in a dialog.
     const std::string notice = watcher->notice();
-    if (!notice.empty()) reportError(nullptr, "TMainForm.sbConnectClick: " + notice);
+    if (!notice.empty() && mainChannel != nullptr) mainChannel->trace(true, "NOTICE: " + notice, 3, dialogWriter());
   });
 }
 
