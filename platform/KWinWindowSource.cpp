@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <QVariantMap>
@@ -30,11 +31,21 @@ const QString kInterface = QStringLiteral("org.morvane.KWinWindowList1");
 constexpr int kFirstReportMs = 700;
 constexpr int kRetriedReportMs = 1500;
 constexpr int kWatchdogMs = 2000;
+// How often a restarted KWin is asked again to load the script.
+constexpr int kReloadRetryMs = 250;
 
 std::string text(const QString& s) { return s.toStdString(); }
 
 std::string errorText(const QDBusMessage& reply) {
   return text(reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
+}
+
+// KWin 5 shows a window whose title another window has already got with
+// " <2>", " <3>", ... and a left-to-right mark; the window's own title is
+// the rest. (The script does the same for its reports.)
+QString ownTitle(QString caption) {
+  static const QRegularExpression mark(QStringLiteral(" <\\d+>\u200e$"));
+  return caption.remove(mark);
 }
 
 // Where KWin can read the script: the user's runtime folder, else /tmp.
@@ -182,20 +193,28 @@ void KWinWindowSource::kwinOwnerChanged(const QString& owner) {
   if (owner.isEmpty()) {
     kwinGone_.start();
   } else if (mode_ == Mode::Script) {
-    reload();
+    reload(0);
   } else {
     kwinGone_.invalidate();
   }
 }
 
-void KWinWindowSource::reload() {
+void KWinWindowSource::reload(int attempt) {
   std::string why;
-  if (!loadScript(why)) {
-    if (!startSearch()) failure_ = "KWin came back but did not load Morvane's window list script: " + why;
+  if (loadScript(why)) {
+    const unsigned load = load_;
+    QTimer::singleShot(kFirstReportMs, timers_.get(), [this, load] { checkStarted(load, false); });
     return;
   }
-  const unsigned load = load_;
-  QTimer::singleShot(kFirstReportMs, timers_.get(), [this, load] { checkStarted(load, false); });
+  // A KWin that has just taken its bus name may not offer scripting yet.
+  if (attempt * kReloadRetryMs < kReturnGraceMs) {
+    const QString owner = kwinOwner_;
+    QTimer::singleShot(kReloadRetryMs, timers_.get(), [this, attempt, owner] {
+      if (owner == kwinOwner_) reload(attempt + 1);
+    });
+    return;
+  }
+  fallBack("KWin came back but did not load Morvane's window list script: " + why);
 }
 
 void KWinWindowSource::checkStarted(unsigned load, bool retried) {
@@ -207,7 +226,12 @@ void KWinWindowSource::checkStarted(unsigned load, bool retried) {
   }
   unloadScript();
   removeScriptFile();
-  if (!startSearch()) failure_ = "KWin came back but did not run Morvane's window list script";
+  fallBack("KWin came back but did not run Morvane's window list script");
+}
+
+void KWinWindowSource::fallBack(const std::string& why) {
+  if (!startSearch()) failure_ = why;
+  notifyChanged();  // the next poll searches, or tells the failure
 }
 
 bool KWinWindowSource::startSearch() {
@@ -249,7 +273,7 @@ void KWinWindowSource::searchWindows() {
       matches >> id >> caption >> icon >> type >> relevance >> properties;
       matches.endStructure();
       // Windows are "0_{uuid}"; other matches (desktops, actions) are not.
-      if (id.startsWith(QStringLiteral("0_")) && ids.insert(id).second) found.emplace_back(text(id), text(caption));
+      if (id.startsWith(QStringLiteral("0_")) && ids.insert(id).second) found.emplace_back(text(id), text(ownTitle(caption)));
     }
     matches.endArray();
   }

@@ -78,9 +78,12 @@ class KWinWindowSource : public WindowSource {
   // Waits up to `ms` for the script's first report, delivering only this
   // source's incoming calls meanwhile (nothing else of the event loop runs).
   bool awaitReport(int ms);
-  // After a KWin restart: the same steps as at the start, on timers.
-  void reload();
+  // After a KWin restart: the same steps as at the start, on timers, the
+  // load tried again while the new KWin is not ready for it.
+  void reload(int attempt);
   void checkStarted(unsigned load, bool retried);
+  // The script cannot run: the window search, else the failure `why`.
+  void fallBack(const std::string& why);
   void kwinOwnerChanged(const QString& owner);
   bool startSearch();
   void searchWindows();

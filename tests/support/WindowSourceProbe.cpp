@@ -1,111 +1,123 @@
-// window-source-probe [TITLE...]: the session's window source, as a test
-// or benchmark outside this process sees it. Opens WindowSource::open() on
-// a Qt event loop, gives it the titles, and writes to standard output
-//   source <kind>         kwin-script, kwin-search, gnome, wayland or x11
-//   script <name>         the name of the KWin script (KWin only)
-//   notice <text>         what the source says the user should know
-//   windows <ms> <n>\t<title>\t...   the list whenever it changes, with the
-//                         CLOCK_MONOTONIC time in milliseconds
-//   failed <text>         a poll failed; the probe ends with status 1
-// A source with events is polled when it reports a change, one without
-// every 20 ms. "quit" on standard input ends the probe (status 0).
+#include "tests/support/WindowSourceProbe.h"
+
+#include <signal.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
-#include <QTimer>
-#include <cstdio>
-#include <ctime>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
 
-#include "basis/Exceptions.h"
-#include "platform/GnomeShellWindowSource.h"
-#include "platform/KWinWindowSource.h"
-#include "platform/WaylandWindowSource.h"
-#include "platform/WindowSource.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
-std::string kindOf(const WindowSource& source) {
-  if (auto* kwin = dynamic_cast<const KWinWindowSource*>(&source)) {
-    return kwin->mode() == KWinWindowSource::Mode::Script ? "kwin-script" : "kwin-search";
-  }
-  if (dynamic_cast<const GnomeShellWindowSource*>(&source) != nullptr) return "gnome";
-  if (dynamic_cast<const WaylandWindowSource*>(&source) != nullptr) return "wayland";
-  return "x11";
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
 }
 
-double nowMs() {
-  timespec t{};
-  ::clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+// "windows <ms> <n>\t<title>\t...": the titles and the time.
+std::vector<std::string> titlesOf(const std::string& line, double* ms = nullptr) {
+  std::vector<std::string> titles;
+  std::istringstream in(line.substr(8));
+  double time = 0;
+  in >> time;
+  if (ms != nullptr) *ms = time;
+  size_t tab = line.find('\t');
+  while (tab != std::string::npos) {
+    size_t next = line.find('\t', tab + 1);
+    titles.push_back(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+    tab = next;
+  }
+  return titles;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  std::vector<std::string> titles(argv + 1, argv + argc);
-  std::unique_ptr<WindowSource> source;
-  try {
-    source = WindowSource::open();
-  } catch (const std::exception& e) {
-    std::printf("failed %s\n", e.what());
-    return 1;
+WindowSourceProbe::WindowSourceProbe(DesktopSession& session, const std::vector<std::string>& titles,
+                                     const std::vector<std::string>& environment,
+                                     const std::vector<std::string>& asRoot)
+    : session_(session) {
+  static int probes = 0;
+  outputFile_ = session.folder() + "/probe-" + std::to_string(++probes) + ".out";
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> argv = {session.install(WINDOW_SOURCE_PROBE)};
+  argv.insert(argv.end(), titles.begin(), titles.end());
+  std::vector<std::string> env = environment;
+  // Full stacks for the leak check, as in the program's own tests.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  env.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : "") +
+                "fast_unwind_on_malloc=0");
+  env.push_back("LSAN_OPTIONS=suppressions=" + session.install(MORVANE_LSAN_SUPPRESSIONS) + ":print_suppressions=0");
+  pid_ = session.spawn(argv, env, outputFile_, fds[0], asRoot);
+  ::close(fds[0]);
+  inputFd_ = fds[1];
+  if (!childprocess::waitFor([&] { return !source().empty() || output().find("failed ") != std::string::npos; },
+                             30000) ||
+      source().empty()) {
+    throw std::runtime_error("the window source probe did not start: " + output());
   }
-  source->setWantedTitles(titles);
-  const std::string kind = kindOf(*source);
-  std::printf("source %s\n", kind.c_str());
-  if (auto* kwin = dynamic_cast<KWinWindowSource*>(source.get())) {
-    std::printf("script %s\n", kwin->scriptName().toStdString().c_str());
+}
+
+WindowSourceProbe::~WindowSourceProbe() {
+  if (pid_ > 0) {
+    // A clean end, so that the source unloads what it loaded.
+    (void)!::write(inputFd_, "quit\n", 5);
+    if (childprocess::waitExit(pid_, 10000)) {
+      session_.forget(pid_);
+    } else {
+      session_.kill(pid_);
+    }
   }
-  if (!source->notice().empty()) std::printf("notice %s\n", source->notice().c_str());
-  std::fflush(stdout);
+  if (inputFd_ >= 0) ::close(inputFd_);
+}
 
-  std::string last;
-  auto poll = [&] {
-    std::string line;
-    int count = 0;
-    try {
-      count = source->enumWindows(
-          4096,
-          [](WindowSource::WindowId, std::string_view title, uintptr_t value) {
-            *reinterpret_cast<std::string*>(value) += "\t" + std::string(title);
-            return true;
-          },
-          reinterpret_cast<uintptr_t>(&line));
-    } catch (const std::exception& e) {
-      std::printf("failed %s\n", e.what());
-      std::fflush(stdout);
-      QCoreApplication::exit(1);
-      return;
-    }
-    line = std::to_string(count) + line;
-    if (line == last) return;
-    last = line;
-    std::printf("windows %.3f %s\n", nowMs(), line.c_str());
-    std::fflush(stdout);
-  };
-  QTimer scheduled;
-  scheduled.setSingleShot(true);
-  scheduled.setInterval(0);
-  QObject::connect(&scheduled, &QTimer::timeout, poll);
-  source->setChangeHandler([&] { scheduled.start(); });
-  QTimer interval;
-  QObject::connect(&interval, &QTimer::timeout, poll);
-  if (kind != "kwin-script" && kind != "gnome") interval.start(20);
-  poll();
+void WindowSourceProbe::kill() {
+  session_.kill(pid_, SIGKILL);
+  pid_ = -1;
+}
 
-  QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-  QObject::connect(&input, &QSocketNotifier::activated, [&] {
-    char buffer[256];
-    ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n <= 0 || std::string(buffer, static_cast<size_t>(n)).find("quit") != std::string::npos) {
-      QCoreApplication::exit(0);
-    }
-  });
-  int status = application.exec();
-  source.reset();
-  return status;
+std::string WindowSourceProbe::output() const { return TempDir::read(outputFile_); }
+
+std::string WindowSourceProbe::field(const std::string& name) const {
+  for (const std::string& line : lines(output())) {
+    if (line.rfind(name + " ", 0) == 0) return line.substr(name.size() + 1);
+  }
+  return std::string();
+}
+
+std::vector<std::string> WindowSourceProbe::titles() const {
+  std::vector<std::string> all = lines(output());
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (it->rfind("windows ", 0) == 0) return titlesOf(*it);
+  }
+  return {};
+}
+
+size_t WindowSourceProbe::count(const std::string& title) const {
+  std::vector<std::string> list = titles();
+  return static_cast<size_t>(std::count(list.begin(), list.end(), title));
+}
+
+bool WindowSourceProbe::waitFor(const std::function<bool(const WindowSourceProbe&)>& condition, int ms) const {
+  return childprocess::waitFor([&] { return condition(*this); }, ms);
+}
+
+bool WindowSourceProbe::waitForCount(const std::string& title, size_t n, int ms) const {
+  return waitFor([&](const WindowSourceProbe& probe) { return probe.count(title) == n; }, ms);
+}
+
+double WindowSourceProbe::reportedAt(const std::string& title, size_t n, double afterMs) const {
+  for (const std::string& line : lines(output())) {
+    if (line.rfind("windows ", 0) != 0) continue;
+    double ms = 0;
+    std::vector<std::string> list = titlesOf(line, &ms);
+    if (ms > afterMs && static_cast<size_t>(std::count(list.begin(), list.end(), title)) == n) return ms;
+  }
+  return -1;
 }
