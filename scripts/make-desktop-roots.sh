@@ -18,7 +18,7 @@ declare -A packages=(
   # kwin-common holds KWin's window search (/WindowsRunner); at-spi2-core the
   # accessibility bus a test presses buttons through.
   [kwin]="kwin-wayland kwin-common xwayland dbus-daemon dbus-bin at-spi2-core passwd"
-  [gnome]="gnome-shell dbus-daemon dbus-bin xwayland dconf-gsettings-backend libglib2.0-bin procps fonts-dejavu-core passwd"
+  [gnome]="gnome-shell dbus-daemon dbus-bin xwayland dconf-gsettings-backend libglib2.0-bin at-spi2-core procps fonts-dejavu-core passwd"
 )
 
 mirror() {
@@ -45,6 +45,12 @@ make_root() {
   fi
   command -v mmdebstrap >/dev/null || apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends mmdebstrap
   local started=$SECONDS
+  # A test's session mounts into a root only in a mount namespace of its own;
+  # one mounted here would take its files with it.
+  if findmnt -rn -o TARGET | grep -q "^$dir\(\.new\)\?/"; then
+    echo "make-desktop-roots: something is mounted in $dir: not removing it" >&2
+    exit 1
+  fi
   rm -rf "$dir" "$dir.new"
   mkdir -p "$cache"
   # The user: its uid may be taken by a system user of the root; only the

@@ -225,8 +225,8 @@ pid_t DesktopSession::openXWindow(const std::string& title) {
   return spawn({"xmessage", "-title", title, "status"}, {"WAYLAND_DISPLAY="});
 }
 
-void DesktopSession::close(Window& window) {
-  kill(window.pid);
+void DesktopSession::close(Window& window, int signal) {
+  kill(window.pid, signal);
   ::close(window.titleFd);
   std::erase(titleFds_, window.titleFd);
   window = {};

@@ -75,7 +75,7 @@ class DesktopSession {
   Window openNativeWindow(const std::string& title);
   void setTitle(const Window& window, const std::string& title);
   pid_t openXWindow(const std::string& title);
-  void close(Window& window);
+  void close(Window& window, int signal = 15);
 
   // Ends the compositor at once (SIGKILL) and waits until it is up again:
   // started anew, or by kwin_wayland_wrapper under the wrapper. For GNOME
