@@ -8,7 +8,6 @@
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -18,6 +17,7 @@
 #include <set>
 
 #include "basis/Exceptions.h"
+#include "platform/KWinReport.h"
 #include "platform/SessionBus.h"
 
 namespace {
@@ -298,30 +298,15 @@ QDBusMessage KWinWindowSource::handle(const QDBusMessage& message) {
   if (message.service() != kwinOwner_ || kwinOwner_.isEmpty()) {
     return message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("only KWin reports windows here"));
   }
-  const QJsonObject event = QJsonDocument::fromJson(message.arguments().first().toString().toUtf8()).object();
-  if (event.value("k").toInt(-1) != static_cast<int>(load_) || mode_ != Mode::Script) return message.createReply();
-  const QString kind = event.value("e").toString();
-  const std::string id = text(event.value("id").toString());
-  bool changed = false;
-  if (kind == QLatin1String("list")) {
-    std::vector<std::pair<std::string, std::string>> list;
-    for (const QJsonValue& entry : event.value("w").toArray()) {
-      const QJsonArray pair = entry.toArray();
-      if (pair.size() == 2) list.emplace_back(text(pair[0].toString()), text(pair[1].toString()));
-    }
-    windows_.replace(list);
+  const KWinReport report = KWinReport::parse(message.arguments().first().toString().toUtf8());
+  // Reports of an older load, and changes before the list, do not count.
+  if (report.token != static_cast<long long>(load_) || mode_ != Mode::Script) return message.createReply();
+  if (report.kind != KWinReport::Kind::List && !reported_) return message.createReply();
+  const bool changed = report.applyTo(windows_);
+  if (report.kind == KWinReport::Kind::List) {
     reported_ = true;
     kwinGone_.invalidate();
     removeScriptFile();  // KWin has read it
-    changed = true;
-  } else if (!reported_ || id.empty()) {
-    // Events come only after the list.
-  } else if (kind == QLatin1String("open")) {
-    changed = windows_.open(id, text(event.value("t").toString()));
-  } else if (kind == QLatin1String("title")) {
-    changed = windows_.retitle(id, text(event.value("t").toString()));
-  } else if (kind == QLatin1String("close")) {
-    changed = windows_.close(id);
   }
   if (changed) notifyChanged();
   return message.createReply();

@@ -62,15 +62,35 @@ bool scriptLoaded(DesktopSession& session, const std::string& name) {
              .find("boolean true") != std::string::npos;
 }
 
-// A killed program leaves no script behind. Where KWin cannot run the
-// script (here it cannot read the file: the program's runtime folder is a
-// private one), the source falls back to KWin's window search.
+// Calls the source's object in the process `pid` as another program of the
+// session would, with a report that a window opened; returns what came back.
+std::string reportAsAnotherProgram(DesktopSession& session, pid_t pid) {
+  return session.run(
+      {"sh", "-c",
+       "for n in $(dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.ListNames |"
+       "           sed -n 's/.*string \"\\(:[^\"]*\\)\".*/\\1/p'); do"
+       "  pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+       "        org.freedesktop.DBus.GetConnectionUnixProcessID string:$n 2>/dev/null | sed -n 's/.*uint32 //p');"
+       "  [ \"$pid\" = \"$0\" ] && dbus-send --session --print-reply --dest=$n /org/morvane/KWinWindowList "
+       "    org.morvane.KWinWindowList1.Event string:'{\"k\":1,\"e\":\"open\",\"id\":\"{f}\",\"t\":\"Fake\"}';"
+       "done 2>&1",
+       std::to_string(pid)});
+}
+
+// Only KWin feeds the list. A killed program leaves no script behind. Where
+// KWin cannot run the script (here it cannot read the file: the program's
+// runtime folder is a private one), the source falls back to KWin's window
+// search.
 TEST_P(KWinScriptTest, GoesWithItsProgramAndSearchStandsInWhereItCannotRun) {
   DesktopSession session(GetParam());
   {
     WindowSourceProbe probe(session);
     const std::string script = probe.script();
     ASSERT_TRUE(scriptLoaded(session, script)) << script;
+    EXPECT_NE(reportAsAnotherProgram(session, probe.pid()).find("AccessDenied"), std::string::npos);
+    session.openXWindow("Real");
+    EXPECT_TRUE(probe.waitForCount("Real", 1));
+    EXPECT_EQ(probe.count("Fake"), 0u) << probe.output();
     probe.kill();
     EXPECT_TRUE(childprocess::waitFor([&] { return !scriptLoaded(session, script); }, 10000))
         << "the script's watchdog unloads it";

@@ -130,9 +130,12 @@ if [ -s "$dir/settings" ]; then
 fi
 
 compositor_pid= wrapper_pid= starts=0
-kwin_up() { on_host dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1; }
+kwin_up() {
+  on_host dbus-send --session --print-reply --reply-timeout=1000 --dest=org.kde.KWin /Scripting \
+    org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1
+}
 shell_up() {
-  on_host dbus-send --session --print-reply --dest=org.gnome.Shell /org/gnome/Shell \
+  on_host dbus-send --session --print-reply --reply-timeout=1000 --dest=org.gnome.Shell /org/gnome/Shell \
     org.freedesktop.DBus.Properties.Get string:org.gnome.Shell string:ShellVersion >/dev/null 2>&1
 }
 # A child of GNOME Shell that forked but never went on to exec: a start that hangs for good.
@@ -149,50 +152,66 @@ kill_tree() {
   kill -9 "$1" 2>/dev/null
 }
 
+# Starts KWin (or waits for the wrapper to start a KWin other than the one
+# whose pid is $1) and finds its sockets; a start that does not answer within
+# 20 s is ended and tried again, up to three times.
 start_kwin() {
   # The packaged binary has a file capability that a container may not grant:
   # a plain copy runs; KWin's platform plugin wants its name kept.
   [ -x "$dir/bin/kwin_wayland" ] || install -m 755 "${root:-}/usr/bin/kwin_wayland" "$dir/bin/kwin_wayland"
   local opts=(--virtual --width 1280 --height 800 --xwayland --no-lockscreen --no-global-shortcuts --no-kactivities)
-  if [ $desktop = kwin6-wrapper ]; then
-    if [ -z "$wrapper_pid" ]; then
-      # The wrapper makes the sockets itself (wayland-N, :N) and hands them to each KWin it starts.
-      in_session kwin_wayland_wrapper "${opts[@]}" >>"$dir/compositor.log" 2>&1 &
-      wrapper_pid=$!
-    fi
-  else
-    in_session "$dir/bin/kwin_wayland" "${opts[@]}" --socket wayland-morvane >>"$dir/compositor.log" 2>&1 &
-    compositor_pid=$!
-  fi
-  local previous=$compositor_pid
-  for _ in $(seq 300); do
-    if [ -n "$wrapper_pid" ]; then
-      compositor_pid=$(cat /proc/"$wrapper_pid"/task/*/children 2>/dev/null | awk '{print $1}')
-      kill -0 "$wrapper_pid" 2>/dev/null || return 1
+  local attempt t0 up socks wl x c xauth
+  for attempt in 1 2 3; do
+    if [ $desktop = kwin6-wrapper ]; then
+      if [ -z "$wrapper_pid" ]; then
+        # The wrapper makes the sockets itself (wayland-N, :N) and hands them to each KWin it starts.
+        in_session kwin_wayland_wrapper "${opts[@]}" >>"$dir/compositor.log" 2>&1 &
+        wrapper_pid=$!
+      fi
     else
-      kill -0 "$compositor_pid" 2>/dev/null || return 1
+      in_session "$dir/bin/kwin_wayland" "${opts[@]}" --socket wayland-morvane >>"$dir/compositor.log" 2>&1 &
+      compositor_pid=$!
     fi
-    [ -n "$compositor_pid" ] && [ "$compositor_pid" != "${1:-}" ] && kwin_up && break
-    sleep 0.05
-  done
-  kwin_up || return 1
-  local socks owner=${wrapper_pid:-$compositor_pid} wl= x= xauth=
-  for _ in $(seq 100); do
-    socks=$(listeners "$owner")
-    wl=$(echo "$socks" | sed -n "s|^$rt/\(wayland-[0-9a-z]*\)\$|\1|p" | head -1)
-    x=$(echo "$socks" | sed -n 's|^/tmp/\.X11-unix/X\([0-9]*\)$|:\1|p' | head -1)
-    if [ -z "$x" ]; then  # KWin 5 leaves the X sockets to Xwayland
-      for c in $(cat /proc/"$compositor_pid"/task/*/children 2>/dev/null); do
-        x=$(listeners "$c" | sed -n 's|^/tmp/\.X11-unix/X\([0-9]*\)$|:\1|p' | head -1)
-        [ -n "$x" ] && break
+    t0=$SECONDS up=
+    while [ $((SECONDS - t0)) -lt 20 ]; do
+      if [ -n "$wrapper_pid" ]; then
+        compositor_pid=$(cat /proc/"$wrapper_pid"/task/*/children 2>/dev/null | awk '{print $1}')
+        kill -0 "$wrapper_pid" 2>/dev/null || break
+      else
+        kill -0 "$compositor_pid" 2>/dev/null || break
+      fi
+      if [ -n "$compositor_pid" ] && [ "$compositor_pid" != "${1:-}" ] && kwin_up; then up=1; break; fi
+      sleep 0.05
+    done
+    if [ -n "$up" ]; then
+      # KWin 6 (or the wrapper) listens on the X11 socket itself, KWin 5 leaves it to Xwayland.
+      t0=$SECONDS wl= x=
+      while [ $((SECONDS - t0)) -lt 10 ]; do
+        socks=$(listeners "${wrapper_pid:-$compositor_pid}")
+        wl=$(echo "$socks" | sed -n "s|^$rt/\(wayland-[0-9a-z]*\)\$|\1|p" | head -1)
+        x=$(echo "$socks" | sed -n 's|^/tmp/\.X11-unix/X\([0-9]*\)$|:\1|p' | head -1)
+        for c in $([ -z "$x" ] && cat /proc/"$compositor_pid"/task/*/children 2>/dev/null); do
+          x=$(listeners "$c" | sed -n 's|^/tmp/\.X11-unix/X\([0-9]*\)$|:\1|p' | head -1)
+          [ -n "$x" ] && break
+        done
+        [ -n "$wl" ] && [ -n "$x" ] && break
+        sleep 0.05
       done
+      if [ -n "$wl" ] && [ -n "$x" ]; then
+        xauth=$(tr '\0' '\n' <"/proc/$compositor_pid/cmdline" | sed -n '/^--xwayland-xauthority$/{n;p}')
+        client_env=(WAYLAND_DISPLAY="$wl" DISPLAY="$x" ${xauth:+XAUTHORITY=$xauth} COMPOSITOR_PID="$compositor_pid")
+        return 0
+      fi
+      log "KWin start $attempt: no Wayland or X11 socket ($socks)"
+    else
+      log "KWin start $attempt did not answer: $(tail -3 "$dir/compositor.log")"
     fi
-    [ -n "$wl" ] && [ -n "$x" ] && break
-    sleep 0.05
+    [ -n "$wrapper_pid" ] && return 1
+    kill_tree "$compositor_pid"
+    wait "$compositor_pid" 2>/dev/null
+    rm -f "$rt/wayland-morvane" "$rt/wayland-morvane.lock"
   done
-  [ -n "$wl" ] && [ -n "$x" ] || { log "no Wayland or X11 socket of KWin ($socks)"; return 1; }
-  xauth=$(tr '\0' '\n' <"/proc/$compositor_pid/cmdline" | sed -n '/^--xwayland-xauthority$/{n;p}')
-  client_env=(WAYLAND_DISPLAY="$wl" DISPLAY="$x" ${xauth:+XAUTHORITY=$xauth} COMPOSITOR_PID="$compositor_pid")
+  return 1
 }
 
 start_shell() {
@@ -245,6 +264,7 @@ while kill -0 "$parent" 2>/dev/null; do
   read -r -t 1 command <&3 || continue
   case $command in
     restart)
+      log "restart"
       old=$compositor_pid
       if [ -n "$wrapper_pid" ]; then
         kill -9 "$old"
