@@ -31,6 +31,7 @@ const QString kInterface = QStringLiteral("org.morvane.KWinWindowList1");
 constexpr int kFirstReportMs = 700;
 constexpr int kRetriedReportMs = 1500;
 constexpr int kWatchdogMs = 2000;
+constexpr int kFirstSearchMs = 15000;
 // How often a restarted KWin is asked again to load the script.
 constexpr int kReloadRetryMs = 250;
 
@@ -235,7 +236,9 @@ void KWinWindowSource::fallBack(const std::string& why) {
 }
 
 bool KWinWindowSource::startSearch() {
-  QDBusMessage reply = bus_->call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()});
+  // The search answers its first query only once it has gathered every
+  // window, which takes seconds with a hundred of them.
+  QDBusMessage reply = bus_->call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()}, kFirstSearchMs);
   if (reply.type() != QDBusMessage::ReplyMessage) return false;
   mode_ = Mode::Search;
   kwinGone_.invalidate();

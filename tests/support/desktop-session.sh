@@ -94,12 +94,12 @@ on_host() {
   env -i "${session_env[@]}" "${who[@]}" "$@"
 }
 
-tagged() { local p; for p in /proc/[0-9]*; do grep -qzxF "$tag" "$p/environ" 2>/dev/null && echo "${p#/proc/}"; done; }
+tagged() { grep -lzxF "$tag" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3; }
 cleanup() {
   trap - EXIT INT TERM
-  local p
+  local p t0=$SECONDS
   for p in $(tagged); do kill "$p" 2>/dev/null; done
-  for _ in $(seq 30); do [ -z "$(tagged)" ] && break; sleep 0.1; done
+  while [ -n "$(tagged)" ] && [ $((SECONDS - t0)) -lt 3 ]; do sleep 0.1; done
   for p in $(tagged); do kill -9 "$p" 2>/dev/null; done
   rm -f "$dir/ready"
   touch "$dir/stopped"
