@@ -132,6 +132,9 @@ struct XWindows {
   void close(const std::vector<xcb_window_t>& windows) {
     for (xcb_window_t w : windows) xcb_destroy_window(x, w);
     xcb_flush(x);
+    // The windows' events are of no interest; left unread, they would be
+    // heap of this process that grows with the windows.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(x)) std::free(event);
   }
 };
 
@@ -152,15 +155,26 @@ void openListed(XWindows& x, WindowSource& source, size_t count, std::vector<xcb
   }
 }
 
+// Waits on the event loop, woken by the source's change reports, until it
+// lists `count` windows.
 void awaitListed(WindowSource& source, size_t count) {
-  const auto end = Clock::now() + std::chrono::seconds(120);
-  while (listed(source) != count) {
-    if (Clock::now() > end) {
-      std::fprintf(stderr, "the source lists %zu windows, not %zu\n", listed(source), count);
-      std::exit(1);
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QEventLoop loop;
+  bool late = false;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, [&] {
+    late = true;
+    loop.quit();
+  });
+  deadline.start(120000);
+  source.setChangeHandler([&] { loop.quit(); });
+  while (listed(source) != count && !late) loop.exec();
+  source.setChangeHandler({});
+  if (late) {
+    std::fprintf(stderr, "the source lists %zu windows, not %zu\n", listed(source), count);
+    std::exit(1);
   }
+}
 }
 
 template <class Work>

@@ -108,7 +108,10 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
                   "crash of the shell). Switch them on again in the Extensions app, or with `gsettings set "
                   "org.gnome.shell disable-user-extensions false`.");
   }
-  if (any({Enabled}) != nullptr && awaitList(bus, shell, kStartMs)) return std::string();
+  if (any({Enabled}) != nullptr) {
+    if (awaitList(bus, shell, kStartMs)) return std::string();
+    return notice("GNOME Shell runs it, but it does not publish the windows: log out and log in once.");
+  }
   if (const Extension* off = any({Disabled, NotEnabled})) {
     bus.call(kShell, kShellPath, kExtensions, "EnableExtension", {off->uuid});
     if (awaitList(bus, shell, kStartMs)) return std::string();

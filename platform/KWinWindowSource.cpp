@@ -134,8 +134,12 @@ bool KWinWindowSource::loadScript(std::string& why) {
                      {"plugin", plugin_},           {"token", static_cast<int>(load_)}, {"watchdogMs", kWatchdogMs}};
   QByteArray script = resource.readAll().replace("@CONFIG@", QJsonDocument(config).toJson(QJsonDocument::Compact));
   scriptFile_ = scriptFolder() + QStringLiteral("/%1.js").arg(plugin_);
+  // A new file of our own: a leftover of an earlier process with this pid
+  // goes first; a file or link of someone else's (in /tmp) stays and fails
+  // the load rather than being written through.
+  QFile::remove(scriptFile_);
   QFile file(scriptFile_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(script) != script.size() || !file.flush()) {
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(script) != script.size() || !file.flush()) {
     why = "cannot write " + text(scriptFile_) + ": " + text(file.errorString());
     removeScriptFile();
     return false;

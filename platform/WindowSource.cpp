@@ -31,8 +31,8 @@ const char* const kNoToplevelList =
     "This desktop lets programs see only X11 windows: its compositor offers neither "
     "ext_foreign_toplevel_list_v1 nor zwlr_foreign_toplevel_manager_v1, and it is neither KWin nor GNOME "
     "Shell, so the status window is found only when it is an X11 (XWayland) window. Start the connection's "
-    "program under XWayland (for example with QT_QPA_PLATFORM=xcb or GDK_BACKEND=x11), or use a desktop whose "
-    "compositor offers one of these protocols (sway, Hyprland, labwc, niri, COSMIC).";
+    "program under XWayland (for example with QT_QPA_PLATFORM=xcb or GDK_BACKEND=x11), or use a desktop that "
+    "shows Morvane its windows (KDE Plasma, GNOME, sway, Hyprland, labwc, niri, COSMIC).";
 
 }  // namespace
 
