@@ -142,19 +142,6 @@ size_t listed(WindowSource& source) {
   return static_cast<size_t>(source.enumWindows(0, [](uint32_t, std::string_view, uintptr_t) { return true; }, 0));
 }
 
-void awaitListed(WindowSource& source, size_t count);
-
-// Opens `count` windows more, ten at a time, each ten once listed: XWayland
-// dies when it has to hand the compositor too many buffers at once
-// ("can't send file descriptor").
-void openListed(XWindows& x, WindowSource& source, size_t count, std::vector<xcb_window_t>& windows) {
-  const size_t start = listed(source);
-  for (size_t opened = 0; opened < count; opened += 10) {
-    for (xcb_window_t w : x.open(10)) windows.push_back(w);
-    awaitListed(source, start + opened + 10);
-  }
-}
-
 // Waits on the event loop, woken by the source's change reports, until it
 // lists `count` windows.
 void awaitListed(WindowSource& source, size_t count) {
@@ -175,6 +162,16 @@ void awaitListed(WindowSource& source, size_t count) {
     std::exit(1);
   }
 }
+
+// Opens `count` windows more, ten at a time, each ten once listed: XWayland
+// dies when it has to hand the compositor too many buffers at once
+// ("can't send file descriptor").
+void openListed(XWindows& x, WindowSource& source, size_t count, std::vector<xcb_window_t>& windows) {
+  const size_t start = listed(source);
+  for (size_t opened = 0; opened < count; opened += 10) {
+    for (xcb_window_t w : x.open(10)) windows.push_back(w);
+    awaitListed(source, start + opened + 10);
+  }
 }
 
 template <class Work>

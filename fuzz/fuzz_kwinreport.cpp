@@ -1,6 +1,7 @@
 // Arbitrary bytes as a report of the KWin script: parsing must give a report
 // or Invalid, and applying any sequence of reports keeps the window list
 // consistent (every listed window enumerated once, closes free it).
+#include <QByteArrayList>
 #include <cstdint>
 #include <cstdlib>
 

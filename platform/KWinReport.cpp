@@ -13,9 +13,9 @@ std::string text(const QJsonValue& value) { return value.toString().toStdString(
 KWinReport KWinReport::parse(const QByteArray& json) {
   KWinReport report;
   const QJsonObject event = QJsonDocument::fromJson(json).object();
-  const QJsonValue token = event.value("k");
-  if (!token.isDouble()) return report;
-  report.token = static_cast<long long>(token.toDouble());
+  // An integer, or no token: a number beyond what fits is no token either.
+  report.token = event.value("k").toInteger(-1);
+  if (report.token < 0) return report;
   const QString kind = event.value("e").toString();
   if (kind == QLatin1String("list")) {
     if (!event.value("w").isArray()) return report;
