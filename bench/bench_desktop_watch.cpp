@@ -20,19 +20,19 @@
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
-#include <csignal>
-#include <optional>
-#include <sstream>
 #include <QDBusMessage>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -139,7 +139,8 @@ struct XWindows {
 };
 
 size_t listed(WindowSource& source) {
-  return static_cast<size_t>(source.enumWindows(0, [](uint32_t, std::string_view, uintptr_t) { return true; }, 0));
+  return static_cast<size_t>(source.enumWindows(
+      0, [](uint32_t, std::string_view, uintptr_t) { return true; }, 0));
 }
 
 // Waits on the event loop, woken by the source's change reports, until it
@@ -208,8 +209,7 @@ int inside(int argc, char** argv) {
   const double ownStart = ownCpuSeconds(), compositorStart = cpuSeconds(compositor);
   runLoop(10000);
   std::printf("  idle 10 s: source's process %.3f%% CPU; compositor %.3f%% with it, %.3f%% before it\n",
-              (ownCpuSeconds() - ownStart) * 10, (cpuSeconds(compositor) - compositorStart) * 10,
-              compositorAlone * 10);
+              (ownCpuSeconds() - ownStart) * 10, (cpuSeconds(compositor) - compositorStart) * 10, compositorAlone * 10);
 
   const size_t base = listed(*source);
   XWindows x;
@@ -250,9 +250,10 @@ int inside(int argc, char** argv) {
   runLoop(500);
   malloc_trim(0);
   const size_t heapAfter = mallinfo2().uordblks;
-  std::printf("  %zu windows opened and closed: %zu listed afterwards (%zu before), heap in use %zu -> %zu bytes (%+lld)\n",
-              total, listed(*source), base, heapBefore, heapAfter,
-              static_cast<long long>(heapAfter) - static_cast<long long>(heapBefore));
+  std::printf(
+      "  %zu windows opened and closed: %zu listed afterwards (%zu before), heap in use %zu -> %zu bytes (%+lld)\n",
+      total, listed(*source), base, heapBefore, heapAfter,
+      static_cast<long long>(heapAfter) - static_cast<long long>(heapBefore));
   return 0;
 }
 

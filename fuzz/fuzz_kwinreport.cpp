@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   size_t seen = 0;
   const int32_t calls = windows.enumerate(
-      16, [](uint32_t, std::string_view title, uintptr_t count) {
+      16,
+      [](uint32_t, std::string_view title, uintptr_t count) {
         if (title.size() > 16) std::abort();
         ++*reinterpret_cast<size_t*>(count);
         return true;

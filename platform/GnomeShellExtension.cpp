@@ -42,8 +42,7 @@ Extension infoOf(SessionBus& bus, const QString& uuid) {
 }
 
 QVariant shellProperty(SessionBus& bus, const QString& interface, const QString& name) {
-  QDBusMessage reply =
-      bus.call(kShell, kShellPath, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+  QDBusMessage reply = bus.call(kShell, kShellPath, "org.freedesktop.DBus.Properties", "Get", {interface, name});
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return QVariant();
   return reply.arguments().first().value<QDBusVariant>().variant();
 }
@@ -90,8 +89,9 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
   const QString owner = bus.ownerOf(kBusName);
   if (owner == shell) return std::string();
   if (!owner.isEmpty()) {
-    return notice("Another program holds the extension's bus name (org.morvane.WindowList), so Morvane does not "
-                  "trust the windows listed there. End that program, then log out and log in once.");
+    return notice(
+        "Another program holds the extension's bus name (org.morvane.WindowList), so Morvane does not "
+        "trust the windows listed there. End that program, then log out and log in once.");
   }
   std::vector<Extension> forms{infoOf(bus, kUuid), infoOf(bus, kLegacyUuid)};
   auto any = [&](std::initializer_list<int> states) -> const Extension* {
@@ -104,9 +104,10 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
   };
   const QVariant userExtensions = shellProperty(bus, kExtensions, "UserExtensionsEnabled");
   if (userExtensions.isValid() && !userExtensions.toBool() && any({Enabled, Disabled, NotEnabled}) != nullptr) {
-    return notice("Extensions are switched off in this GNOME session (GNOME also switches them off after a "
-                  "crash of the shell). Switch them on again in the Extensions app, or with `gsettings set "
-                  "org.gnome.shell disable-user-extensions false`.");
+    return notice(
+        "Extensions are switched off in this GNOME session (GNOME also switches them off after a "
+        "crash of the shell). Switch them on again in the Extensions app, or with `gsettings set "
+        "org.gnome.shell disable-user-extensions false`.");
   }
   if (any({Enabled}) != nullptr) {
     if (awaitList(bus, shell, kStartMs)) return std::string();
@@ -123,20 +124,21 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
   }
   if (any({OutOfDate}) != nullptr) {
     return notice("It is not made for this version of GNOME Shell (" +
-                  shellProperty(bus, kShell, "ShellVersion").toString().toStdString() +
-                  "): install a newer Morvane.");
+                  shellProperty(bus, kShell, "ShellVersion").toString().toStdString() + "): install a newer Morvane.");
   }
   bool whereShellLooks = false;
   const std::string copy = installedCopy(whereShellLooks);
   if (copy.empty()) {
-    return notice("It is not installed: install Morvane's package (or run `cmake --install` with a prefix whose "
-                  "share folder GNOME searches), then log out and log in once.");
+    return notice(
+        "It is not installed: install Morvane's package (or run `cmake --install` with a prefix whose "
+        "share folder GNOME searches), then log out and log in once.");
   }
   if (!whereShellLooks) {
     return notice("It is installed in " + copy +
                   ", where GNOME Shell does not look for extensions: copy that folder into "
                   "~/.local/share/gnome-shell/extensions/, then log out and log in once.");
   }
-  return notice("It was installed after this GNOME session began, and GNOME Shell finds new extensions only "
-                "when it starts: log out and log in once. Morvane then switches it on by itself.");
+  return notice(
+      "It was installed after this GNOME session began, and GNOME Shell finds new extensions only "
+      "when it starts: log out and log in once. Morvane then switches it on by itself.");
 }

@@ -59,13 +59,12 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
   // Signals first, then the list: a change in between comes after the list.
   QDBusConnection& connection = source->bus_->connection();
   Receiver* receiver = source->receiver_.get();
-  const bool subscribed =
-      connection.connect(kListName, kListPath, kListInterface, "WindowOpened", receiver,
-                         SLOT(windowOpened(qulonglong, QString, QDBusMessage))) &&
-      connection.connect(kListName, kListPath, kListInterface, "TitleChanged", receiver,
-                         SLOT(titleChanged(qulonglong, QString, QDBusMessage))) &&
-      connection.connect(kListName, kListPath, kListInterface, "WindowClosed", receiver,
-                         SLOT(windowClosed(qulonglong, QDBusMessage)));
+  const bool subscribed = connection.connect(kListName, kListPath, kListInterface, "WindowOpened", receiver,
+                                             SLOT(windowOpened(qulonglong, QString, QDBusMessage))) &&
+                          connection.connect(kListName, kListPath, kListInterface, "TitleChanged", receiver,
+                                             SLOT(titleChanged(qulonglong, QString, QDBusMessage))) &&
+                          connection.connect(kListName, kListPath, kListInterface, "WindowClosed", receiver,
+                                             SLOT(windowClosed(qulonglong, QDBusMessage)));
   if (!subscribed || !source->readList()) {
     why = "GNOME Shell's window list (Morvane's extension) does not answer: log out and log in once.";
     return nullptr;

@@ -41,11 +41,17 @@ KWinReport KWinReport::parse(const QByteArray& json) {
 
 bool KWinReport::applyTo(LiveWindowList& list) const {
   switch (kind) {
-    case Kind::List: list.replace(windows); return true;
-    case Kind::Open: return list.open(id, title);
-    case Kind::Title: return list.retitle(id, title);
-    case Kind::Close: return list.close(id);
-    case Kind::Invalid: break;
+    case Kind::List:
+      list.replace(windows);
+      return true;
+    case Kind::Open:
+      return list.open(id, title);
+    case Kind::Title:
+      return list.retitle(id, title);
+    case Kind::Close:
+      return list.close(id);
+    case Kind::Invalid:
+      break;
   }
   return false;
 }

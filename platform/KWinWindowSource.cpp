@@ -62,8 +62,9 @@ class KWinWindowSource::Receiver : public QDBusVirtualObject {
  public:
   explicit Receiver(KWinWindowSource& source) : source_(source) {}
   QString introspect(const QString&) const override {
-    return QStringLiteral("<interface name=\"%1\"><method name=\"Event\"><arg name=\"json\" type=\"s\" "
-                          "direction=\"in\"/></method></interface>")
+    return QStringLiteral(
+               "<interface name=\"%1\"><method name=\"Event\"><arg name=\"json\" type=\"s\" "
+               "direction=\"in\"/></method></interface>")
         .arg(kInterface);
   }
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
@@ -130,8 +131,9 @@ bool KWinWindowSource::loadScript(std::string& why) {
     why = "the script is missing from the program";
     return false;
   }
-  QJsonObject config{{"service", bus_->uniqueName()}, {"path", kObjectPath}, {"iface", kInterface},
-                     {"plugin", plugin_},           {"token", static_cast<int>(load_)}, {"watchdogMs", kWatchdogMs}};
+  QJsonObject config{
+      {"service", bus_->uniqueName()},    {"path", kObjectPath},      {"iface", kInterface}, {"plugin", plugin_},
+      {"token", static_cast<int>(load_)}, {"watchdogMs", kWatchdogMs}};
   QByteArray script = resource.readAll().replace("@CONFIG@", QJsonDocument(config).toJson(QJsonDocument::Compact));
   scriptFile_ = scriptFolder() + QStringLiteral("/%1.js").arg(plugin_);
   // A new file of our own: a leftover of an earlier process with this pid
@@ -280,7 +282,8 @@ void KWinWindowSource::searchWindows() {
       matches >> id >> caption >> icon >> type >> relevance >> properties;
       matches.endStructure();
       // Windows are "0_{uuid}"; other matches (desktops, actions) are not.
-      if (id.startsWith(QStringLiteral("0_")) && ids.insert(id).second) found.emplace_back(text(id), text(ownTitle(caption)));
+      if (id.startsWith(QStringLiteral("0_")) && ids.insert(id).second)
+        found.emplace_back(text(id), text(ownTitle(caption)));
     }
     matches.endArray();
   }

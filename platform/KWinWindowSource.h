@@ -99,11 +99,11 @@ class KWinWindowSource : public WindowSource {
   QString kwinOwner_;
   QString plugin_;
   QString scriptFile_;
-  unsigned load_ = 0;         // this load's token; reports of an older one are ignored
-  bool reported_ = false;     // the current load's script has reported
+  unsigned load_ = 0;      // this load's token; reports of an older one are ignored
+  bool reported_ = false;  // the current load's script has reported
   bool scriptLoaded_ = false;
-  QElapsedTimer kwinGone_;    // valid while KWin is away
-  std::string failure_;       // why the source can no longer see windows
+  QElapsedTimer kwinGone_;  // valid while KWin is away
+  std::string failure_;     // why the source can no longer see windows
   std::vector<QString> wanted_;
   LiveWindowList windows_;
 };

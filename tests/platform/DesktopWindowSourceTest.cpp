@@ -50,8 +50,7 @@ TEST_P(DesktopWindowsTest, ListFollowsOpensTitlesAndCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopWindowsTest,
-                         ::testing::Values(Desktop::KWin5, Desktop::KWin6, Desktop::Gnome43, Desktop::Gnome48),
-                         nameOf);
+                         ::testing::Values(Desktop::KWin5, Desktop::KWin6, Desktop::Gnome43, Desktop::Gnome48), nameOf);
 
 class KWinScriptTest : public ::testing::TestWithParam<Desktop> {};
 
@@ -153,8 +152,7 @@ TEST_P(GnomeExtensionTest, FromNotInstalledToRunningAfterOneRelogin) {
   session.installExtension();
   {
     WindowSourceProbe probe(session);
-    EXPECT_NE(probe.notice().find("installed after this GNOME session began"), std::string::npos)
-        << probe.notice();
+    EXPECT_NE(probe.notice().find("installed after this GNOME session began"), std::string::npos) << probe.notice();
   }
   session.restart();
   WindowSourceProbe probe(session);
@@ -184,7 +182,6 @@ TEST_P(GnomeExtensionTest, SwitchedOffThenEnabledByMorvane) {
   EXPECT_EQ(probe.notice(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, GnomeExtensionTest, ::testing::Values(Desktop::Gnome43, Desktop::Gnome48),
-                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Desktops, GnomeExtensionTest, ::testing::Values(Desktop::Gnome43, Desktop::Gnome48), nameOf);
 
 }  // namespace

@@ -52,7 +52,8 @@ class DesktopProgram {
   }
 
   std::string pressConnect() {
-    return session_.run({"/usr/bin/python3", session_.install(MORVANE_PRESS_BUTTON), std::to_string(pid_), "Verbinden"});
+    return session_.run(
+        {"/usr/bin/python3", session_.install(MORVANE_PRESS_BUTTON), std::to_string(pid_), "Verbinden"});
   }
 
   int exitStatus() {
@@ -75,8 +76,7 @@ class DesktopProgramTest : public ::testing::TestWithParam<Desktop> {};
 
 TEST_P(DesktopProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
   DesktopSession session(GetParam());
-  DesktopProgram program(session,
-                         "'" + session.install(MORVANE_DEMO_WINDOW) + "' 'Morvane Demo Connection' 4");
+  DesktopProgram program(session, "'" + session.install(MORVANE_DEMO_WINDOW) + "' 'Morvane Demo Connection' 4");
   EXPECT_EQ(program.pressConnect(), "pressed\n");
   EXPECT_EQ(program.exitStatus(), 0) << program.output();
   const std::string log = program.netLog();
@@ -86,8 +86,7 @@ TEST_P(DesktopProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopProgramTest,
-                         ::testing::Values(Desktop::KWin5, Desktop::KWin6, Desktop::Gnome43, Desktop::Gnome48),
-                         nameOf);
+                         ::testing::Values(Desktop::KWin5, Desktop::KWin6, Desktop::Gnome43, Desktop::Gnome48), nameOf);
 
 class GnomeWithoutExtensionTest : public ::testing::TestWithParam<Desktop> {};
 

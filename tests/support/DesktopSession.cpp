@@ -31,11 +31,16 @@ std::string trimmed(std::string text) {
 
 const char* DesktopSession::name(Desktop desktop) {
   switch (desktop) {
-    case Desktop::KWin5: return "kwin5";
-    case Desktop::KWin6: return "kwin6";
-    case Desktop::KWin6Wrapper: return "kwin6-wrapper";
-    case Desktop::Gnome43: return "gnome43";
-    case Desktop::Gnome48: return "gnome48";
+    case Desktop::KWin5:
+      return "kwin5";
+    case Desktop::KWin6:
+      return "kwin6";
+    case Desktop::KWin6Wrapper:
+      return "kwin6-wrapper";
+    case Desktop::Gnome43:
+      return "gnome43";
+    case Desktop::Gnome48:
+      return "gnome48";
   }
   return "?";
 }
@@ -61,15 +66,14 @@ void DesktopSession::start(const Setup& setup) {
   std::ofstream settings(folder_ + "/settings");
   if (!isKWin()) {
     if (setup.extensionInstalled) installExtension();
-    std::string enabled = setup.extensionEnabled ? "['windowlist@morvane.org', 'windowlist-gnome43@morvane.org']"
-                                                 : "@as []";
+    std::string enabled =
+        setup.extensionEnabled ? "['windowlist@morvane.org', 'windowlist-gnome43@morvane.org']" : "@as []";
     settings << "org.gnome.shell enabled-extensions " << enabled << "\n"
              << "org.gnome.shell disable-user-extensions false\n";
   }
   for (const std::string& line : setup.settings) settings << line << "\n";
   settings.close();
-  session_ = childprocess::spawn({"bash", MORVANE_DESKTOP_SESSION, name(desktop_), folder_}, {}, -1,
-                                 folder_ + "/out");
+  session_ = childprocess::spawn({"bash", MORVANE_DESKTOP_SESSION, name(desktop_), folder_}, {}, -1, folder_ + "/out");
   waitReady(++generation_);
 }
 
@@ -82,8 +86,8 @@ void DesktopSession::waitReady(int generation) {
       },
       150000);
   if (!up || trimmed(TempDir::read(ready)) != std::to_string(generation)) {
-    throw std::runtime_error(std::string(name(desktop_)) + " did not start: " + TempDir::read(folder_ + "/session.log") +
-                             TempDir::read(folder_ + "/out"));
+    throw std::runtime_error(std::string(name(desktop_)) + " did not start: " +
+                             TempDir::read(folder_ + "/session.log") + TempDir::read(folder_ + "/out"));
   }
 }
 
@@ -154,7 +158,8 @@ std::vector<std::string> DesktopSession::privateFolder(const std::string& folder
   passwd* user = ::getpwnam(kUser);
   if (user == nullptr) throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
   const std::string owner = "mode=0700,uid=" + std::to_string(user->pw_uid) + ",gid=" + std::to_string(user->pw_gid);
-  return {"unshare", "--mount", "--", "sh", "-c", "mkdir -p \"$0\" && mount -t tmpfs -o " + owner + " tmpfs \"$0\" && exec \"$@\"",
+  return {"unshare", "--mount", "--",
+          "sh",      "-c",      "mkdir -p \"$0\" && mount -t tmpfs -o " + owner + " tmpfs \"$0\" && exec \"$@\"",
           folder};
 }
 
@@ -205,9 +210,9 @@ DesktopSession::Window DesktopSession::openNativeWindow(const std::string& title
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   Window window;
-  window.pid = spawn({install(MORVANE_DEMO_WINDOW), title, "0"},
-                     {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1", "DISPLAY="}, std::string(),
-                     fds[0]);
+  window.pid =
+      spawn({install(MORVANE_DEMO_WINDOW), title, "0"},
+            {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1", "DISPLAY="}, std::string(), fds[0]);
   ::close(fds[0]);
   window.titleFd = fds[1];
   titleFds_.push_back(window.titleFd);

@@ -36,7 +36,9 @@ class DesktopSession {
   DesktopSession& operator=(const DesktopSession&) = delete;
 
   Desktop desktop() const { return desktop_; }
-  bool isKWin() const { return desktop_ == Desktop::KWin5 || desktop_ == Desktop::KWin6 || desktop_ == Desktop::KWin6Wrapper; }
+  bool isKWin() const {
+    return desktop_ == Desktop::KWin5 || desktop_ == Desktop::KWin6 || desktop_ == Desktop::KWin6Wrapper;
+  }
   // The session's folder under /tmp (its XDG_RUNTIME_DIR is run/ in it).
   const std::string& folder() const { return folder_; }
   // The environment of the session's clients ("NAME=value").
