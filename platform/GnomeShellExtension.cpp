@@ -58,6 +58,12 @@ bool awaitList(SessionBus& bus, const QString& shell, int ms) {
   return false;
 }
 
+// Where the extensions installed for this user alone are.
+QString userShare() {
+  QString home = qEnvironmentVariable("XDG_DATA_HOME");
+  return QDir::cleanPath(home.isEmpty() ? QDir::homePath() + "/.local/share" : home);
+}
+
 std::string notice(const std::string& text) {
   return "GNOME Shell shows its windows to Morvane only through Morvane's window list extension. " + text;
 }
@@ -72,12 +78,10 @@ std::string GnomeShellExtension::installedCopy(bool& whereShellLooks) {
     }
     return std::string();
   };
-  QString home = qEnvironmentVariable("XDG_DATA_HOME");
-  if (home.isEmpty()) home = QDir::homePath() + "/.local/share";
   QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
   if (dirs.isEmpty()) dirs = "/usr/local/share:/usr/share";
   whereShellLooks = true;
-  for (const QString& share : QStringList{home} + dirs.split(':', Qt::SkipEmptyParts)) {
+  for (const QString& share : QStringList{userShare()} + dirs.split(':', Qt::SkipEmptyParts)) {
     if (std::string copy = copyIn(share); !copy.empty()) return copy;
   }
   // <prefix>/libexec/morvane/morvane: the share folder of its prefix.
@@ -138,7 +142,13 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
                   ", where GNOME Shell does not look for extensions: copy that folder into "
                   "~/.local/share/gnome-shell/extensions/, then log out and log in once.");
   }
+  // GNOME 48 may skip the per-user folder (allow-extension-installation).
+  const bool forYouAlone = QString::fromStdString(copy).startsWith(userShare() + "/");
   return notice(
       "It was installed after this GNOME session began, and GNOME Shell finds new extensions only "
-      "when it starts: log out and log in once. Morvane then switches it on by itself.");
+      "when it starts: log out and log in once. Morvane then switches it on by itself." +
+      std::string(forYouAlone ? " It is installed for you alone (" + copy +
+                                    "); where GNOME's setting allow-extension-installation is off, only a copy "
+                                    "for all users, in /usr/share/gnome-shell/extensions/, is loaded."
+                              : ""));
 }
