@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "basis/TString.h"
+#include "smtp/MessageId.h"
 #include "smtp/SmtpWireLine.h"
 #include "smtp/TCustomSmtpClient.h"
 
@@ -21,6 +22,7 @@ void TCustomSmtpClient::BuildHeaderLines() {
   headerLines_.push_back("Mime-Version: 1.0");
   headerLines_.push_back("Content-Type: " + mimeTypeText_ + "; charset=\"" + charSet_ + "\"");
   headerLines_.push_back("Date: " + DateText(std::time(nullptr)));
+  headerLines_.push_back("Message-ID: " + (hdrMessageId_.empty() ? newMessageId() : hdrMessageId_));
 }
 
 void TCustomSmtpClient::Data() {

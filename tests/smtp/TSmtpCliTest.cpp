@@ -109,7 +109,8 @@ TEST_F(RealServerTest, OpenMailQuitDeliversHeaderBlockAndStuffedBody) {
       "Mime-Version: 1.0\r\n"
       "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"
       "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? [A-Z][a-z][a-z] 20[0-9][0-9] "
-      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}\r\n");
+      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}\r\n"
+      "Message-ID: <[0-9]{14}\\.[0-9]+\\.[0-9]+\\.[0-9a-f]{16}@[-.A-Za-z0-9]+>\r\n");
   EXPECT_TRUE(std::regex_match(header, expected)) << header;
   // The server removed the stuffing again: every line arrived as written.
   EXPECT_EQ(bodyOf(message), crlf({"Hello", ".", ".hidden", "..two", "", "end"}));
@@ -256,10 +257,10 @@ TEST(SmtpScriptedTest, MultiLineGreetingCompletesOnceAfterTheLastLine) {
   EXPECT_EQ(c.done.size(), 1u);
 }
 
-TEST(SmtpScriptedTest, RefusedGreetingEndsConnect) {
+TEST(SmtpScriptedTest, RefusedGreetingEndsConnectWithItsCode) {
   ScriptedServer server([](ScriptedServer::Peer& p) { p.send("554 no service here\r\n"); });
   Client c(server.portText());
-  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 10004);
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 554);
   EXPECT_EQ(c.smtp->ErrorMessage(), "554 no service here");
   EXPECT_FALSE(c.smtp->Connected());
   EXPECT_EQ(c.smtp->State(), smtpReady);
