@@ -1,8 +1,8 @@
 #pragma once
 // Servers for the SMTP tests: a real recording SMTP server (aiosmtpd under
 // the system interpreter, on a free port, stopped with the object; with TLS
-// and logins where asked), the certificates of the TLS tests, and a
-// scripted server that plays one conversation from a thread.
+// and logins where asked), the certificates of the TLS tests, a private
+// Postfix, and a scripted server that plays one conversation from a thread.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,6 +129,66 @@ class AiosmtpdServer {
   TempDir spool_;
   pid_t pid_ = -1;
   int port_ = 0;
+};
+
+// A private Postfix on loopback (tests/smtp/postfix_instance.sh), started
+// with the object and stopped with it: plain SMTP, submission with STARTTLS
+// and a SASL login, and the same with TLS from the first byte. It needs
+// root; without it available() is false and reason() says why.
+class PostfixServer {
+ public:
+  // The login's user name.
+  static constexpr const char* USER = "morvane@test.example";
+
+  explicit PostfixServer(const std::string& password) {
+    if (::geteuid() != 0) {
+      reason_ = "a private Postfix needs root";
+      return;
+    }
+    if (!TestCertificates::get().ready()) {
+      reason_ = "openssl could not make the certificates";
+      return;
+    }
+    const std::string certificates = TestCertificates::get().ca().substr(0, TestCertificates::get().ca().rfind('/'));
+    const std::string out = run("start '" + dir_.path() + "' '" + certificates + "' '" + password + "'");
+    if (std::sscanf(out.c_str(), "PORTS %d %d %d", &plain_, &submission_, &smtps_) != 3) reason_ = "Postfix did not start: " + out;
+  }
+  ~PostfixServer() {
+    if (plain_ > 0) run("stop '" + dir_.path() + "'");
+  }
+  PostfixServer(const PostfixServer&) = delete;
+  PostfixServer& operator=(const PostfixServer&) = delete;
+
+  bool available() const { return reason_.empty(); }
+  const std::string& reason() const { return reason_; }
+  std::string plainPort() const { return std::to_string(plain_); }
+  std::string submissionPort() const { return std::to_string(submission_); }
+  std::string smtpsPort() const { return std::to_string(smtps_); }
+  // Every message delivered to to@test.example so far.
+  std::vector<std::string> delivered() const {
+    std::vector<std::string> messages;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.file("mail/to/new"), ignored))
+      messages.push_back(TempDir::read(entry.path().string()));
+    return messages;
+  }
+  std::string maillog() const { return TempDir::read(dir_.file("maillog")); }
+
+ private:
+  std::string run(const std::string& arguments) const {
+    std::string command = "sh '" + std::string(MORVANE_SOURCE_DIR) + "/tests/smtp/postfix_instance.sh' " + arguments + " 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+      ::pclose(p);
+    }
+    return out;
+  }
+
+  TempDir dir_;
+  std::string reason_;
+  int plain_ = 0, submission_ = 0, smtps_ = 0;
 };
 
 // One connection's conversation, run by a thread with blocking calls.
