@@ -88,9 +88,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", noDisplay.c_str());
     return EXIT_FAILED;
   }
-  PlatformStartGuard platformStart(
-      "morvane: cannot open a display: it refused the connection; start Morvane again in a desktop session",
-      EXIT_FAILED);
+  PlatformStartGuard platformStart(EXIT_FAILED);
   QApplication application(argc, argv);
   platformStart.started();
   std::setlocale(LC_ALL, "");

@@ -18,6 +18,8 @@
 
 namespace {
 
+const char* const kAdvice = "start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one";
+
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -72,22 +74,55 @@ bool compositorAnswers(const std::string& name) {
   return answered;
 }
 
-// Qt's messages while its platform starts, and the line for its failure.
+// Qt's messages while its platform starts, and the status for its failure.
+struct HeldMessage {
+  QtMsgType type;
+  const char* category;  // Qt's category names are static texts
+  QString text;
+};
 struct StartState {
-  std::string line;
   int status = 1;
   QtMessageHandler previous = nullptr;
-  std::vector<std::pair<QtMsgType, std::string>> held;
+  std::thread::id thread;
+  std::vector<HeldMessage> held;
 };
 StartState* startState = nullptr;
 
-void holdOrFail(QtMsgType type, const QMessageLogContext&, const QString& message) {
+void passOn(QtMessageHandler handler, QtMsgType type, const char* category, const QString& text) {
+  if (handler != nullptr) {
+    handler(type, QMessageLogContext(nullptr, 0, nullptr, category), text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  }
+}
+
+// The one line for a platform that did not start; Qt's first complaint
+// names the cause, its last one only that no platform started.
+void tellPlatformFailure(const QString& last) {
+  std::string reason = (startState->held.empty() ? last : startState->held.front().text).toStdString();
+  reason = reason.substr(0, reason.find('\n'));
+  if (reason.empty()) reason = "the platform did not start";
+  std::fprintf(stderr, "morvane: cannot open a display: %s; %s\n", reason.c_str(), kAdvice);
+  std::fflush(stderr);
+}
+
+void holdOrFail(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
-    std::fprintf(stderr, "%s\n", startState->line.c_str());
-    std::fflush(stderr);
+    tellPlatformFailure(message);
     std::_Exit(startState->status);  // no abort, no core, nothing else of Qt's
   }
-  startState->held.emplace_back(type, message.toStdString());
+  // Only the starting thread's complaints wait for the verdict; a platform
+  // thread that ends the process itself has its say at once.
+  if (std::this_thread::get_id() != startState->thread) {
+    passOn(startState->previous, type, context.category, message);
+    return;
+  }
+  startState->held.push_back({type, context.category, message});
+}
+
+// Platforms that end the process with exit() when they cannot start.
+void tellAtExit() {
+  if (startState != nullptr) tellPlatformFailure(QString());
 }
 
 }  // namespace
@@ -125,12 +160,13 @@ std::string displayProblem(int argc, char** argv) {
     if (!tried.empty()) tried += ", ";
     tried += wayland.empty() ? "WAYLAND_DISPLAY is not set" : "no Wayland compositor answers on WAYLAND_DISPLAY=" + wayland;
   }
-  return "morvane: cannot open a display (" + tried +
-         "): start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one";
+  return "morvane: cannot open a display (" + tried + "): " + kAdvice;
 }
 
-PlatformStartGuard::PlatformStartGuard(std::string line, int status) {
-  startState = new StartState{std::move(line), status, nullptr, {}};
+PlatformStartGuard::PlatformStartGuard(int status) {
+  static const bool registered = std::atexit(tellAtExit) == 0;
+  (void)registered;
+  startState = new StartState{status, nullptr, std::this_thread::get_id(), {}};
   startState->previous = qInstallMessageHandler(holdOrFail);
 }
 
@@ -138,12 +174,7 @@ void PlatformStartGuard::started() {
   if (startState == nullptr) return;
   StartState* state = std::exchange(startState, nullptr);
   qInstallMessageHandler(state->previous);
-  for (const auto& [type, text] : state->held) {
-    if (type == QtDebugMsg) qDebug("%s", text.c_str());
-    else if (type == QtInfoMsg) qInfo("%s", text.c_str());
-    else if (type == QtWarningMsg) qWarning("%s", text.c_str());
-    else qCritical("%s", text.c_str());
-  }
+  for (const HeldMessage& message : state->held) passOn(state->previous, message.type, message.category, message.text);
   delete state;
 }
 

@@ -16,13 +16,14 @@
 std::string displayProblem(int argc, char** argv);
 
 // While it lives, Qt's own fatal failure to start its platform (a display
-// that answered the check but not Qt a moment later) ends the program with
-// `line` on standard error and status `status` instead of an abort; Qt's
-// messages in that time are held back and passed on once `started()` says
-// that the platform came up.
+// that answered the check but not Qt a moment later, a platform plugin that
+// cannot load) ends the program with one line naming Qt's reason on
+// standard error and `status`, instead of an abort. Qt's messages in that
+// time are held back and passed on once `started()` says that the platform
+// came up.
 class PlatformStartGuard {
  public:
-  PlatformStartGuard(std::string line, int status);
+  explicit PlatformStartGuard(int status);
   ~PlatformStartGuard();
   PlatformStartGuard(const PlatformStartGuard&) = delete;
   PlatformStartGuard& operator=(const PlatformStartGuard&) = delete;

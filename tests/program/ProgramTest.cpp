@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -92,6 +94,13 @@ class ProgramTest : public ::testing::Test {
       ::setenv("HOME", home().c_str(), 1);
       ::setenv("XDG_CONFIG_DIRS", dir_.file("xdg").c_str(), 1);
       for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) ::unsetenv(name);
+      for (const auto& [name, value] : environment_) {
+        if (value) {
+          ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+          ::unsetenv(name.c_str());
+        }
+      }
       if (std::getenv("LSAN_OPTIONS") == nullptr) {
         ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
       }
@@ -174,6 +183,8 @@ class ProgramTest : public ::testing::Test {
   TempDir dir_;
   std::string program_;
   pid_t pid_ = -1;
+  // Changes to the program's environment after the defaults (nullopt: unset).
+  std::map<std::string, std::optional<std::string>> environment_;
 };
 
 TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
@@ -346,6 +357,45 @@ TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
       << help.out;
 }
 
+TEST_F(ProgramTest, WithoutADisplayOneLineAndStatusOne) {
+  writeConfiguration("names = a\na = x\nwindow = w\n");
+  const std::string tail = "): start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one\n";
+  std::filesystem::create_directories(dir_.file("runtime"));
+  std::filesystem::permissions(dir_.file("runtime"), std::filesystem::perms::owner_all);
+  struct Case {
+    std::map<std::string, std::optional<std::string>> environment;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {{{"DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}},
+       "morvane: cannot open a display (DISPLAY is not set, WAYLAND_DISPLAY is not set" + tail},
+      {{{"DISPLAY", ":4999"}, {"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", "wayland-nowhere"}},
+       "morvane: cannot open a display (no X server answers on DISPLAY=:4999, no Wayland compositor answers on "
+       "WAYLAND_DISPLAY=wayland-nowhere" + tail},
+      {{{"DISPLAY", ":4999"}}, "morvane: cannot open a display (no X server answers on DISPLAY=:4999" + tail},
+      // The server answers, but Qt finds no such screen on it.
+      {{{"DISPLAY", display_.name() + ".5"}},
+       "morvane: cannot open a display: could not connect to display " + display_.name() +
+           ".5; start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    environment_ = {{"WAYLAND_DISPLAY", std::nullopt}, {"XDG_RUNTIME_DIR", dir_.file("runtime")}};
+    for (const auto& [name, value] : c.environment) environment_[name] = value;
+    std::filesystem::remove(dir_.file("stdout.txt"));
+    start();
+    expectExit(1, 20s);
+    EXPECT_EQ(output(), c.line);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("core")));
+  }
+  // Help and version need no display.
+  environment_ = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
+  for (const char* option : {"--help", "--version"}) {
+    start({option});
+    expectExit(0, 20s);
+  }
+}
+
 // Installs the build under a prefix given at install time, once plainly and
 // once through DESTDIR into a folder with a dot in its name, and runs each
 // installed program from an unrelated folder through the demo connection,
@@ -460,6 +510,39 @@ TEST_F(ProgramMailTest, AMailServerThatNeverAnswersDoesNotKeepTheProgramAlive) {
   configureMail(silent.portText());
   start();
   connectExpectingAFatalEnd(45s);
+  EXPECT_NE(output().find("system: morvane: 1 error mail was not sent: the program waits at most 30 s for mail "
+                          "when it ends."),
+            std::string::npos)
+      << output();
+}
+
+TEST_F(ProgramMailTest, AfterTheLoopEndedAFailedMailOpensNoDialog) {
+  // The server greets only once the program has left its loop, and with 421.
+  std::atomic<bool> loopEnded{false};
+  ScriptedServer refusing([&](ScriptedServer::Peer& peer) {
+    childprocess::waitFor([&] { return loopEnded.load(); }, 40000);
+    peer.send("421 4.3.2 Service not available, closing transmission channel\r\n");
+  });
+  configureMail(refusing.portText());
+  start();
+  clickConnect();
+  EXPECT_TRUE(closeDialog("Error")) << "no fatal report";
+  // The connected window goes when the loop has ended.
+  ASSERT_TRUE(childprocess::waitFor([&] { return xdotool("search --onlyvisible --name '^Morvane: '").empty(); }, 20000));
+  loopEnded = true;
+  // No one is at the desk from here on.
+  bool dialogShown = false;
+  std::optional<int> status;
+  const auto end = std::chrono::steady_clock::now() + 45s;
+  while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
+    if (!xdotool("search --onlyvisible --name '^Error$'").empty()) dialogShown = true;
+  }
+  ASSERT_TRUE(status.has_value()) << "the 30 s limit did not hold";
+  EXPECT_EQ(*status, 1);
+  EXPECT_FALSE(dialogShown);
+  const std::string out = output();
+  EXPECT_NE(out.find("TMailMessage.requestDone: Error 421 @request connect."), std::string::npos) << out;
+  EXPECT_NE(out.find("1 error mail was not sent"), std::string::npos) << out;
 }
 
 }  // namespace
