@@ -96,28 +96,28 @@ void TCustomSmtpClient::SendNextLine() {
   // together; they leave with one send, and the data-sent event that follows
   // continues. So the socket never holds more than one batch of the text.
   LifeGuard::Watch alive = life_.watch();
-  int32_t batched = 0;
+  // The batch is put together here and queued in one piece.
+  std::string wire;
+  wire.reserve(DATA_BATCH_SIZE + LINE_BUFFER_SIZE + 2);
+  std::string line;
   for (;;) {
     if (!connected_) {
       AttachDataSent(false);
       return;
     }
-    std::string line;
     bool more = NextDataLine(line);
     if (!alive) return;
     if (!more) break;
-    if (!TriggerDisplay("> " + line)) return;
+    if (OnDisplay && !TriggerDisplay("> " + line)) return;
     if (!connected_) continue;
-    std::string wire;
     appendWireLine(wire, line);
-    socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
-    batched += static_cast<int32_t>(wire.size());
-    if (batched >= DATA_BATCH_SIZE) {
+    if (static_cast<int32_t>(wire.size()) >= DATA_BATCH_SIZE) {
       AttachDataSent(true);
-      socket_->Send(wire.data(), 0);
+      socket_->Send(wire.data(), static_cast<int32_t>(wire.size()));
       return;
     }
   }
+  if (!wire.empty() && connected_) socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
   // The end mark leaves together with the lines still queued.
   AttachDataSent(false);
   ExecCommand(smtpData, ".", {250}, nullptr);
