@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <functional>
+#include <utility>
 
 #include "basis/Exceptions.h"
 #include "basis/TProperties.h"
@@ -21,8 +23,10 @@
 #include "debug/DialogHook.h"
 #include "debug/TChannel.h"
 #include "debug/TDialogWriter.h"
+#include "main/ConnectionWatch.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
+#include "main/WindowTitleMark.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;
@@ -115,12 +119,17 @@ std::string TMainForm::connectionName() const {
 }
 
 void TMainForm::endOnRequest() {
-  timer->stop();
-  timerWarnings->stop();
   requestTermination(connected_ ? EXIT_ENDED_WHILE_CONNECTED : EXIT_CONNECTION_ENDED);
 }
 
-void TMainForm::requestTermination(int exitStatus) { QCoreApplication::exit(exitStatus); }
+void TMainForm::requestTermination(int exitStatus) {
+  // The loop may run on for a while (error mails still under way): no more
+  // looks, which could only add reports to an end already decided.
+  timer->stop();
+  timerWarnings->stop();
+  if (watch_) watch_->stop();
+  QCoreApplication::exit(exitStatus);
+}
 
 void TMainForm::reportError(const std::exception* e, const std::string& prefix) {
   if (mainChannel != nullptr) mainChannel->error(e, prefix, 1, dialogWriter());
@@ -221,33 +230,44 @@ void TMainForm::sbConnectClick() {
     if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
     startConnection();
     connected_ = true;
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    watcher->reset();
+    std::unique_ptr<ConnectionMark> mark = connectionMark();
+    if (mark == nullptr) return;
+    auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
+    watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });
     timer->setInterval(intervalMillis);
     timer->start();
     if (warningsMillis > 9999) {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
-    // Polling has started: the dialog does not hold it up.
-    const std::string notice = watcher->notice();
+    watch_->start();
+    // Watching has started: the dialog does not hold it up.
+    const std::string notice = watch_->mark().notice();
     if (!notice.empty()) reportError(nullptr, "TMainForm.sbConnectClick: " + notice);
   });
 }
 
+std::unique_ptr<ConnectionMark> TMainForm::connectionMark() {
+  TWindowsIterator* watcher = getIterator();
+  if (watcher == nullptr) return nullptr;
+  watcher->reset();
+  return std::make_unique<WindowTitleMark>(watcher);
+}
+
 void TMainForm::timerTimer() {
   fatalOnFailure("timerTimer", [this] {
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    if (!watcher->findWindow() && watcher->seen) {
-      if (cbLog->isChecked()) netLogChannel->trace("close connection @" + connectionName());
-      connected_ = false;
-      timer->stop();
-      timerWarnings->stop();
-      requestTermination(EXIT_CONNECTION_ENDED);
-    }
+    if (watch_) watch_->look();
   });
+}
+
+void TMainForm::connectionEnded() {
+  if (cbLog->isChecked()) {
+    const std::string name = connectionName();
+    for (const std::string& line : watch_->mark().closingLines(name)) netLogChannel->trace(line);
+    netLogChannel->trace("close connection @" + name);
+  }
+  connected_ = false;
+  requestTermination(EXIT_CONNECTION_ENDED);
 }
 
 void TMainForm::timerWarningsTimer() {
@@ -265,6 +285,7 @@ void TMainForm::FormDestroy() {
   destroyed_ = true;
   try {
     clearConnections();
+    watch_.reset();    // its mark looks through `iterator`
     iterator.reset();  // it watches `titles`
     titles.reset();
   } catch (...) {
