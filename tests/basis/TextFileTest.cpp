@@ -1,6 +1,9 @@
 // Text files in their three modes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "basis/TStringCollection.h"
 #include "basis/TTextFile.h"
@@ -20,6 +23,12 @@ TEST(TextFile, WritesLinesWithCrLfAndAppends) {
   {
     TTextFile more(p, TTextFile::MODE_APPEND);
     more.writeln("c");
+    // An append holds the file's lock, which the text writers take too.
+    int other = ::open(p.c_str(), O_RDONLY);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    more.close();
+    EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
   }
   EXPECT_EQ(TempDir::read(p), "ab\r\nc\r\n");
   {
