@@ -122,7 +122,9 @@ int startDetached(const std::string& program, const std::vector<std::string>& ar
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // What this program ignores is no business of the one it starts.
     ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
     ::execv(program.c_str(), argv.data());
     reportAndExit(fds[1], errno);
   }
