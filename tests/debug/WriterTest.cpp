@@ -30,6 +30,7 @@
 #include "debug/TTextWriter.h"
 #include "debug/TTraceEntry.h"
 #include "tests/debug/DebugTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/TempDir.h"
 
@@ -348,38 +349,6 @@ TEST(FileWriters, WritersInSeveralProcessesLoseNothing) {
   EXPECT_EQ(count, writers * each);
 }
 
-// A process that took the files' locks and stopped itself, as a suspended
-// reader or a stopped second instance would; killed by `release`.
-class StoppedLockHolder {
- public:
-  explicit StoppedLockHolder(const std::vector<std::string>& files) {
-    pid_ = inChild([&] {
-      for (const std::string& file : files) {
-        if (::flock(::open(file.c_str(), O_RDONLY), LOCK_EX) != 0) return 1;
-      }
-      ::raise(SIGSTOP);
-      ::pause();
-      return 0;
-    });
-    int status = 0;
-    ::waitpid(pid_, &status, WUNTRACED);
-    stopped_ = WIFSTOPPED(status);
-  }
-  ~StoppedLockHolder() { release(); }
-  bool stopped() const { return stopped_; }
-  pid_t pid() const { return pid_; }
-  void release() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    exitCodeOf(pid_);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool stopped_ = false;
-};
-
 // While another process holds the files' locks, writes return at once and
 // keep their entries; once the lock is free, the event loop writes them in
 // order. A reader takes no lock, so it is not held up either. What is still
@@ -389,7 +358,7 @@ TEST(FileWriters, ALockHeldElsewhereKeepsEntriesUntilItIsFree) {
   std::string binary = dir.file("held.bin"), text = dir.write("held.log", "x\r\n");
   writeTraces(binary, 1, "h");
   const std::string before = TempDir::read(binary);
-  StoppedLockHolder holder({binary, text});
+  childprocess::StoppedLockHolder holder({binary, text});
   ASSERT_TRUE(holder.stopped());
   TBinaryWriter binaryWriter(binary);
   TTextWriter textWriter(text);
@@ -418,7 +387,7 @@ TEST(FileWriters, ALockHeldElsewhereKeepsEntriesUntilItIsFree) {
   // still held reports what it kept, once.
   DialogRecorder recorder;
   testing::internal::CaptureStdout();
-  StoppedLockHolder again({text});
+  childprocess::StoppedLockHolder again({text});
   ASSERT_TRUE(again.stopped());
   const size_t limit = TFileWriter::MAX_PENDING;
   for (size_t i = 0; i < limit + 2; ++i) textWriter.write(TTraceEntry("d" + std::to_string(i), "c", 0, 0, 0.0, 46000.0));
@@ -438,7 +407,7 @@ TEST(FileWriters, ALockHeldElsewhereKeepsEntriesUntilItIsFree) {
   const std::string newest = ": d" + std::to_string(limit + 1) + "\r\n";
   EXPECT_EQ(written.substr(written.size() - newest.size()), newest);
 
-  StoppedLockHolder atTheEnd({binary});
+  childprocess::StoppedLockHolder atTheEnd({binary});
   ASSERT_TRUE(atTheEnd.stopped());
   TFileWriter::setFinalWait(100);
   {

@@ -1,9 +1,7 @@
 // The real program on a private X server, used as a person would: choose,
 // click "Verbinden", watch the status window come and go, close dialogs.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -403,14 +401,8 @@ TEST_F(ProgramTest, LogFilesThatBlockFailOrAreLockedDoNotStopTheCycle) {
     SCOPED_TRACE("a lock held by a stopped process");
     const std::string binary = dir_.write("net.bin", "");
     writeDebugProperties("net-log.debug.binary-tracefile = net.bin\n");
-    pid_t holder = ::fork();
-    if (holder == 0) {
-      ::flock(::open(binary.c_str(), O_RDONLY), LOCK_EX);
-      ::raise(SIGSTOP);
-      ::_exit(0);
-    }
-    int held = 0;
-    ASSERT_EQ(::waitpid(holder, &held, WUNTRACED), holder);
+    childprocess::StoppedLockHolder holder({binary});
+    ASSERT_TRUE(holder.stopped());
     std::filesystem::remove(dir_.file("started"));
     start();
     clickConnect();
@@ -418,8 +410,7 @@ TEST_F(ProgramTest, LogFilesThatBlockFailOrAreLockedDoNotStopTheCycle) {
     EXPECT_TRUE(childprocess::waitFor([this] { return std::filesystem::exists(dir_.file("started")); }, 20000));
     EXPECT_EQ(xdotool("search --onlyvisible --name '^Error$'"), "");
     EXPECT_EQ(TempDir::read(binary), "") << "the open entry waits for the lock";
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
+    holder.release();
     expectExit(0, 30s);
     const std::string entries = TempDir::read(binary);
     ASSERT_GE(entries.size(), 66u);
