@@ -189,9 +189,15 @@ std::string fileOfCopies(const std::string& name, int count) {
     for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
     return bytes;
   };
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << TDebugEntries::HEADER << le32(static_cast<uint32_t>(list.size() + 4)) << le32(static_cast<uint32_t>(count))
-      << list;
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << TDebugEntries::HEADER << le32(static_cast<uint32_t>(list.size() + 4)) << le32(static_cast<uint32_t>(count))
+        << list;
+  }
+  // On the disk before it is measured: the writers' flushes then flush only their own bytes.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) std::abort();
+  ::close(fd);
   return path;
 }
 
