@@ -46,7 +46,7 @@ bool TTextFile::open() {
     }
     int flags = O_WRONLY | O_CREAT | O_TRUNC;
     if (mode_ == MODE_APPEND) {
-      if (!fileutil::fileExists(path_)) throw IOException(fileutil::systemMessage(ENOENT));
+      if (!fileutil::fileExists(path_)) throw IOException("Cannot open '" + path_ + "': " + fileutil::systemMessage(ENOENT));
       flags = O_WRONLY | O_APPEND;
     } else if (mode_ == MODE_READ) {
       if (!fileutil::fileExists(path_)) throw IOException("File '" + path_ + "' does not exist.");

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "basis/FileSystem.h"
 #include "debug/TDebugEntries.h"
 

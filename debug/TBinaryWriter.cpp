@@ -125,7 +125,7 @@ void syncFolder(const std::string& target) {
 // Where no file can be made beside the target (its name leaves no room for
 // the temporary's suffix, say), the new file is written under its own name;
 // a crash can then cut only this first entry. False when the file exists.
-bool createInPlace(const std::string& target, const std::string& content, struct stat& made) {
+bool createInPlace(const std::string& target, const std::string& content) {
   fileutil::FileDescriptor file(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.get() < 0) {
     if (errno == EEXIST) return false;
@@ -135,7 +135,6 @@ bool createInPlace(const std::string& target, const std::string& content, struct
     (void)fileutil::lockFile(file.get(), true, 0);
     writeAt(file.get(), content, 0);
     syncData(file.get());
-    ::fstat(file.get(), &made);
   } catch (...) {
     ::unlink(target.c_str());
     throw;
@@ -145,8 +144,8 @@ bool createInPlace(const std::string& target, const std::string& content, struct
 
 // Makes `target` holding `content`, complete or not at all: written beside
 // it, flushed, then moved into place unless another writer made the file
-// first (false). `made` receives the new file's status.
-bool createComplete(const std::string& target, const std::string& content, struct stat& made) {
+// first (false).
+bool createComplete(const std::string& target, const std::string& content) {
   static unsigned counter = 0;
   std::string temporary;
   int fd = -1;
@@ -155,12 +154,11 @@ bool createComplete(const std::string& target, const std::string& content, struc
     fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return createInPlace(target, content, made);
+  if (fd < 0) return createInPlace(target, content);
   fileutil::FileDescriptor file(fd);
   try {
     writeAt(file.get(), content, 0);
     syncData(file.get());
-    ::fstat(file.get(), &made);
     int error = 0;
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
       error = errno;
@@ -250,8 +248,7 @@ bool TBinaryWriter::writeLocked(const TDebugEntry& entry, int waitMilliseconds) 
     const std::string folderFailure = fileutil::makeFolderOf(target);
     if (!folderFailure.empty()) throw IOException("TFile.open: (IOException) " + folderFailure);
     removeStaleTemporaries(target);
-    struct stat made {};
-    if (createComplete(target, firstContent(entryBytes), made)) return true;
+    if (createComplete(target, firstContent(entryBytes))) return true;
   }
   throw IOException("File '" + fileName + "' was removed again each time it was made.");
 }

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "basis/Exceptions.h"
+#include "basis/FileSystem.h"
+#include "debug/TDebugEntry.h"
 
 namespace {
 

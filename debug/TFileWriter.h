@@ -17,8 +17,6 @@
 #include <memory>
 #include <string>
 
-#include "basis/FileSystem.h"
-#include "debug/TDebugEntry.h"
 #include "debug/TDebugWriter.h"
 
 class TFileWriter : public TDebugWriter {

@@ -43,21 +43,25 @@ void drainMailQueues(int limitMillis) {
   loop.exec();
 }
 
-// The window while it exists, for an end that Qt forces.
+// The window while it exists, and the status once its loop has ended, for
+// an end that Qt forces.
 TMainForm* runningForm = nullptr;
+int loopStatus = -1;
 QtMessageHandler qtMessages = nullptr;
 
 // Qt ends the process right after it says that the connection to the X
 // server or the Wayland compositor broke, with a status of its own. The
 // program reports it instead, writes what its file writers still hold, and
 // ends as a connection that ended unwatched: with the status of an end
-// while connected, or as a failure before connecting.
+// while connected, or as a failure before connecting (or with the status
+// already decided, when the loop had ended).
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (qtMessages != nullptr) qtMessages(type, context, text);
   static bool ending = false;
   if (ending || type != QtWarningMsg || !text.contains("connection broke")) return;
   ending = true;
-  const int status = runningForm != nullptr && runningForm->isConnected() ? EXIT_ENDED_WHILE_CONNECTED : EXIT_FAILED;
+  int status = runningForm != nullptr && runningForm->isConnected() ? EXIT_ENDED_WHILE_CONNECTED : EXIT_FAILED;
+  if (loopStatus >= 0) status = loopStatus;
   try {
     IOException lost("The connection to the display broke: " + text.toStdString());
     if (mainChannel != nullptr) mainChannel->error(&lost, "main: ", 1, nullptr);
@@ -124,6 +128,7 @@ int main(int argc, char** argv) {
     form.show();
     status = QApplication::exec();
     loopEnded = true;
+    loopStatus = status;
     form.hide();
     drainMailQueues(MAIL_DRAIN_LIMIT_MILLIS);
     runningForm = nullptr;
