@@ -141,7 +141,8 @@ std::string unsafeLink(const std::string& path, bool& isLink) {
     struct stat dir {};
     const bool othersWrite = ::stat(folder.c_str(), &dir) == 0 &&
                              (dir.st_mode & (S_ISVTX | S_IWGRP | S_IWOTH)) != 0;
-    if (othersWrite && link.st_uid != ::geteuid() && link.st_uid != dir.st_uid) {
+    // Root's links are trusted too: root could write the file itself.
+    if (othersWrite && link.st_uid != ::geteuid() && link.st_uid != dir.st_uid && link.st_uid != 0) {
       return "File '" + path + "' leads through the symbolic link '" + current + "' of another user (uid " +
              std::to_string(link.st_uid) + ") in the folder '" + folder +
              "', which others may write; it is not followed.";

@@ -68,7 +68,7 @@ enum class FileKinds { RegularOnly, AlsoCharacterDevices };
 // symbolic link at the end of the path is followed only where the kernel's
 // protected_symlinks rule allows it, applied to every folder others may
 // write (sticky, or group or world writable): the link must belong to this
-// process's user or to the folder's owner.
+// process's user, to the folder's owner, or to root.
 OpenedFile openFile(const std::string& path, int flags, FileKinds kinds, mode_t mode = 0666);
 // Makes the missing folders above the file `path` (mode 0777 less the
 // umask). Returns "" or the failure, naming the folder and the file.
