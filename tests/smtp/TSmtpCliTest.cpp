@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/LocalName.h"
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/TempDir.h"
@@ -208,6 +209,14 @@ TEST_F(RealServerTest, RequestByRequestAndTheReadinessRules) {
   // Quit without a session completes with 0, from the event loop.
   ASSERT_EQ(c.run(&TCustomSmtpClient::Quit, smtpQuit), 0);
   ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 0);
+  // Without SignOn: the host's fully-qualified name, else the literal of the
+  // connection's own address.
+  c.smtp->SetSignOn("");
+  const std::string greeting = c.smtp->GreetingName();
+  EXPECT_TRUE(greeting == "[127.0.0.1]" || (isHostName(greeting) && greeting.find('.') != std::string::npos))
+      << greeting;
+  EXPECT_EQ(addressLiteral("2001:db8::1"), "[IPv6:2001:db8::1]");
+  c.smtp->SetSignOn("client.test");
   try {
     c.smtp->Connect();
     FAIL() << "no exception";
