@@ -50,7 +50,8 @@ void TMailMessage::loadSettings(const TProperties& settings) {
     mailEnabled_ = settings.getBoolean(TSystem::mailEnabledKey(), false);
     smtpHost_ = settings.getString(TSystem::smtpHostAddressKey(), "");
     smtpPort_ = settings.getInteger(TSystem::smtpHostPortKey(), 25);
-    const std::string security = TString::trim(settings.getString(TSystem::smtpHostSecurityKey(), "none"));
+    const std::string security =
+        TString::toLowerAscii(TString::trim(settings.getString(TSystem::smtpHostSecurityKey(), "none")));
     if (security == "starttls") {
       security_ = smtpSecurityStartTls;
     } else if (security == "tls") {

@@ -38,10 +38,7 @@ void TCustomSmtpClient::Data() {
 }
 
 void TCustomSmtpClient::DataNext() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
+  if (EndIfRefused()) return;
   if (SetState(smtpInternalReady)) SendNextLine();
 }
 

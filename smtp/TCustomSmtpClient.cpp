@@ -450,6 +450,12 @@ bool TCustomSmtpClient::HandleGreeting() {
   return true;
 }
 
+bool TCustomSmtpClient::EndIfRefused() {
+  if (requestResult_ == 0) return false;
+  RequestDone(static_cast<uint16_t>(requestResult_));
+  return true;
+}
+
 bool TCustomSmtpClient::HandleReply() {
   const int32_t code = statusCode_;
   bool accepted = okReplies_.empty() ? code < 500
@@ -481,10 +487,7 @@ void TCustomSmtpClient::StartTls() {
 }
 
 void TCustomSmtpClient::StartTlsHandshake() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
+  if (EndIfRefused()) return;
   // Whatever came behind the reply was sent before the handshake: anyone on
   // the way could have put it there, so it is dropped, never read as a reply.
   receiveLength_ = 0;
@@ -535,19 +538,13 @@ void TCustomSmtpClient::Auth() {
 }
 
 void TCustomSmtpClient::AuthLoginUser() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
+  if (EndIfRefused()) return;
   if (SetState(smtpInternalReady))
     ExecCommand(smtpAuth, base64Encode(username_), {334}, &TCustomSmtpClient::AuthLoginPassword);
 }
 
 void TCustomSmtpClient::AuthLoginPassword() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
+  if (EndIfRefused()) return;
   if (SetState(smtpInternalReady)) ExecSecret(base64Encode(password_), "<password hidden>", {235}, nullptr);
 }
 
@@ -561,9 +558,10 @@ void TCustomSmtpClient::ExecSecret(const std::string& command, const std::string
 }
 
 void TCustomSmtpClient::Redact(std::string& line) const {
+  static const std::string hidden = "<hidden>";
   for (const std::string& secret : secrets_) {
-    for (size_t at = line.find(secret); at != std::string::npos; at = line.find(secret, at))
-      line.replace(at, secret.size(), "<hidden>");
+    for (size_t at = line.find(secret); at != std::string::npos; at = line.find(secret, at + hidden.size()))
+      line.replace(at, secret.size(), hidden);
   }
 }
 

@@ -252,6 +252,8 @@ class TCustomSmtpClient {
   // The last line of a reply, its code in StatusCode; false when reading stops.
   bool HandleGreeting();
   bool HandleReply();
+  // In a continuation: ends the request when the reply was refused.
+  bool EndIfRefused();
   void DataNext();
   void SendNextRecipient();
   void RcptToNext();
