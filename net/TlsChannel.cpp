@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <utility>
 
 #include "net/SocketErrors.h"
 
@@ -48,13 +50,40 @@ struct ContextDeleter {
   void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
 };
 
+// The socket runs on one thread; the lock keeps the caches sound anyway.
+std::mutex cacheGuard;
+
+// The last session of each host, so the next connection resumes it: no
+// certificate travels, nothing is signed or verified again. Only sessions
+// made under the current context (the current CAs) are kept.
+std::map<std::string, SSL_SESSION*>& sessions() {
+  static auto* kept = new std::map<std::string, SSL_SESSION*>;
+  return *kept;
+}
+
+void forgetSessions() {
+  for (auto& [host, session] : sessions()) SSL_SESSION_free(session);
+  sessions().clear();
+}
+
+// OpenSSL hands over each new session (TLS 1.3: the tickets after the
+// handshake); the channel's host names it.
+int rememberSession(SSL* ssl, SSL_SESSION* session) {
+  const auto* host = static_cast<const std::string*>(SSL_get_app_data(ssl));
+  if (host == nullptr) return 0;
+  std::lock_guard<std::mutex> lock(cacheGuard);
+  SSL_SESSION*& kept = sessions()[*host];
+  SSL_SESSION_free(kept);
+  kept = session;
+  return 1;  // the reference is the cache's now
+}
+
 // The cached context lives to the end of the process and is never freed:
 // OpenSSL cleans itself up at exit, before static objects would be destroyed.
 SSL_CTX* clientContext(const std::string& caFile, std::string& failure) {
-  static std::mutex guard;  // the socket runs on one thread; this keeps the cache sound anyway
   static ContextKey cachedKey;
   static SSL_CTX* cached = nullptr;
-  std::lock_guard<std::mutex> lock(guard);
+  std::lock_guard<std::mutex> lock(cacheGuard);
   ContextKey key{caFile, {}, 0};
   if (!caFile.empty()) {
     struct stat info {};
@@ -79,6 +108,8 @@ SSL_CTX* clientContext(const std::string& caFile, std::string& failure) {
   // is refused, so a read never has to wait for a write.
   SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
   SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(ctx.get(), rememberSession);
   const int loaded = caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx.get())
                                     : SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
   if (loaded != 1) {
@@ -87,6 +118,7 @@ SSL_CTX* clientContext(const std::string& caFile, std::string& failure) {
                              : "cannot load the CA file '" + caFile + "': " + reason;
     return nullptr;
   }
+  forgetSessions();
   SSL_CTX_free(cached);
   cached = ctx.release();
   cachedKey = key;
@@ -162,7 +194,7 @@ std::unique_ptr<TlsChannel> TlsChannel::open(SocketHandle& handle, const std::st
     failure = "cannot set up TLS: " + takeLibraryError();
     return nullptr;
   }
-  std::unique_ptr<TlsChannel> channel(new TlsChannel(handle, ssl));
+  std::unique_ptr<TlsChannel> channel(new TlsChannel(handle, ssl, host));
   BIO_set_data(bio, channel.get());
   BIO_set_init(bio, 1);
   SSL_set_bio(ssl, bio, bio);
@@ -178,11 +210,18 @@ std::unique_ptr<TlsChannel> TlsChannel::open(SocketHandle& handle, const std::st
     failure = "cannot check certificates for the host '" + host + "': " + takeLibraryError();
     return nullptr;
   }
+  SSL_set_app_data(ssl, &channel->host_);
+  {
+    std::lock_guard<std::mutex> lock(cacheGuard);
+    auto kept = sessions().find(host);
+    if (kept != sessions().end()) SSL_set_session(ssl, kept->second);
+  }
   SSL_set_connect_state(ssl);
   return channel;
 }
 
-TlsChannel::TlsChannel(SocketHandle& handle, ssl_st* ssl) : handle_(handle), ssl_(ssl) {}
+TlsChannel::TlsChannel(SocketHandle& handle, ssl_st* ssl, std::string host)
+    : handle_(handle), ssl_(ssl), host_(std::move(host)) {}
 
 TlsChannel::~TlsChannel() { SSL_free(ssl_); }
 
@@ -255,6 +294,7 @@ TlsChannel::Status TlsChannel::peek() {
   const int result = SSL_peek_ex(ssl_, &probe, 1, &seen);
   return result == 1 ? Status::Ok : settle(result, false);
 }
+
 
 size_t TlsChannel::pending() const { return static_cast<size_t>(SSL_pending(ssl_)); }
 

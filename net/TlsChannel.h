@@ -8,7 +8,9 @@
 // system calls are the socket's own (no SIGPIPE, errors as socket error
 // numbers). The server's certificate must chain to a trusted CA (the file
 // given, else the system's store) and match the host name or IP address
-// the caller connected to; TLS 1.2 is the oldest version accepted.
+// the caller connected to; TLS 1.2 is the oldest version accepted. The
+// last session with each host is kept, and resumed by the next channel to
+// it.
 
 #include <sys/uio.h>
 
@@ -59,12 +61,13 @@ class TlsChannel {
   std::string protocol() const;
 
  private:
-  TlsChannel(SocketHandle& handle, ssl_st* ssl);
+  TlsChannel(SocketHandle& handle, ssl_st* ssl, std::string host);
   // Maps the result of an OpenSSL call; records the failure.
   Status settle(int result, bool duringHandshake);
 
   SocketHandle& handle_;
   ssl_st* ssl_;
+  std::string host_;
   std::string failure_;
   uint16_t transportError_ = 0;
   bool closeNotified_ = false;

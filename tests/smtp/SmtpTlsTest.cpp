@@ -155,6 +155,13 @@ TEST_F(SmtpTlsTest, ACertificateThatDoesNotCheckOutEndsTheSessionBeforeAnythingI
       {"server", false, "127.0.0.1", "/nonexistent/ca.pem",
        "500 TLS with 127.0.0.1 failed: cannot read the CA file '/nonexistent/ca.pem': No such file or directory"},
   };
+  {
+    // A session with a good server first: a later server of the same name
+    // cannot resume it and has its certificate checked.
+    AiosmtpdServer good(tlsServer("server", true));
+    TlsClient client(good.portText(), smtpSecurityTls, ca());
+    ASSERT_EQ(client.send(), 0) << client.smtp.ErrorMessage();
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.certificate) + (c.smtps ? " over tls" : " after STARTTLS") + " for " + c.host);
     AiosmtpdServer server(tlsServer(c.certificate, c.smtps));
