@@ -212,8 +212,8 @@ void TMainForm::startConnection() {
   if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
   // The target's bytes whole: one holding a NUL byte is refused, not cut.
   shellLaunch(selected->target->stringValue(), this, [this](const std::string& failure) {
-    // Once the status window was seen, the opener's end says nothing about the connection.
-    if (iterator && iterator->seen) return;
+    // Once the connection's mark was seen, the opener's end says nothing about the connection.
+    if (watch_ && watch_->seen()) return;
     fatalOnFailure("startConnection", [&failure] { throw IOException(failure); });
   });
 }
