@@ -10,7 +10,7 @@ bool SessionPairing::StartsLater::operator()(const Session& a, const Session& b)
 }
 
 SessionPairing::SessionPairing(ZoneClock& clock, const ConnectionNames& names, Sink sink)
-    : clock_(clock), names_(names), sink_(std::move(sink)), held_(StartsLater{&names}) {}
+    : clock_(clock), sink_(std::move(sink)), held_(StartsLater{&names}) {}
 
 void SessionPairing::add(const ConnectionEvent& event) {
   if (event.name >= byName_.size()) byName_.resize(event.name + 1);

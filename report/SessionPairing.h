@@ -64,7 +64,6 @@ class SessionPairing {
   void handOn(bool all);
 
   ZoneClock& clock_;
-  const ConnectionNames& names_;
   Sink sink_;
   std::vector<Open> byName_;
   // The earliest start of a session still open, if there is one.

@@ -11,7 +11,8 @@
 #include "report/ConnectionNames.h"
 #include "report/ZoneClock.h"
 
-TextLogReader::TextLogReader(int fd, ConnectionNames& names) : fd_(fd), names_(names), piece_(PIECE_BYTES) {
+TextLogReader::TextLogReader(int fd, ConnectionNames& names, size_t pieceBytes)
+    : fd_(fd), names_(names), piece_(pieceBytes) {
   (void)::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 

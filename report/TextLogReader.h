@@ -21,8 +21,9 @@ class TextLogReader : public EventSource {
  public:
   static constexpr size_t PIECE_BYTES = 1 << 20;
 
-  // Reads the open file `fd` (taken over) from its start.
-  TextLogReader(int fd, ConnectionNames& names);
+  // Reads the open file `fd` (taken over) from its start, in pieces of
+  // `pieceBytes` (lines longer than that are skipped).
+  TextLogReader(int fd, ConnectionNames& names, size_t pieceBytes = PIECE_BYTES);
 
   bool next(ConnectionEvent& event) override;
   // A read error, or a log whose connection lines all lack the time stamp.
