@@ -34,9 +34,11 @@ double hourStep(double maxHours) {
   return std::ceil(maxHours / 6.0);
 }
 
+// "2 h", or "1:30 h" where the step is a part of an hour.
 QString hoursLabel(double hours) {
-  if (hours == std::floor(hours)) return QString::number(static_cast<int>(hours)) + " h";
-  return QString::number(static_cast<int>(std::round(hours * 60))) + " min";
+  const int minutes = static_cast<int>(std::lround(hours * 60));
+  if (minutes % 60 == 0) return QString::number(minutes / 60) + " h";
+  return QString("%1:%2 h").arg(minutes / 60).arg(minutes % 60, 2, 10, QChar('0'));
 }
 
 class Chart {

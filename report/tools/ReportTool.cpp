@@ -89,6 +89,12 @@ int main(int argc, char** argv) {
         char platform[] = "-platform", offscreen[] = "offscreen";
         char* qtArguments[] = {argv[0], platform, offscreen, nullptr};
         int qtCount = 3;
+        // Qt's notices (no XDG_RUNTIME_DIR, say) are none of the user's business.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+          if (type == QtCriticalMsg || type == QtFatalMsg) {
+            std::fprintf(stderr, "morvane-report: %s\n", message.toLocal8Bit().constData());
+          }
+        });
         QGuiApplication application(qtCount, qtArguments);
         std::string error;
         if (!writeOnlineChart(options.chart, run.totals.days, *run.names, options.range, error)) {
