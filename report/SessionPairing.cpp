@@ -1,8 +1,8 @@
 #include "report/SessionPairing.h"
 
-#include "report/ConnectionNames.h"
-
 #include <algorithm>
+
+#include "report/ConnectionNames.h"
 
 bool SessionPairing::StartsLater::operator()(const Session& a, const Session& b) const {
   if (a.start.utcMs != b.start.utcMs) return a.start.utcMs > b.start.utcMs;

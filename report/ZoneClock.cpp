@@ -68,8 +68,7 @@ Readings ZoneClock::resolve(int64_t localMs) const {
   }
   if (found.count == 2 && found.at[1].utcMs < found.at[0].utcMs) std::swap(found.at[0], found.at[1]);
   if (found.count == 0) {
-    // Skipped by a change forwards: read with the offset before it, which
-    // gives the instant the clock would have shown, had it not changed.
+    // Skipped: read with the offset before the change, as readingsOfDay() does.
     const int64_t utc = local - probes[0];
     found.at[found.count++] = Instant{utc * 1000 + ms, offsetAt(utc)};
   }

@@ -1,12 +1,11 @@
 // The morvane-report command: its options and the chart it draws.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <QColor>
 #include <QImage>
-#include <cstdio>
 
 #include "tests/report/ReportTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -18,15 +17,9 @@ struct ToolRun {
 
 ToolRun runTool(const TempDir& dir, const std::string& arguments) {
   const std::string errFile = dir.file("stderr.txt");
-  const std::string command = "TZ=UTC " + std::string(MORVANE_REPORT_TOOL) + " " + arguments + " 2>" + errFile;
   ToolRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = childprocess::shellRun(
+      "TZ=UTC " + std::string(MORVANE_REPORT_TOOL) + " " + arguments + " 2>" + errFile, run.out);
   run.err = TempDir::read(errFile);
   return run;
 }
