@@ -14,6 +14,8 @@ run_packages=(
   # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run
   libwayland-dev libwayland-bin qt6-qpa-plugins qt6-wayland libwayland-client0
   xdg-utils xvfb x11-utils
+  # morvane-report draws its charts as SVG too
+  qt6-svg-dev
 )
 test_packages=(
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -21,6 +23,8 @@ test_packages=(
   # headless compositors with XWayland; xhost lets the tests in
   sway weston xwayland x11-xserver-utils
   python3 python3-aiosmtpd locales curl
+  # zone rules for the report tests (TZ=Europe/Berlin, America/Havana)
+  tzdata
   dpkg-dev file lintian desktop-file-utils appstream
 )
 
