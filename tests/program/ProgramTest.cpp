@@ -497,7 +497,8 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     EXPECT_NE(log.find("net-log: close connection @demo\r\n"), std::string::npos) << log;
     // The installed report finds that log through the installed configuration.
     const std::string report = childprocess::shellOutput(
-        "cd " + quote(dir_.file("elsewhere")) + " && env -u XDG_CONFIG_HOME HOME=" + quote(home()) + " XDG_CONFIG_DIRS=" +
+        "cd " + quote(dir_.file("elsewhere")) + " && env -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME=" + quote(home()) +
+        (stateHome_.empty() ? std::string() : " XDG_STATE_HOME=" + quote(stateHome_)) + " XDG_CONFIG_DIRS=" +
         quote(dir_.file("xdg")) + " " + quote(install.root + "/bin/morvane-report") + " --format csv 2>&1");
     EXPECT_NE(report.find(",demo,"), std::string::npos) << report;
   }
