@@ -23,6 +23,7 @@
 #include "debug/TDialogWriter.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
+#include "platform/InterfacePattern.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;
@@ -160,7 +161,12 @@ bool TMainForm::init() {
     TStringTokenizer names(properties->getString("names"), ", ");
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
-      connections_.push_back(Connection{name, properties->getStringObject(name)});
+      Connection connection{name, properties->getStringObject(name), std::nullopt};
+      const std::string interfaceKey = name + ".interface";
+      if (properties->containsKey(interfaceKey)) {
+        connection.interface = InterfacePattern::parse(interfaceKey, properties->getString(interfaceKey));
+      }
+      connections_.push_back(std::move(connection));
       cbxConnection->addItem(toQt(name));
     }
     if (cbxConnection->count() == 0) {
@@ -168,9 +174,15 @@ bool TMainForm::init() {
     }
     cbxConnection->setCurrentIndex(0);
 
-    windowTitles = properties->getString("window");
-    if (TString::trim(windowTitles).empty()) {
-      throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+    // The titles serve the connections without an interface; when every
+    // connection has one, "window" may be left out.
+    const bool everyInterface = std::all_of(connections_.begin(), connections_.end(),
+                                            [](const Connection& c) { return c.interface.has_value(); });
+    if (!everyInterface || properties->containsKey("window")) {
+      windowTitles = properties->getString("window");
+      if (TString::trim(windowTitles).empty()) {
+        throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+      }
     }
     warningsMillis = secondsToMillis(properties->getInteger("interval.warnings", 0));
     return true;

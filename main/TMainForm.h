@@ -8,8 +8,11 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/InterfacePattern.h"
 
 class QCheckBox;
 class QComboBox;
@@ -90,10 +93,12 @@ class TMainForm : public QWidget {
   std::string connectionName() const;
 
   // One configured connection: its name as the configuration holds it (the
-  // combo box shows it as well as Qt can) and the target it starts.
+  // combo box shows it as well as Qt can), the target it starts and, when it
+  // is watched through its network interface, that interface.
   struct Connection {
     std::string name;
     std::unique_ptr<TString> target;
+    std::optional<InterfacePattern> interface;
   };
   // In the order of the combo box.
   std::vector<Connection> connections_;

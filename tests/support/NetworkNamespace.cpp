@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 
 #include "tests/support/ChildProcess.h"
@@ -22,38 +21,45 @@ uint64_t numberAfter(const std::string& text, const std::string& key, size_t fro
 
 bool NetworkNamespace::available() { return ::geteuid() == 0 && ::access("/dev/net/tun", R_OK | W_OK) == 0; }
 
-NetworkNamespace::NetworkNamespace() {
+NetworkNamespace::NetworkNamespace(bool enter) {
   static int made = 0;
   name_ = "morvane-" + std::to_string(::getpid()) + "-" + std::to_string(++made);
-  original_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  if (original_ < 0 || std::system(("ip netns add " + name_).c_str()) != 0) {
+  if (std::system(("ip netns add " + name_).c_str()) != 0) {
     throw std::runtime_error("cannot make the network namespace " + name_);
   }
-  const int inside = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool entered = inside >= 0 && ::setns(inside, CLONE_NEWNET) == 0;
-  if (inside >= 0) ::close(inside);
-  if (!entered || !ip("link set lo up")) throw std::runtime_error("cannot enter " + name_);
-  // Without IPv6 the kernel sends nothing through a device by itself, so
-  // its counters hold only what a test sent.
   for (const char* conf : {"all", "default"}) {
-    std::ofstream(std::string("/proc/sys/net/ipv6/conf/") + conf + "/disable_ipv6") << "1\n";
+    shell(std::string("echo 1 >/proc/sys/net/ipv6/conf/") + conf + "/disable_ipv6");
   }
+  if (!ip("link set lo up")) throw std::runtime_error("cannot use " + name_);
+  if (!enter) return;
+  original_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int inside = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+  const bool entered = original_ >= 0 && inside >= 0 && ::setns(inside, CLONE_NEWNET) == 0;
+  if (inside >= 0) ::close(inside);
+  if (!entered) throw std::runtime_error("cannot enter " + name_);
 }
 
 NetworkNamespace::~NetworkNamespace() {
   for (pid_t pid : processes_) childprocess::stop(pid);
-  ::setns(original_, CLONE_NEWNET);
-  ::close(original_);
+  if (original_ >= 0) {
+    ::setns(original_, CLONE_NEWNET);
+    ::close(original_);
+  }
   std::system(("ip netns del " + name_ + " 2>/dev/null").c_str());
 }
 
 bool NetworkNamespace::ip(const std::string& arguments) const {
-  // The namespace is this thread's, so the children's too.
-  return std::system(("ip " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+  return std::system(("ip -n " + name_ + " " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool NetworkNamespace::shell(const std::string& command) const {
+  return std::system(("ip netns exec " + name_ + " sh -c '" + command + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 pid_t NetworkNamespace::spawn(const std::vector<std::string>& argv) {
-  pid_t pid = childprocess::spawn(argv);
+  std::vector<std::string> inside{"ip", "netns", "exec", name_};
+  inside.insert(inside.end(), argv.begin(), argv.end());
+  pid_t pid = childprocess::spawn(inside);
   processes_.push_back(pid);
   return pid;
 }
@@ -72,12 +78,12 @@ void NetworkNamespace::release(pid_t holder) {
 }
 
 bool NetworkNamespace::linkUp(const std::string& interface) const {
-  std::string line = childprocess::shellOutput("ip -br link show dev " + interface + " 2>/dev/null");
+  std::string line = childprocess::shellOutput("ip -n " + name_ + " -br link show dev " + interface + " 2>/dev/null");
   return line.find("UP,LOWER_UP") != std::string::npos;
 }
 
 NetworkNamespace::Bytes NetworkNamespace::counters(const std::string& interface) const {
-  std::string json = childprocess::shellOutput("ip -s -j link show dev " + interface + " 2>/dev/null");
+  std::string json = childprocess::shellOutput("ip -n " + name_ + " -s -j link show dev " + interface + " 2>/dev/null");
   size_t stats = json.find("\"stats64\"");
   if (stats == std::string::npos) return {};
   return Bytes{numberAfter(json, "\"rx\":{\"bytes\":", stats), numberAfter(json, "\"tx\":{\"bytes\":", stats)};
