@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <functional>
+#include <utility>
 
 #include "basis/Exceptions.h"
 #include "basis/TProperties.h"
@@ -21,8 +23,11 @@
 #include "debug/DialogHook.h"
 #include "debug/TChannel.h"
 #include "debug/TDialogWriter.h"
+#include "main/ConnectionWatch.h"
+#include "main/InterfaceMark.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
+#include "main/WindowTitleMark.h"
 #include "platform/InterfacePattern.h"
 
 TChannel* mainChannel = nullptr;
@@ -116,12 +121,17 @@ std::string TMainForm::connectionName() const {
 }
 
 void TMainForm::endOnRequest() {
-  timer->stop();
-  timerWarnings->stop();
   requestTermination(connected_ ? EXIT_ENDED_WHILE_CONNECTED : EXIT_CONNECTION_ENDED);
 }
 
-void TMainForm::requestTermination(int exitStatus) { QCoreApplication::exit(exitStatus); }
+void TMainForm::requestTermination(int exitStatus) {
+  // The loop may run on for a while (error mails still under way): no more
+  // looks, which could only add reports to an end already decided.
+  timer->stop();
+  timerWarnings->stop();
+  if (watch_) watch_->stop();
+  QCoreApplication::exit(exitStatus);
+}
 
 void TMainForm::reportError(const std::exception* e, const std::string& prefix) {
   if (mainChannel != nullptr) mainChannel->error(e, prefix, 1, dialogWriter());
@@ -230,36 +240,54 @@ void TMainForm::sbConnectClick() {
     sbConnect->setEnabled(false);
     sbConnect->setText("Verbunden");
     cbLog->setEnabled(false);
+    // A connection with an interface is watched through it alone. Its link
+    // events are opened before anything is logged or started, so a failure
+    // ends the program before the target runs, and an interface that is up
+    // already counts at once.
+    const Connection* selected = selectedConnection();
+    std::unique_ptr<ConnectionMark> mark;
+    if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
     if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
     startConnection();
     connected_ = true;
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    watcher->reset();
+    if (!mark) mark = connectionMark();
+    if (mark == nullptr) return;
+    auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
+    watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });
     timer->setInterval(intervalMillis);
     timer->start();
     if (warningsMillis > 9999) {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
-    // Polling has started: the dialog does not hold it up.
-    const std::string notice = watcher->notice();
+    watch_->start();
+    // Watching has started: the dialog does not hold it up.
+    const std::string notice = watch_->mark().notice();
     if (!notice.empty()) reportError(nullptr, "TMainForm.sbConnectClick: " + notice);
   });
 }
 
+std::unique_ptr<ConnectionMark> TMainForm::connectionMark() {
+  TWindowsIterator* watcher = getIterator();
+  if (watcher == nullptr) return nullptr;
+  watcher->reset();
+  return std::make_unique<WindowTitleMark>(watcher);
+}
+
 void TMainForm::timerTimer() {
   fatalOnFailure("timerTimer", [this] {
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    if (!watcher->findWindow() && watcher->seen) {
-      if (cbLog->isChecked()) netLogChannel->trace("close connection @" + connectionName());
-      connected_ = false;
-      timer->stop();
-      timerWarnings->stop();
-      requestTermination(EXIT_CONNECTION_ENDED);
-    }
+    if (watch_) watch_->look();
   });
+}
+
+void TMainForm::connectionEnded() {
+  if (cbLog->isChecked()) {
+    const std::string name = connectionName();
+    for (const std::string& line : watch_->mark().closingLines(name)) netLogChannel->trace(line);
+    netLogChannel->trace("close connection @" + name);
+  }
+  connected_ = false;
+  requestTermination(EXIT_CONNECTION_ENDED);
 }
 
 void TMainForm::timerWarningsTimer() {
@@ -277,6 +305,7 @@ void TMainForm::FormDestroy() {
   destroyed_ = true;
   try {
     clearConnections();
+    watch_.reset();    // its mark looks through `iterator`
     iterator.reset();  // it watches `titles`
     titles.reset();
   } catch (...) {

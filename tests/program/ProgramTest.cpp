@@ -549,7 +549,7 @@ TEST_F(ProgramInterfaceTest, AWireGuardTunnelLogsWhatWentThroughIt) {
   ASSERT_TRUE(net_->ip("addr add 10.77.0.1/24 dev va") && net_->ip("link set va up"));
   ASSERT_TRUE(server.ip("addr add 10.77.0.2/24 dev vb") && server.ip("link set vb up"));
   for (const char* side : {"client", "server"}) {
-    ASSERT_EQ(std::system(("wg genkey >" + dir_.file(std::string(side) + ".key")).c_str()), 0);
+    ASSERT_EQ(std::system(("umask 077; wg genkey >" + dir_.file(std::string(side) + ".key")).c_str()), 0);
   }
   auto publicKey = [this](const char* side) {
     std::string key = childprocess::shellOutput("wg pubkey <" + dir_.file(std::string(side) + ".key"));
