@@ -339,6 +339,7 @@ TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
   Run help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: morvane [OPTION]...\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("NAME.interface = wg0, or ppp*\n"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("Configuration folder: " + dir_.path() + "/\n"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("  " + home() + "/.config/morvane/\n  " + dir_.path() + "/\n  " + dir_.file("xdg") +
                           "/morvane/\n"),
