@@ -18,6 +18,8 @@ class InterfacePattern {
   bool matches(std::string_view interfaceName) const noexcept;
   // The pattern as written.
   const std::string& text() const noexcept { return text_; }
+  // It ends in '*': names beginning with the text before it match.
+  bool isPrefix() const noexcept { return prefix_; }
 
  private:
   explicit InterfacePattern(std::string text);

@@ -12,6 +12,7 @@
 
 #include "basis/Exceptions.h"
 #include "basis/FileSystem.h"
+#include "platform/LinkEventFilter.h"
 
 namespace {
 
@@ -21,6 +22,11 @@ constexpr size_t BUFFER_BYTES = 64 * 1024;
 constexpr int DATAGRAMS_PER_TURN = 64;
 
 uint64_t since(uint64_t now, uint64_t then) { return now >= then ? now - then : 0; }
+
+void add(LinkCounters& total, const LinkCounters& last, const LinkCounters& first) {
+  total.rxBytes += since(last.rxBytes, first.rxBytes);
+  total.txBytes += since(last.txBytes, first.txBytes);
+}
 
 }  // namespace
 
@@ -34,6 +40,7 @@ InterfaceWatch::InterfaceWatch(InterfacePattern pattern) : pattern_(std::move(pa
   local.nl_family = AF_NETLINK;
   local.nl_groups = RTMGRP_LINK;
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) fail("bind", errno);
+  refilter();
   if (!requestDump()) fail("sendto", errno);
   buffer_.resize(BUFFER_BYTES / sizeof(uint32_t));
   if (QCoreApplication::instance() == nullptr) return;
@@ -66,9 +73,7 @@ bool InterfaceWatch::up() {
 LinkCounters InterfaceWatch::traffic() const {
   LinkCounters total = departed_;
   for (const auto& [index, link] : links_) {
-    if (!link.everUp) continue;
-    total.rxBytes += since(link.last.rxBytes, link.first.rxBytes);
-    total.txBytes += since(link.last.txBytes, link.first.txBytes);
+    if (link.everUp) add(total, link.last, link.first);
   }
   return total;
 }
@@ -126,7 +131,11 @@ void InterfaceWatch::apply(const LinkRecord& record) {
     return;
   }
   if (dumping_) reported_.insert(record.index);
-  Link& link = found != links_.end() ? found->second : links_[record.index];
+  if (found == links_.end()) {
+    found = links_.emplace(record.index, Link{}).first;
+    refilter();
+  }
+  Link& link = found->second;
   link.up = record.up();
   if (record.hasCounters) link.last = record.counters;
   if (link.up && !link.everUp) {
@@ -136,11 +145,16 @@ void InterfaceWatch::apply(const LinkRecord& record) {
 }
 
 void InterfaceWatch::leave(std::map<int32_t, Link>::iterator link) {
-  if (link->second.everUp) {
-    departed_.rxBytes += since(link->second.last.rxBytes, link->second.first.rxBytes);
-    departed_.txBytes += since(link->second.last.txBytes, link->second.first.txBytes);
-  }
+  if (link->second.everUp) add(departed_, link->second.last, link->second.first);
   links_.erase(link);
+  refilter();
+}
+
+void InterfaceWatch::refilter() {
+  // Only an optimisation: without the filter every event arrives.
+  std::set<int32_t> followed;
+  for (const auto& entry : links_) followed.insert(entry.first);
+  attachLinkEventFilter(fd_, pattern_, followed);
 }
 
 void InterfaceWatch::finishDump() {
@@ -187,7 +201,9 @@ void InterfaceWatch::resync() {
     return;
   }
   ++resyncs_;
-  if (!requestDump()) stop("InterfaceWatch: Asking for the list of links failed: " + fileutil::systemMessage(errno) + ".");
+  if (!requestDump()) {
+    stop("InterfaceWatch: Asking for the list of links failed: " + fileutil::systemMessage(errno) + ".");
+  }
 }
 
 bool InterfaceWatch::anyUp() const {

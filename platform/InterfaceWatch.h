@@ -5,6 +5,9 @@
 // and after every overrun (ENOBUFS, a cut datagram, an interrupted dump)
 // replaces what may have been missed, so no lost event leaves a stale state.
 //
+// A socket filter (LinkEventFilter) keeps the events of other interfaces in
+// the kernel.
+//
 // An interface counts as up while it exists, is administratively up and has
 // its carrier (IFF_UP and IFF_LOWER_UP). The change handler (ChangeNotifier)
 // is called when the answer of up() changes, and once when the first dump
@@ -66,6 +69,8 @@ class InterfaceWatch : public ChangeNotifier {
   // Counts the traffic of a matching link that is gone and forgets it.
   void leave(std::map<int32_t, Link>::iterator link);
   void finishDump();
+  // Lets the kernel drop the events of links that neither match nor are followed.
+  void refilter();
   // Sends the dump request; false (with errno) when it cannot be sent.
   bool requestDump();
   // Asks for a new dump now, or after the one running.

@@ -91,7 +91,8 @@ LinkDatagram parseLinkDatagram(const void* data, size_t size) {
   int left = static_cast<int>(size);
   const auto* first = static_cast<const nlmsghdr*>(data);
   for (const nlmsghdr* message = first; NLMSG_OK(message, left); message = NLMSG_NEXT(message, left)) {
-    const size_t at = static_cast<size_t>(reinterpret_cast<const char*>(message) - reinterpret_cast<const char*>(first));
+    const size_t at =
+        static_cast<size_t>(reinterpret_cast<const char*>(message) - reinterpret_cast<const char*>(first));
     if ((message->nlmsg_flags & NLM_F_DUMP_INTR) != 0) out.dumpInterrupted = true;
     switch (message->nlmsg_type) {
       case RTM_NEWLINK:

@@ -1,15 +1,22 @@
 // The interface watch against real tun devices in a network namespace of
 // the test's own, on a real event loop.
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <exception>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "basis/Exceptions.h"
 #include "platform/InterfaceWatch.h"
+#include "platform/LinkEventFilter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/NetworkNamespace.h"
@@ -112,13 +119,11 @@ TEST_F(InterfaceWatchTest, UpAtTheStartCountsAtOnceAndAnAbsentOneWaits) {
 // follows must still show the interface going down.
 TEST_F(InterfaceWatchTest, AnOverrunIsRepairedByANewDump) {
   pid_t holder = net_->holdTun("tun7");
-  ASSERT_TRUE(net_->ip("link add flap0 type veth peer name flap1"));
   Watched w("tun7");
   ASSERT_TRUE(w.becomes(true));
-  // Thousands of unrelated events while the loop does not read, the one
-  // that matters last.
+  // Thousands of its events while the loop does not read, the last one down.
   std::string batch;
-  for (int i = 0; i < 1500; ++i) batch += "link set flap0 up\nlink set flap0 down\n";
+  for (int i = 0; i < 1500; ++i) batch += "link set tun7 down\nlink set tun7 up\n";
   batch += "link set tun7 down\n";
   const std::string file = "/tmp/" + net_->name() + ".batch";
   {
@@ -132,6 +137,39 @@ TEST_F(InterfaceWatchTest, AnOverrunIsRepairedByANewDump) {
   ASSERT_TRUE(w.becomes(false));
   EXPECT_GE(w.watch.resyncs(), 1);
   net_->release(holder);
+}
+
+// The socket filter runs in the kernel: only the events of matching or
+// followed links reach a socket.
+TEST_F(InterfaceWatchTest, TheKernelKeepsTheEventsOfOtherInterfaces) {
+  const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  sockaddr_nl local{};
+  local.nl_family = AF_NETLINK;
+  local.nl_groups = RTMGRP_LINK;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+  auto namesArrived = [fd] {
+    std::set<std::string> names;
+    std::vector<uint32_t> buffer(16384);
+    ssize_t length;
+    while ((length = ::recv(fd, buffer.data(), buffer.size() * 4, MSG_DONTWAIT)) > 0) {
+      for (const LinkRecord& link : parseLinkDatagram(buffer.data(), static_cast<size_t>(length)).links) {
+        names.insert(link.name);
+      }
+    }
+    return names;
+  };
+  ASSERT_TRUE(attachLinkEventFilter(fd, InterfacePattern::parse("k", "ppp*"), {}));
+  net_->holdTun("vpn0");
+  net_->holdTun("ppp0");
+  EXPECT_EQ(namesArrived(), std::set<std::string>{"ppp0"});
+  ASSERT_TRUE(attachLinkEventFilter(fd, InterfacePattern::parse("k", "wg0"),
+                                    {static_cast<int32_t>(::if_nametoindex("vpn0"))}));
+  net_->holdTun("wg01");
+  net_->holdTun("wg0");
+  ASSERT_TRUE(net_->ip("link set vpn0 down"));
+  ASSERT_TRUE(net_->ip("link set ppp0 down"));
+  EXPECT_EQ(namesArrived(), (std::set<std::string>{"vpn0", "wg0"})) << "followed by index, or by name";
+  ::close(fd);
 }
 
 TEST(InterfaceWatchFailureTest, ASocketThatCannotBeOpenedNamesTheCause) {

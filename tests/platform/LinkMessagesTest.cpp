@@ -24,7 +24,8 @@ class Datagram {
   // Starts a message; attributes follow with attribute().
   Datagram& message(uint16_t type, int32_t index = 0, uint32_t flags = 0, uint8_t family = AF_UNSPEC) {
     start_ = used_;
-    const size_t payload = type == NLMSG_ERROR ? sizeof(nlmsgerr) : type == NLMSG_DONE ? sizeof(int) : sizeof(ifinfomsg);
+    const size_t payload =
+        type == NLMSG_ERROR ? sizeof(nlmsgerr) : type == NLMSG_DONE ? sizeof(int) : sizeof(ifinfomsg);
     append(NLMSG_SPACE(payload));
     header()->nlmsg_len = static_cast<uint32_t>(NLMSG_LENGTH(payload));
     header()->nlmsg_type = type;
