@@ -3,8 +3,9 @@
 // interface is up (InterfaceWatch). When the connection has ended it tells
 // the connection log what went through the interfaces.
 
-#include <memory>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "main/ConnectionMark.h"
