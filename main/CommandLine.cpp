@@ -71,7 +71,8 @@ std::string helpText() {
           "  " + std::to_string(EXIT_FAILED) + "  the configuration failed or a fatal error was reported\n"
           "  " + std::to_string(EXIT_USAGE) + "  unknown option\n"
           "  " + std::to_string(EXIT_ENDED_WHILE_CONNECTED) +
-          "  closed, or ended by SIGTERM, SIGINT or SIGHUP, while still connected\n";
+          "  closed, ended by SIGTERM, SIGINT or SIGHUP, or the display went away, while\n"
+          "     still connected\n";
   return text;
 }
 

@@ -49,6 +49,13 @@ int32_t secondsToMillis(int32_t seconds) {
   return static_cast<int32_t>(millis);
 }
 
+// A number of seconds: `defaultValue` when the key is missing or empty; any
+// other value that is no 32-bit integer fails, naming the key.
+int32_t secondsSetting(const TProperties& properties, const std::string& key, int32_t defaultValue) {
+  if (properties.getString(key, "").empty()) return defaultValue;
+  return properties.getInteger(key);
+}
+
 }  // namespace
 
 TMainForm::TMainForm() {
@@ -163,7 +170,7 @@ bool TMainForm::init() {
     clearConnections();
     std::unique_ptr<TProperties> properties = TProperties::createDefault();
 
-    intervalMillis = secondsToMillis(properties->getInteger("interval", 1));
+    intervalMillis = secondsToMillis(secondsSetting(*properties, "interval", 1));
     if (intervalMillis < 1) {
       throw IllegalArgumentException("Interval must be greater as or equal one second.");
     }
@@ -193,8 +200,17 @@ bool TMainForm::init() {
       if (TString::trim(windowTitles).empty()) {
         throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
       }
+      // The watcher would refuse an empty title, and a blank one matches every
+      // untitled window: refused now, before anything is started.
+      std::unique_ptr<TStringCollection> parts = TString::split(windowTitles, ',');
+      for (const std::string& part : parts->getStrings()) {
+        if (TString::trim(part).empty()) {
+          throw IllegalArgumentException("Key: window holds an empty title (a comma at the start or end, or two "
+                                         "in a row): '" + windowTitles + "'.");
+        }
+      }
     }
-    warningsMillis = secondsToMillis(properties->getInteger("interval.warnings", 0));
+    warningsMillis = secondsToMillis(secondsSetting(*properties, "interval.warnings", 0));
     return true;
   } catch (const std::exception& e) {
     reportError(&e, "TMainForm.init: ");
@@ -207,8 +223,12 @@ bool TMainForm::init() {
 void TMainForm::startConnection() {
   const Connection* selected = selectedConnection();
   if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
-  std::unique_ptr<char[]> file = selected->target->toNullTerminated();
-  shellLaunch(file.get());
+  // The target's bytes whole: one holding a NUL byte is refused, not cut.
+  shellLaunch(selected->target->stringValue(), this, [this](const std::string& failure) {
+    // Once the connection's mark was seen, the opener's end says nothing about the connection.
+    if (watch_ && watch_->seen()) return;
+    fatalOnFailure("startConnection", [&failure] { throw IOException(failure); });
+  });
 }
 
 TWindowsIterator* TMainForm::getIterator() {

@@ -56,6 +56,8 @@ class TMainForm : public QWidget {
   // EXIT_ENDED_WHILE_CONNECTED while a connection is open (nothing is
   // logged: the connection may still be up), else as a normal end.
   void endOnRequest();
+  // Whether a connection is open: started and its end not seen yet.
+  bool isConnected() const { return connected_; }
 
   // The watcher, made on first use from the "window" titles. A failure is
   // reported as FATAL, termination is requested and nullptr returned.

@@ -1,17 +1,20 @@
-// Morvane's start routine: the UI framework first, then the base library,
-// the diagnostics and the main unit's channels, then the window and the loop.
+// Morvane's start routine: the signal handling, the UI framework, then the
+// base library, the diagnostics and the main unit's channels, then the
+// window and the loop.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "basis/BasisStartup.h"
+#include "basis/Exceptions.h"
 #include "debug/DebugStartup.h"
+#include "debug/TChannel.h"
 #include "debug/TChannelPool.h"
 #include "mail/TMailQueue.h"
 #include "main/CommandLine.h"
@@ -40,18 +43,45 @@ void drainMailQueues(int limitMillis) {
   loop.exec();
 }
 
-// The connection log of the default configuration lives in the user's own
-// state folder; the text writers do not make folders, so it is made here.
-void makeLogFolder() {
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') return;
-  std::error_code ignored;  // without it the log reports its own failure
-  std::filesystem::create_directories(std::string(home) + "/.local/state/morvane", ignored);
+// The window while it exists, and the status once its loop has ended, for
+// an end that Qt forces.
+TMainForm* runningForm = nullptr;
+int loopStatus = -1;
+QtMessageHandler qtMessages = nullptr;
+
+// Qt ends the process right after it says that the connection to the X
+// server or the Wayland compositor broke, with a status of its own. The
+// program reports it instead, writes what its file writers still hold, and
+// ends as a connection that ended unwatched: with the status of an end
+// while connected, or as a failure before connecting (or with the status
+// already decided, when the loop had ended).
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (qtMessages != nullptr) qtMessages(type, context, text);
+  static bool ending = false;
+  if (ending || type != QtWarningMsg || !text.contains("connection broke")) return;
+  ending = true;
+  int status = runningForm != nullptr && runningForm->isConnected() ? EXIT_ENDED_WHILE_CONNECTED : EXIT_FAILED;
+  if (loopStatus >= 0) status = loopStatus;
+  try {
+    IOException lost("The connection to the display broke: " + text.toStdString());
+    if (mainChannel != nullptr) mainChannel->error(&lost, "main: ", 1, nullptr);
+    releaseDebug();
+  } catch (...) {
+  }
+  std::fflush(nullptr);
+  ::_exit(status);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else: a signal at any moment ends the program through
+  // its own path, and a write past the file size limit fails like one to a
+  // full disk instead of ending the program.
+  ::signal(SIGXFSZ, SIG_IGN);
+  TerminationSignals::install();
+  qtMessages = qInstallMessageHandler(onQtMessage);
+
   // Options come first: help and version need no display.
   const CommandLineRequest request = parseCommandLine(argc, argv);
   switch (request.action) {
@@ -73,7 +103,6 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("morvane");
   installMessageBoxHook();
 
-  makeLogFolder();
   startupBasis();
   startupDebug();
   mainChannel = TChannelPool::getChannel("morvane");
@@ -82,6 +111,7 @@ int main(int argc, char** argv) {
   int status;
   {
     TMainForm form;
+    runningForm = &form;
     // Closing the window ends the program through the form, which knows
     // whether a connection is open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -98,8 +128,10 @@ int main(int argc, char** argv) {
     form.show();
     status = QApplication::exec();
     loopEnded = true;
+    loopStatus = status;
     form.hide();
     drainMailQueues(MAIL_DRAIN_LIMIT_MILLIS);
+    runningForm = nullptr;
   }  // the form's destruction releases the diagnostics
   return status;
 }

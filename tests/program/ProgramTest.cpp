@@ -2,6 +2,8 @@
 // click "Verbinden", watch the status window come and go, close dialogs.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +95,11 @@ class ProgramTest : public ::testing::Test {
       ::setenv("HOME", home().c_str(), 1);
       ::setenv("XDG_CONFIG_DIRS", dir_.file("xdg").c_str(), 1);
       for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) ::unsetenv(name);
+      if (!stateHome_.empty()) ::setenv("XDG_STATE_HOME", stateHome_.c_str(), 1);
+      if (fileSizeLimit_ != RLIM_INFINITY) {
+        struct rlimit limit {fileSizeLimit_, fileSizeLimit_};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+      }
       if (std::getenv("LSAN_OPTIONS") == nullptr) {
         ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
       }
@@ -168,6 +175,24 @@ class ProgramTest : public ::testing::Test {
     EXPECT_TRUE(closeDialog("Error"));
     expectExit(1, limit);
   }
+  // Waits up to `limit` for the end, closing error dialogs as a user would
+  // as they come; the exit status, or nothing.
+  std::optional<int> exitClosingDialogs(std::chrono::seconds limit, int* closed = nullptr) {
+    std::optional<int> status;
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
+      if (!xdotool("search --onlyvisible --name '^Error$'").empty() && closeDialog("Error") && closed != nullptr) {
+        ++*closed;
+      }
+    }
+    return status;
+  }
+  // Whether the program catches SIGTERM already (/proc/PID/status).
+  bool catchesTermination() {
+    std::string status = TempDir::read("/proc/" + std::to_string(pid_) + "/status");
+    size_t at = status.find("SigCgt:\t");
+    return at != std::string::npos && (std::stoull(status.substr(at + 8, 16), nullptr, 16) & (1ULL << (SIGTERM - 1))) != 0;
+  }
   std::string output() { return TempDir::read(dir_.file("stdout.txt")); }
   std::string netLog() { return TempDir::read(dir_.file("net.log")); }
 
@@ -175,12 +200,16 @@ class ProgramTest : public ::testing::Test {
   TempDir dir_;
   std::string program_;
   pid_t pid_ = -1;
+  // XDG_STATE_HOME of the program, unset when empty; its file size limit.
+  std::string stateHome_;
+  rlim_t fileSizeLimit_ = RLIM_INFINITY;
 };
 
 TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
   // Names and targets are bytes: ones no encoding knows reach the log and
   // the started file unchanged.
-  writeConfiguration("interval = 1\nnames = d\xff\xfe\ndemo = x\nd\xff\xfe = " +
+  // The file starts with an editor's byte order mark.
+  writeConfiguration("\xEF\xBB\xBFnames = d\xff\xfe\ninterval = 1\ndemo = x\nd\xff\xfe = " +
                      statusScript("Dial Status", 3, "connect \xff\xfe.sh") + "\nwindow = Dial\n");
   start();
   clickConnect();
@@ -218,6 +247,14 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
       {"names = a\na = x\nwindow =  \n", "IllegalArgumentException",
        "The Window Title string must contains at minimum one title."},
       {"names = a\na = x\n", "InvalidKeyException", "window"},
+      // Values that are present but wrong fail before anything starts.
+      {"names = a\na = x\nwindow = Title,\n", "IllegalArgumentException",
+       "Key: window holds an empty title (a comma at the start or end, or two in a row): 'Title,'."},
+      {"names = a\na = x\nwindow = A,,B\n", "IllegalArgumentException", "Key: window holds an empty title"},
+      {"interval = 5s\nnames = a\na = x\nwindow = w\n", "IllegalPropertyValueException",
+       "TProperties: Key: interval no integer value."},
+      {"interval.warnings = 99999999999\nnames = a\na = x\nwindow = w\n", "IllegalPropertyValueException",
+       "TProperties: Key: interval.warnings no integer value."},
       // The titles may be left out only when every connection has an interface.
       {"names = a b\na = x\nb = y\na.interface = ppp0\n", "InvalidKeyException", "window"},
       {"names = a\na = x\na.interface = ppp*0\n", "IllegalPropertyValueException",
@@ -239,16 +276,7 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
     EXPECT_NE(out.find("\tclass: " + c.exceptionClass + "\r\n\tmessage: " + c.message), std::string::npos)
         << out;
   }
-}
-
-TEST_F(ProgramTest, EmptyWindowTitleFailsOnlyAfterTheTargetStarted) {
-  writeConfiguration("names = demo\ndemo = " + statusScript("Never", 1) + "\nwindow = A,,B\n");
-  start();
-  connectExpectingAFatalEnd(20s);
-  EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
-  std::string out = output();
-  EXPECT_NE(out.find("FATAL ERROR: FATAL: TMainForm.getIterator: "), std::string::npos) << out;
-  EXPECT_NE(out.find("TWindowsIterator.getTitleLength: Length is null."), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(home() + "/.local/state")) << "no log folder made that nothing uses";
 }
 
 TEST_F(ProgramTest, RemindsWhileConnected) {
@@ -309,11 +337,91 @@ TEST_F(ProgramTest, SignalsEndCleanlyWithTheirOwnStatusWhileConnected) {
     EXPECT_EQ(log.find("close connection"), std::string::npos) << "the connection may still be up";
     xdotool("search --name '^Dial Status$' windowkill");
   }
-  // Before connecting a signal ends the program like closing its window.
+  // Before connecting a signal ends the program like closing its window,
+  // also one that comes the moment the program can take it, before its
+  // window or even its connection to the display exists.
   start();
   ASSERT_FALSE(waitForWindow("^Morvane$").empty());
   ::kill(pid_, SIGTERM);
   expectExit(0, 20s);
+  start();
+  ASSERT_TRUE(childprocess::waitFor([this] { return catchesTermination(); }, 10000));
+  ::kill(pid_, SIGTERM);
+  expectExit(0, 20s);
+}
+
+// The X server ends while connected: a report, and the status of an end
+// while connected.
+TEST_F(ProgramTest, TheDisplayEndingWhileConnectedIsReported) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 60) + "\nwindow = Dial\n");
+  start();
+  clickConnect();
+  ASSERT_FALSE(waitForWindow("^Dial Status$").empty());
+  display_.stopServer();
+  expectExit(3, 20s);
+  std::string out = output();
+  EXPECT_NE(out.find("morvane: FATAL ERROR: main: "), std::string::npos) << out;
+  EXPECT_NE(out.find("\tclass: IOException\r\n\tmessage: The connection to the display broke: The X11 connection broke"),
+            std::string::npos)
+      << out;
+}
+
+// Log files that would block, that hit the file size limit, or whose lock
+// another process holds while stopped: each is reported or waited out
+// without holding the connection up, and the cycle ends normally.
+TEST_F(ProgramTest, LogFilesThatBlockFailOrAreLockedDoNotStopTheCycle) {
+  writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 3) + "\nwindow = Dial\n");
+  const std::string fifo = dir_.file("net.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  {
+    SCOPED_TRACE("a FIFO without a reader");
+    writeDebugProperties("net-log.debug.tracefile = " + fifo + "\n");
+    start();
+    clickConnect();
+    int closed = 0;
+    std::optional<int> status = exitClosingDialogs(40s, &closed);
+    ASSERT_TRUE(status.has_value()) << output();
+    EXPECT_EQ(*status, 0) << output();
+    EXPECT_GE(closed, 2) << "a report for each entry";
+    EXPECT_GE(countOf(output(), "File '" + fifo + "' is a FIFO, not a regular file."), 2u) << output();
+  }
+  {
+    SCOPED_TRACE("the file size limit");
+    const rlim_t limit = 1 << 20;
+    const std::string full = dir_.write("net.log", std::string(limit - 10, 'x'));
+    fileSizeLimit_ = limit;
+    writeDebugProperties("net-log.debug.tracefile = net.log\n");
+    std::filesystem::remove(dir_.file("started"));
+    start();
+    clickConnect();
+    std::optional<int> status = exitClosingDialogs(40s);
+    fileSizeLimit_ = RLIM_INFINITY;
+    ASSERT_TRUE(status.has_value()) << output();
+    EXPECT_EQ(*status, 0) << output();
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
+    EXPECT_GE(countOf(output(), "TTextFile.writeln: File too large"), 2u) << output();
+    EXPECT_EQ(std::filesystem::file_size(dir_.file("net.log")), limit - 10) << "cut back";
+  }
+  {
+    SCOPED_TRACE("a lock held by a stopped process");
+    const std::string binary = dir_.write("net.bin", "");
+    writeDebugProperties("net-log.debug.binary-tracefile = net.bin\n");
+    childprocess::StoppedLockHolder holder({binary});
+    ASSERT_TRUE(holder.stopped());
+    std::filesystem::remove(dir_.file("started"));
+    start();
+    clickConnect();
+    // The target starts at once, and no dialog waits for anyone.
+    EXPECT_TRUE(childprocess::waitFor([this] { return std::filesystem::exists(dir_.file("started")); }, 20000));
+    EXPECT_EQ(xdotool("search --onlyvisible --name '^Error$'"), "");
+    EXPECT_EQ(TempDir::read(binary), "") << "the open entry waits for the lock";
+    holder.release();
+    expectExit(0, 30s);
+    const std::string entries = TempDir::read(binary);
+    ASSERT_GE(entries.size(), 66u);
+    EXPECT_EQ(entries.substr(62, 4), std::string("\x02\0\0\0", 4)) << "open and close, in the file";
+    EXPECT_LT(entries.find("open connection @demo"), entries.find("close connection @demo"));
+  }
 }
 
 TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
@@ -384,10 +492,13 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     EXPECT_TRUE(std::filesystem::exists(configuration + ".new"));
 
     std::filesystem::remove_all(home());
+    // The connection log goes to the state folder: XDG_STATE_HOME, or ~/.local/state.
+    stateHome_ = install.environment.empty() ? dir_.file("state") : std::string();
+    const std::string stateFolder = stateHome_.empty() ? home() + "/.local/state" : stateHome_;
     start({}, bin, dir_.file("elsewhere"));
     typeIntoMainWindow(install.keys);
     expectExit(0, 40s);
-    std::string log = TempDir::read(home() + "/.local/state/morvane/morvane-net.log");
+    std::string log = TempDir::read(stateFolder + "/morvane/morvane-net.log");
     EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
     EXPECT_NE(log.find("net-log: close connection @demo\r\n"), std::string::npos) << log;
   }
@@ -405,7 +516,8 @@ class ProgramMailTest : public ProgramTest {
                "system.mail-enabled = true\nsystem.smtp-host.address = 127.0.0.1\n"
                "system.smtp-host.port = " + port + "\nsystem.from-header = Morvane <morvane@test.example>\n"
                "system.host = alpha\nsystem.host.display = desk\nsystem.host.environment = test\n");
-    writeConfiguration("names = demo\ndemo = " + statusScript("Never", 1) + "\nwindow = A,,B\n");
+    // A target that cannot start: a fatal report after connecting.
+    writeConfiguration("names = demo\ndemo = no-such-program-here\nwindow = Never\n");
   }
 };
 
@@ -430,9 +542,9 @@ TEST_F(ProgramMailTest, AFatalErrorIsMailedOnceBeforeTheProgramEnds) {
                       "\r\n\r\n"),
             std::string::npos)
       << mail;
-  EXPECT_NE(mail.find("morvane: FATAL ERROR: FATAL: TMainForm.getIterator: \r\n\texception\r\n"
-                      "\tclass: IllegalArgumentException\r\n"
-                      "\tmessage: TWindowsIterator.getTitleLength: Length is null.\r\n"),
+  EXPECT_NE(mail.find("morvane: FATAL ERROR: FATAL: TMainForm.sbConnectClick: \r\n\texception\r\n"
+                      "\tclass: IOException\r\n"
+                      "\tmessage: shellLaunch: No such file, URL or program: no-such-program-here\r\n"),
             std::string::npos)
       << mail;
   EXPECT_NE(mail.find("\r\n\r\n" + separator + "\r\nDO NOT REPLY ON THIS MESSAGE\r\n"), std::string::npos)
@@ -447,12 +559,8 @@ TEST_F(ProgramMailTest, AMailServerThatIsDownIsReportedAndTheProgramStillEnds) {
   clickConnect();
   // The fatal report, the failed mail and its failed retry each show an
   // error dialog; a user closes them as they come until the program ends.
-  std::optional<int> status;
   int closed = 0;
-  auto end = std::chrono::steady_clock::now() + 90s;
-  while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
-    if (!xdotool("search --onlyvisible --name '^Error$'").empty() && closeDialog("Error")) ++closed;
-  }
+  std::optional<int> status = exitClosingDialogs(90s, &closed);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);
   EXPECT_GE(closed, 2);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,6 +74,28 @@ std::string shellOutput(const std::string& command) {
     ::pclose(p);
   }
   return out;
+}
+
+StoppedLockHolder::StoppedLockHolder(const std::vector<std::string>& files) {
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (const std::string& file : files) {
+      if (::flock(::open(file.c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX) != 0) ::_exit(1);
+    }
+    ::raise(SIGSTOP);
+    ::_exit(0);
+  }
+  int status = 0;
+  stopped_ = ::waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+}
+
+void StoppedLockHolder::release() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 }  // namespace childprocess

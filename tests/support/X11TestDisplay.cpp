@@ -2,6 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 
+#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -39,6 +40,12 @@ X11TestDisplay::~X11TestDisplay() {
   for (auto it = children_.rbegin(); it != children_.rend(); ++it) childprocess::stop(*it);
   xcb_disconnect(connection_);
   childprocess::stop(server_);
+}
+
+void X11TestDisplay::stopServer() {
+  ::kill(server_, SIGKILL);
+  childprocess::stop(server_);
+  server_ = -1;
 }
 
 uint32_t X11TestDisplay::atom(const std::string& name) {

@@ -45,6 +45,9 @@ class X11TestDisplay {
   pid_t spawn(const std::vector<std::string>& argv);
   void kill(pid_t pid);
 
+  // Stops the X server now, as a crash would end it for its clients.
+  void stopServer();
+
   // Starts openbox and waits until it holds the window manager selection.
   void startWindowManager();
   // Waits until the window manager has taken `window` in: reparented away
