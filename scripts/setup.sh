@@ -26,6 +26,7 @@ test_packages=(
   # zone rules for the report tests (TZ=Europe/Berlin, America/Havana)
   tzdata
   dpkg-dev file lintian desktop-file-utils appstream
+  iproute2  # network namespaces and tun devices
 )
 
 case "$purpose" in
@@ -45,6 +46,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# A userspace WireGuard tunnel for the tests, without recommends: they would
+# pull in a kernel module package.
+if [ "$purpose" = test ] && ! dpkg-query -W -f='${Status}\n' wireguard-go wireguard-tools 2>/dev/null |
+    grep -c "install ok installed" | grep -qx 2; then
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wireguard-go wireguard-tools
 fi
 
 # Compositors refuse to run as root: the Wayland tests start them as this user.
