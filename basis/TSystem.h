@@ -54,4 +54,7 @@ class TSystem {
   // file; the executable's directory when none does. debug.properties is
   // read from the same folder.
   static std::string getConfigurationPath();
+  // The same for a main configuration file of the name `mainFileName`, so a
+  // companion command finds the program's configuration under its name.
+  static std::string getConfigurationPath(const std::string& mainFileName);
 };

@@ -24,9 +24,11 @@
 #include "debug/TChannel.h"
 #include "debug/TDialogWriter.h"
 #include "main/ConnectionWatch.h"
+#include "main/InterfaceMark.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
 #include "main/WindowTitleMark.h"
+#include "platform/InterfacePattern.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;
@@ -176,7 +178,12 @@ bool TMainForm::init() {
     TStringTokenizer names(properties->getString("names"), ", ");
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
-      connections_.push_back(Connection{name, properties->getStringObject(name)});
+      Connection connection{name, properties->getStringObject(name), std::nullopt};
+      const std::string interfaceKey = name + ".interface";
+      if (properties->containsKey(interfaceKey)) {
+        connection.interface = InterfacePattern::parse(interfaceKey, properties->getString(interfaceKey));
+      }
+      connections_.push_back(std::move(connection));
       cbxConnection->addItem(toQt(name));
     }
     if (cbxConnection->count() == 0) {
@@ -184,17 +191,23 @@ bool TMainForm::init() {
     }
     cbxConnection->setCurrentIndex(0);
 
-    windowTitles = properties->getString("window");
-    if (TString::trim(windowTitles).empty()) {
-      throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
-    }
-    // The watcher would refuse an empty title, and a blank one matches every
-    // untitled window: refused now, before anything is started.
-    std::unique_ptr<TStringCollection> parts = TString::split(windowTitles, ',');
-    for (const std::string& part : parts->getStrings()) {
-      if (TString::trim(part).empty()) {
-        throw IllegalArgumentException("Key: window holds an empty title (a comma at the start or end, or two "
-                                       "in a row): '" + windowTitles + "'.");
+    // The titles serve the connections without an interface; when every
+    // connection has one, "window" may be left out.
+    const bool everyInterface = std::all_of(connections_.begin(), connections_.end(),
+                                            [](const Connection& c) { return c.interface.has_value(); });
+    if (!everyInterface || properties->containsKey("window")) {
+      windowTitles = properties->getString("window");
+      if (TString::trim(windowTitles).empty()) {
+        throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+      }
+      // The watcher would refuse an empty title, and a blank one matches every
+      // untitled window: refused now, before anything is started.
+      std::unique_ptr<TStringCollection> parts = TString::split(windowTitles, ',');
+      for (const std::string& part : parts->getStrings()) {
+        if (TString::trim(part).empty()) {
+          throw IllegalArgumentException("Key: window holds an empty title (a comma at the start or end, or two "
+                                         "in a row): '" + windowTitles + "'.");
+        }
       }
     }
     warningsMillis = secondsToMillis(secondsSetting(*properties, "interval.warnings", 0));
@@ -212,8 +225,8 @@ void TMainForm::startConnection() {
   if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
   // The target's bytes whole: one holding a NUL byte is refused, not cut.
   shellLaunch(selected->target->stringValue(), this, [this](const std::string& failure) {
-    // Once the status window was seen, the opener's end says nothing about the connection.
-    if (iterator && iterator->seen) return;
+    // Once the connection's mark was seen, the opener's end says nothing about the connection.
+    if (watch_ && watch_->seen()) return;
     fatalOnFailure("startConnection", [&failure] { throw IOException(failure); });
   });
 }
@@ -247,10 +260,17 @@ void TMainForm::sbConnectClick() {
     sbConnect->setEnabled(false);
     sbConnect->setText("Verbunden");
     cbLog->setEnabled(false);
+    // A connection with an interface is watched through it alone. Its link
+    // events are opened before anything is logged or started, so a failure
+    // ends the program before the target runs, and an interface that is up
+    // already counts at once.
+    const Connection* selected = selectedConnection();
+    std::unique_ptr<ConnectionMark> mark;
+    if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
     if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
     startConnection();
     connected_ = true;
-    std::unique_ptr<ConnectionMark> mark = connectionMark();
+    if (!mark) mark = connectionMark();
     if (mark == nullptr) return;
     auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
     watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });

@@ -1,16 +1,20 @@
 #pragma once
 // The program's only window: the configured connections, the "Verbinden"
 // button and the "Log schreiben" check box. Connecting minimises the window,
-// starts the selected connection's target and watches the connection's mark,
-// its status window (ConnectionWatch): at every tick of the interval timer
-// and at once whenever the desktop's windows change. Once that window was
-// seen and is gone again, the program ends.
+// starts the selected connection's target and watches the connection's mark
+// (ConnectionWatch), its network interface where one is configured, else its
+// status window: at every tick of the interval timer and at once whenever the
+// interfaces or the desktop's windows change. Once the mark was seen and is
+// gone again, the program ends.
 
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/InterfacePattern.h"
 
 class ConnectionMark;
 class ConnectionWatch;
@@ -100,10 +104,12 @@ class TMainForm : public QWidget {
   void connectionEnded();
 
   // One configured connection: its name as the configuration holds it (the
-  // combo box shows it as well as Qt can) and the target it starts.
+  // combo box shows it as well as Qt can), the target it starts and, when it
+  // is watched through its network interface, that interface.
   struct Connection {
     std::string name;
     std::unique_ptr<TString> target;
+    std::optional<InterfacePattern> interface;
   };
   // In the order of the combo box.
   std::vector<Connection> connections_;

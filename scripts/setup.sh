@@ -16,6 +16,8 @@ run_packages=(
   # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run
   libwayland-dev libwayland-bin qt6-qpa-plugins qt6-wayland libwayland-client0
   xdg-utils xvfb x11-utils
+  # morvane-report draws its charts as SVG too
+  qt6-svg-dev
 )
 test_packages=(
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -25,7 +27,10 @@ test_packages=(
   python3 python3-aiosmtpd locales curl openssl
   # a private Postfix instance with SASL logins for the mail tests
   postfix sasl2-bin libsasl2-modules
+  # zone rules for the report tests (TZ=Europe/Berlin, America/Havana)
+  tzdata
   dpkg-dev file lintian desktop-file-utils appstream
+  iproute2  # network namespaces and tun devices
 )
 
 case "$purpose" in
@@ -62,6 +67,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
      systemctl is-active --quiet postfix 2>/dev/null; then
     $sudo systemctl disable --now postfix >/dev/null 2>&1 || true
   fi
+fi
+
+# A userspace WireGuard tunnel for the tests, without recommends: they would
+# pull in a kernel module package.
+if [ "$purpose" = test ] && ! dpkg-query -W -f='${Status}\n' wireguard-go wireguard-tools 2>/dev/null |
+    grep -c "install ok installed" | grep -qx 2; then
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wireguard-go wireguard-tools
 fi
 
 # Compositors refuse to run as root: the Wayland tests start them as this user.

@@ -20,6 +20,7 @@
 
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/NetworkNamespace.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11TestDisplay.h"
 
@@ -265,6 +266,10 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
        "TProperties: Key: interval no integer value."},
       {"interval.warnings = 99999999999\nnames = a\na = x\nwindow = w\n", "IllegalPropertyValueException",
        "TProperties: Key: interval.warnings no integer value."},
+      // The titles may be left out only when every connection has an interface.
+      {"names = a b\na = x\nb = y\na.interface = ppp0\n", "InvalidKeyException", "window"},
+      {"names = a\na = x\na.interface = ppp*0\n", "IllegalPropertyValueException",
+       "InterfacePattern: Key: a.interface with value 'ppp*0' is no interface name: '*' may only stand at its end."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.configuration);
@@ -453,6 +458,7 @@ TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
   Run help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: morvane [OPTION]...\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("NAME.interface = wg0, or ppp*\n"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("Configuration folder: " + dir_.path() + "/\n"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("  " + home() + "/.config/morvane/\n  " + dir_.path() + "/\n  " + dir_.file("xdg") +
                           "/morvane/\n"),
@@ -545,6 +551,12 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     std::string log = TempDir::read(stateFolder + "/morvane/morvane-net.log");
     EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
     EXPECT_NE(log.find("net-log: close connection @demo\r\n"), std::string::npos) << log;
+    // The installed report finds that log through the installed configuration.
+    const std::string report = childprocess::shellOutput(
+        "cd " + quote(dir_.file("elsewhere")) + " && env -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME=" + quote(home()) +
+        (stateHome_.empty() ? std::string() : " XDG_STATE_HOME=" + quote(stateHome_)) + " XDG_CONFIG_DIRS=" +
+        quote(dir_.file("xdg")) + " " + quote(install.root + "/bin/morvane-report") + " --format csv 2>&1");
+    EXPECT_NE(report.find(",demo,"), std::string::npos) << report;
   }
 }
 
@@ -651,6 +663,129 @@ TEST_F(ProgramMailTest, AfterTheLoopEndedAFailedMailOpensNoDialog) {
   const std::string out = output();
   EXPECT_NE(out.find("TMailMessage.requestDone: Error 421 @request connect."), std::string::npos) << out;
   EXPECT_NE(out.find("1 error mail was not sent"), std::string::npos) << out;
+}
+
+// ---- connections watched through their network interface, with the
+// program inside a network namespace of the test's own
+
+class ProgramInterfaceTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    if (!NetworkNamespace::available()) GTEST_SKIP() << "needs root and /dev/net/tun";
+    ProgramTest::SetUp();
+    net_ = std::make_unique<NetworkNamespace>();
+  }
+  void TearDown() override {
+    ProgramTest::TearDown();
+    net_.reset();
+  }
+  // A connection target made of shell lines.
+  std::string script(const std::string& lines) {
+    std::string path = dir_.write("connect.sh", "#!/bin/sh\n" + lines + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  }
+  // The connection log's line after the first one holding `part` ("" if none).
+  std::string lineAfter(const std::string& log, const std::string& part) {
+    size_t at = log.find(part);
+    if (at == std::string::npos || (at = log.find('\n', at)) == std::string::npos) return std::string();
+    return log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+  }
+  void expectTrafficThenClose(const std::string& name, uint64_t received, uint64_t sent) {
+    std::string log = netLog();
+    const std::string traffic = "net-log: traffic connection @" + name + ": " + std::to_string(received) +
+                                " bytes received, " + std::to_string(sent) + " bytes sent\r\n";
+    EXPECT_LT(log.find("net-log: open connection @" + name + "\r\n"), log.find(traffic)) << log << output();
+    EXPECT_NE(lineAfter(log, traffic).find("net-log: close connection @" + name + "\r"), std::string::npos) << log;
+    EXPECT_EQ(countOf(log, "close connection"), 1u) << log;
+  }
+
+  std::unique_ptr<NetworkNamespace> net_;
+};
+
+TEST_F(ProgramInterfaceTest, AConnectionEndsWhenItsInterfaceGoesOrWasUpAlready) {
+  // Started by the target, among titles that serve another connection.
+  writeConfiguration("interval = 5\nnames = dial other\ndial = " + script("exec " MORVANE_TUN_HOLDER " ppp1 2") +
+                     "\ndial.interface = ppp*\nother = x\nwindow = Dial\n");
+  start();
+  clickConnect();
+  expectExit(0, 30s);
+  expectTrafficThenClose("dial", 0, 0);
+
+  // Up before connecting and set down by the target; no titles at all.
+  std::filesystem::remove(dir_.file("net.log"));
+  net_->holdTun("wg0");
+  writeConfiguration("interval = 5\nnames = vpn\nvpn = " + script("sleep 1; ip link set wg0 down") +
+                     "\nvpn.interface = wg0\n");
+  start();
+  clickConnect();
+  expectExit(0, 30s);
+  expectTrafficThenClose("vpn", 0, 0);
+}
+
+TEST_F(ProgramInterfaceTest, AnInterfaceThatNeverComesUpKeepsTheConnectionWaitingWithReminders) {
+  writeConfiguration("interval = 5\nnames = dial\ndial = " + script("touch " + quote(dir_.file("started"))) +
+                     "\ndial.interface = ppp7\ninterval.warnings = 10\n");
+  start();
+  clickConnect();
+  ASSERT_FALSE(waitForWindow("^Information$").empty());
+  EXPECT_TRUE(closeDialog("Information"));
+  EXPECT_FALSE(waitExit(500ms).has_value());
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("started")));
+  EXPECT_EQ(netLog().find("close connection"), std::string::npos);
+}
+
+// A real VPN: a WireGuard tunnel (userspace, over tun) to a second namespace
+// across a veth pair, brought up by the connection's target.
+TEST_F(ProgramInterfaceTest, AWireGuardTunnelLogsWhatWentThroughIt) {
+  ::setenv("WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD", "1", 1);
+  NetworkNamespace server(false);
+  // Control sockets live in one folder for the whole machine: names of this run's own.
+  const std::string id = std::to_string(::getpid() % 100000);
+  const std::string client = "mwc" + id, peer = "mws" + id;
+  ASSERT_TRUE(net_->ip("link add va type veth peer name vb netns " + server.name()));
+  ASSERT_TRUE(net_->ip("addr add 10.77.0.1/24 dev va") && net_->ip("link set va up"));
+  ASSERT_TRUE(server.ip("addr add 10.77.0.2/24 dev vb") && server.ip("link set vb up"));
+  for (const char* side : {"client", "server"}) {
+    ASSERT_EQ(std::system(("umask 077; wg genkey >" + dir_.file(std::string(side) + ".key")).c_str()), 0);
+  }
+  auto publicKey = [this](const char* side) {
+    std::string key = childprocess::shellOutput("wg pubkey <" + dir_.file(std::string(side) + ".key"));
+    return key.substr(0, key.find('\n'));
+  };
+  const std::string socketOf = "/var/run/wireguard/";
+  server.spawn({"wireguard-go", "-f", peer});
+  ASSERT_TRUE(childprocess::waitFor([&] { return std::filesystem::exists(socketOf + peer + ".sock"); }, 10000));
+  ASSERT_TRUE(server.shell("wg set " + peer + " private-key " + dir_.file("server.key") +
+                           " listen-port 51820 peer " + publicKey("client") + " allowed-ips 10.78.0.1/32 && "
+                           "ip addr add 10.78.0.2/24 dev " + peer + " && ip link set " + peer + " up"));
+  const std::string pidFile = dir_.file("client.pid");
+  writeConfiguration("interval = 5\nnames = vpn\nvpn.interface = " + client + "\nvpn = " +
+                     script("wireguard-go -f " + client + " >/dev/null 2>&1 &\necho $! >" + pidFile +
+                            "\nwhile [ ! -S " + socketOf + client + ".sock ]; do sleep 0.05; done\n"
+                            "wg set " + client + " private-key " + dir_.file("client.key") + " peer " +
+                            publicKey("server") + " allowed-ips 10.78.0.2/32 endpoint 10.77.0.2:51820\n"
+                            "ip addr add 10.78.0.1/24 dev " + client + "\nip link set " + client + " up"));
+  start();
+  clickConnect();
+  ASSERT_TRUE(childprocess::waitFor([&] { return net_->linkUp(client); }, 20000)) << output();
+  pid_t tunnel = 0;
+  ASSERT_TRUE(childprocess::waitFor([&] { return (tunnel = std::atoi(TempDir::read(pidFile).c_str())) > 0; }, 5000));
+  net_->adopt(tunnel);
+  // One datagram each way; each side answers the other's with a port
+  // unreachable: 38 + 66 bytes through the tunnel in each direction.
+  ASSERT_TRUE(net_->shell("bash -c \"printf 0123456789 >/dev/udp/10.78.0.2/9\""));
+  ASSERT_TRUE(server.shell("bash -c \"printf 0123456789 >/dev/udp/10.78.0.1/9\""));
+  ASSERT_TRUE(childprocess::waitFor(
+      [&] {
+        NetworkNamespace::Bytes bytes = net_->counters(client);
+        return bytes.received >= 104 && bytes.sent >= 104;
+      },
+      10000));
+  const NetworkNamespace::Bytes before = net_->counters(client);
+  net_->release(tunnel);  // the VPN ends: its interface goes down, then away
+  expectExit(0, 20s);
+  expectTrafficThenClose("vpn", before.received, before.sent);
 }
 
 }  // namespace

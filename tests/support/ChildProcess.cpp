@@ -67,12 +67,7 @@ std::optional<int> waitExit(pid_t pid, int timeoutMs) {
 
 std::string shellOutput(const std::string& command) {
   std::string out;
-  if (std::FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    ::pclose(p);
-  }
+  shellRun(command, out);
   return out;
 }
 
@@ -96,6 +91,17 @@ void StoppedLockHolder::release() {
   ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
+}
+
+int shellRun(const std::string& command, std::string& output) {
+  output.clear();
+  std::FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
+  const int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace childprocess

@@ -33,6 +33,8 @@ std::optional<int> waitExit(pid_t pid, int timeoutMs);
 // Runs `command` with /bin/sh and returns everything it wrote to its
 // standard output ("" when it cannot be started).
 std::string shellOutput(const std::string& command);
+// The same, with its exit status (-1 when it did not exit).
+int shellRun(const std::string& command, std::string& output);
 
 // A process that takes the exclusive locks (flock) of `files` and stops
 // itself, as a suspended reader or a stopped second instance would hold
