@@ -68,7 +68,8 @@ std::string helpText() {
   text += "\nExit status:\n"
           "  " + std::to_string(EXIT_CONNECTION_ENDED) +
           "  the connection ended, or the program was closed before connecting\n"
-          "  " + std::to_string(EXIT_FAILED) + "  the configuration failed or a fatal error was reported\n"
+          "  " + std::to_string(EXIT_FAILED) +
+          "  the configuration failed, no display could be opened, or a fatal error was reported\n"
           "  " + std::to_string(EXIT_USAGE) + "  unknown option\n"
           "  " + std::to_string(EXIT_ENDED_WHILE_CONNECTED) +
           "  closed, ended by SIGTERM, SIGINT or SIGHUP, or the display went away, while\n"

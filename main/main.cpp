@@ -14,6 +14,7 @@
 #include "basis/BasisStartup.h"
 #include "basis/Exceptions.h"
 #include "debug/DebugStartup.h"
+#include "debug/DialogHook.h"
 #include "debug/TChannel.h"
 #include "debug/TChannelPool.h"
 #include "mail/TMailQueue.h"
@@ -21,6 +22,7 @@
 #include "main/MessageBoxHook.h"
 #include "main/TMainForm.h"
 #include "main/TerminationSignals.h"
+#include "platform/DisplayCheck.h"
 
 namespace {
 
@@ -30,7 +32,11 @@ constexpr int MAIL_DRAIN_LIMIT_MILLIS = 30000;
 // Keeps the event loop running, with no window shown, until every mail
 // queue is empty or the limit has passed: a fatal report mails its entry
 // and the program ends right after, which would otherwise destroy the mail.
+// No one need be at the desk any more, so nothing may wait for a click:
+// reports of failed mails go to standard output and the logs only. Mails
+// still unsent at the limit are reported.
 void drainMailQueues(int limitMillis) {
+  setDialogHook([](DialogKind, const std::string&) {});
   if (TMailQueue::pendingInAllQueues() == 0) return;
   QEventLoop loop;
   QElapsedTimer elapsed;
@@ -41,6 +47,13 @@ void drainMailQueues(int limitMillis) {
   });
   poll.start(50);
   loop.exec();
+  if (const int32_t unsent = TMailQueue::pendingInAllQueues(); unsent > 0) {
+    TChannelPool::getChannel("system")->trace(
+        "morvane: " + std::to_string(unsent) + (unsent == 1 ? " error mail was" : " error mails were") +
+            " not sent: the program waits at most " + std::to_string(limitMillis / 1000) +
+            " s for mail when it ends.",
+        2);
+  }
 }
 
 // The window while it exists, and the status once its loop has ended, for
@@ -98,7 +111,15 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // Without a display Qt would abort: the user gets one line instead.
+  const std::string noDisplay = displayProblem(argc, argv);
+  if (!noDisplay.empty()) {
+    std::fprintf(stderr, "%s\n", noDisplay.c_str());
+    return EXIT_FAILED;
+  }
+  PlatformStartGuard platformStart(EXIT_FAILED);
   QApplication application(argc, argv);
+  platformStart.started();
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName("morvane");
   installMessageBoxHook();

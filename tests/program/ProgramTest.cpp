@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -99,6 +101,13 @@ class ProgramTest : public ::testing::Test {
       if (fileSizeLimit_ != RLIM_INFINITY) {
         struct rlimit limit {fileSizeLimit_, fileSizeLimit_};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+      }
+      for (const auto& [name, value] : environment_) {
+        if (value) {
+          ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+          ::unsetenv(name.c_str());
+        }
       }
       if (std::getenv("LSAN_OPTIONS") == nullptr) {
         ::setenv("LSAN_OPTIONS", "suppressions=" MORVANE_LSAN_SUPPRESSIONS, 1);
@@ -203,6 +212,8 @@ class ProgramTest : public ::testing::Test {
   // XDG_STATE_HOME of the program, unset when empty; its file size limit.
   std::string stateHome_;
   rlim_t fileSizeLimit_ = RLIM_INFINITY;
+  // Changes to the program's environment after the defaults (nullopt: unset).
+  std::map<std::string, std::optional<std::string>> environment_;
 };
 
 TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
@@ -460,6 +471,45 @@ TEST_F(ProgramTest, OptionsAndTheConfigurationFolder) {
       << help.out;
 }
 
+TEST_F(ProgramTest, WithoutADisplayOneLineAndStatusOne) {
+  writeConfiguration("names = a\na = x\nwindow = w\n");
+  const std::string tail = "): start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one\n";
+  std::filesystem::create_directories(dir_.file("runtime"));
+  std::filesystem::permissions(dir_.file("runtime"), std::filesystem::perms::owner_all);
+  struct Case {
+    std::map<std::string, std::optional<std::string>> environment;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {{{"DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}},
+       "morvane: cannot open a display (DISPLAY is not set, WAYLAND_DISPLAY is not set" + tail},
+      {{{"DISPLAY", ":4999"}, {"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", "wayland-nowhere"}},
+       "morvane: cannot open a display (no X server answers on DISPLAY=:4999, no Wayland compositor answers on "
+       "WAYLAND_DISPLAY=wayland-nowhere" + tail},
+      {{{"DISPLAY", ":4999"}}, "morvane: cannot open a display (no X server answers on DISPLAY=:4999" + tail},
+      // The server answers, but Qt finds no such screen on it.
+      {{{"DISPLAY", display_.name() + ".5"}},
+       "morvane: cannot open a display: could not connect to display " + display_.name() +
+           ".5; start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    environment_ = {{"WAYLAND_DISPLAY", std::nullopt}, {"XDG_RUNTIME_DIR", dir_.file("runtime")}};
+    for (const auto& [name, value] : c.environment) environment_[name] = value;
+    std::filesystem::remove(dir_.file("stdout.txt"));
+    start();
+    expectExit(1, 20s);
+    EXPECT_EQ(output(), c.line);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("core")));
+  }
+  // Help and version need no display.
+  environment_ = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
+  for (const char* option : {"--help", "--version"}) {
+    start({option});
+    expectExit(0, 20s);
+  }
+}
+
 // Installs the build under a prefix given at install time, once plainly and
 // once through DESTDIR into a folder with a dot in its name, and runs each
 // installed program from an unrelated folder through the demo connection,
@@ -580,6 +630,39 @@ TEST_F(ProgramMailTest, AMailServerThatNeverAnswersDoesNotKeepTheProgramAlive) {
   configureMail(silent.portText());
   start();
   connectExpectingAFatalEnd(45s);
+  EXPECT_NE(output().find("system: morvane: 1 error mail was not sent: the program waits at most 30 s for mail "
+                          "when it ends."),
+            std::string::npos)
+      << output();
+}
+
+TEST_F(ProgramMailTest, AfterTheLoopEndedAFailedMailOpensNoDialog) {
+  // The server greets only once the program has left its loop, and with 421.
+  std::atomic<bool> loopEnded{false};
+  ScriptedServer refusing([&](ScriptedServer::Peer& peer) {
+    childprocess::waitFor([&] { return loopEnded.load(); }, 40000);
+    peer.send("421 4.3.2 Service not available, closing transmission channel\r\n");
+  });
+  configureMail(refusing.portText());
+  start();
+  clickConnect();
+  EXPECT_TRUE(closeDialog("Error")) << "no fatal report";
+  // The connected window goes when the loop has ended.
+  ASSERT_TRUE(childprocess::waitFor([&] { return xdotool("search --onlyvisible --name '^Morvane: '").empty(); }, 20000));
+  loopEnded = true;
+  // No one is at the desk from here on.
+  bool dialogShown = false;
+  std::optional<int> status;
+  const auto end = std::chrono::steady_clock::now() + 45s;
+  while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
+    if (!xdotool("search --onlyvisible --name '^Error$'").empty()) dialogShown = true;
+  }
+  ASSERT_TRUE(status.has_value()) << "the 30 s limit did not hold";
+  EXPECT_EQ(*status, 1);
+  EXPECT_FALSE(dialogShown);
+  const std::string out = output();
+  EXPECT_NE(out.find("TMailMessage.requestDone: Error 421 @request connect."), std::string::npos) << out;
+  EXPECT_NE(out.find("1 error mail was not sent"), std::string::npos) << out;
 }
 
 // ---- connections watched through their network interface, with the
