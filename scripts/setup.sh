@@ -10,7 +10,7 @@ purpose="${1:-test}"
 
 run_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libxcb1-dev libxcb-icccm4-dev libxcb-ewmh-dev
+  qt6-base-dev libxcb1-dev libxcb-xfixes0-dev libxcb-icccm4-dev libxcb-ewmh-dev
   # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run
   libwayland-dev libwayland-bin qt6-qpa-plugins qt6-wayland libwayland-client0
   xdg-utils xvfb x11-utils
