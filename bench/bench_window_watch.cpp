@@ -1,10 +1,11 @@
 // One poll of the window title watcher over 10, 100 and 1,000 top-level
 // windows on a private Xvfb, without and under a reparenting window manager
-// (openbox), against two peers in the same run:
-//  - "lower bound": the least a pipelined xcb poll must do to read the same
-//    title properties (root children, or the manager's client list, then
-//    _NET_WM_NAME and WM_NAME of each window, all requests sent before the
-//    first reply is read);
+// (openbox), against two peers in the same run. The watcher's poll reads the
+// X11 source's live list; the peers ask the server:
+//  - "lower bound": the least a fresh pipelined xcb listing must do to read
+//    the same title properties (root children, or the manager's client
+//    list, then _NET_WM_NAME and WM_NAME of each window, all requests sent
+//    before the first reply is read);
 //  - "xdotool": `xdotool search --name` for a title no window has.
 // Every poll looks for a title no window has, so each one reads all windows.
 // Run: bench_window_watch [--benchmark_repetitions=3
@@ -57,7 +58,7 @@ X11TestDisplay& sceneWith(bool managed, int count) {
   }
   if (managed) {
     for (uint32_t w : scene.windows) {
-      if (!display.waitReparented(w, 20000)) std::abort();
+      if (!display.waitManaged(w, 20000)) std::abort();
     }
   }
   ::setenv("DISPLAY", display.name().c_str(), 1);
@@ -181,7 +182,7 @@ int main(int argc, char** argv) {
       };
       double w = time("watcher"), l = time("lower_bound"), x = time("xdotool");
       if (w == 0.0) continue;
-      std::printf("%-8s %7d %8.3fms %10.3fms %9.3fms %17.2fx %17.1fx\n", scene, count, w, l, x,
+      std::printf("%-8s %7d %8.3fms %10.3fms %9.3fms %17.4fx %17.1fx\n", scene, count, w, l, x,
                   l > 0 ? w / l : 0.0, x / w);
     }
   }

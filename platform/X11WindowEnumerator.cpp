@@ -379,13 +379,17 @@ void X11WindowEnumerator::settle() {
   finishBatch();
 }
 
+void X11WindowEnumerator::settleAfter(Pending::Kind kind, unsigned int sequence) {
+  awaitTrigger_ = true;
+  expect(kind, 0, sequence);
+  awaitTrigger_ = false;
+  barrier_ = sequence;
+  settle();
+}
+
 void X11WindowEnumerator::sync() {
   checkConnection("sync");
-  awaitTrigger_ = true;
-  expect(Pending::Kind::Barrier, 0, xcb_get_input_focus(connection_).sequence);
-  awaitTrigger_ = false;
-  barrier_ = pending_.back().sequence;
-  settle();
+  settleAfter(Pending::Kind::Barrier, xcb_get_input_focus(connection_).sequence);
   checkConnection("sync");
 }
 
@@ -407,11 +411,7 @@ int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callbac
   checkConnection("enumWindows");
   if (xfixesEvent_ == 0) {
     // Without XFIXES no event tells when a manager comes or goes.
-    awaitTrigger_ = true;
-    expect(Pending::Kind::Owner, 0, xcb_get_selection_owner(connection_, wmSelection_).sequence);
-    awaitTrigger_ = false;
-    barrier_ = pending_.back().sequence;
-    settle();
+    settleAfter(Pending::Kind::Owner, xcb_get_selection_owner(connection_, wmSelection_).sequence);
   } else {
     finishBatch();
   }

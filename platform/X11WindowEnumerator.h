@@ -106,7 +106,11 @@ class X11WindowEnumerator : public WindowSource {
   void applyReply(const Pending& pending);
   // Sends what the events asked for and tells the user of a change.
   void finishBatch();
+  // Handles events and replies until nothing awaited is left.
   void settle();
+  // Awaits the reply to `sequence`, sent just now, and everything that the
+  // events made before it call for.
+  void settleAfter(Pending::Kind kind, unsigned int sequence);
   void watchDescriptor();
 
   std::string displayName_;
@@ -126,7 +130,7 @@ class X11WindowEnumerator : public WindowSource {
   size_t awaitedCount_ = 0;
   // While an awaited item is handled, what it asks for is awaited too.
   bool awaitTrigger_ = false;
-  bool batchAwaited_ = false;  // the requests of the batch are
+  bool batchAwaited_ = false;  // what the batch asks for is awaited
   unsigned int barrier_ = 0;  // events made before this request are awaited
   bool settling_ = false;
   struct Reparenting {

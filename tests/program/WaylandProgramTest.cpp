@@ -4,7 +4,6 @@
 // virtual pointer.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -24,24 +23,6 @@ size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
-}
-
-// Where the content of the window titled `title` starts on sway's screen, as
-// "x y" ("" while there is no such window).
-std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title) {
-  TempDir scratch;
-  std::string tree = scratch.write("tree.json", sway.swaymsg("", "get_tree"));
-  std::string command = "python3 -c 'import json,sys\n"
-                        "def walk(n):\n"
-                        "  if n.get(\"name\") == sys.argv[2] and n.get(\"pid\"):\n"
-                        "    print(n[\"rect\"][\"x\"] + n[\"window_rect\"][\"x\"], n[\"rect\"][\"y\"] + n[\"window_rect\"][\"y\"])\n"
-                        "    sys.exit(0)\n"
-                        "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
-                        "walk(json.load(open(sys.argv[1])))' " +
-                        tree + " '" + title + "'";
-  std::string out = childprocess::shellOutput(command);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
 }
 
 // One installation of the program with the demo beside it, in a temporary
@@ -82,12 +63,7 @@ class WaylandProgramTest : public ::testing::Test {
 
   // Presses "Verbinden" (at 8, 40 with a size of 121 x 25 in the window).
   void clickConnect(WaylandTestCompositor& compositor) {
-    std::string origin;
-    ASSERT_TRUE(childprocess::waitFor([&] { return !(origin = contentOrigin(compositor, "Morvane")).empty(); }, 30000))
-        << output();
-    int x = 0, y = 0;
-    ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
-    compositor.click(x + 60, y + 52);
+    ASSERT_TRUE(compositor.clickInWindow("Morvane", 60, 52)) << output();
   }
 
   std::string output() { return TempDir::read(dir_.file("output.txt")); }
