@@ -8,6 +8,7 @@
 //    before the first reply is read);
 //  - "xdotool": `xdotool search --name` for a title no window has.
 // Every poll looks for a title no window has, so each one reads all windows.
+// "list_start" is what making the live list costs once, at connect.
 // Run: bench_window_watch [--benchmark_repetitions=3
 // --benchmark_report_aggregates_only=true]; it takes some minutes, most of
 // them openbox placing 1,000 windows and xdotool walking its frames.
@@ -26,6 +27,7 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
+#include "platform/X11WindowEnumerator.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
@@ -72,6 +74,16 @@ void watcherPoll(benchmark::State& state, bool managed) {
   TWindowsIterator iterator(&titles, 0);
   for (auto _ : state) {
     if (iterator.findWindow()) state.SkipWithError("a window matched");
+  }
+}
+
+// What the live list costs once, when the watcher is made at connect: the
+// whole tree read down to the levels it follows.
+void listStart(benchmark::State& state, bool managed) {
+  X11TestDisplay& display = sceneWith(managed, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    X11WindowEnumerator windows(display.name());
+    benchmark::DoNotOptimize(windows.trackedCount());
   }
 }
 
@@ -164,6 +176,8 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(("lower_bound" + suffix).c_str(), lowerBoundPoll, m)
           ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("xdotool" + suffix).c_str(), xdotoolSearch, m)
+          ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("list_start" + suffix).c_str(), listStart, m)
           ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
     }
   }

@@ -159,6 +159,19 @@ void X11WindowEnumerator::expect(Pending::Kind kind, uint32_t window, unsigned i
   if (awaitTrigger_) ++awaitedCount_;
 }
 
+void X11WindowEnumerator::askFor(Pending::Kind kind, uint32_t window) {
+  xcb_connection_t* c = connection_;
+  xcb_get_property_cookie_t cookie;
+  if (kind == Pending::Kind::NetWmName) {
+    cookie = xcb_get_property(c, 0, window, netWmName_, utf8String_, 0, kTitleUnits);
+  } else if (kind == Pending::Kind::WmName) {
+    cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleUnits);
+  } else {
+    cookie = xcb_get_property(c, 0, window, wmState_, wmState_, 0, 0);
+  }
+  expect(kind, window, cookie.sequence);
+}
+
 void X11WindowEnumerator::askAbout(const X11WindowTree::Requests& requests) {
   xcb_connection_t* c = connection_;
   const uint32_t none = 0, propertiesOnly = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -169,14 +182,19 @@ void X11WindowEnumerator::askAbout(const X11WindowTree::Requests& requests) {
   }
   for (uint32_t window : requests.describe) {
     if (!tree_->follows(window) || !described.insert(window).second) continue;
-    const bool withChildren = tree_->depth(window) < X11WindowTree::kMaxDepth;
-    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, withChildren ? &kFollowMask : &propertiesOnly);
-    if (withChildren) expect(Pending::Kind::Children, window, xcb_query_tree(c, window).sequence);
-    expect(Pending::Kind::NetWmName, window,
-           xcb_get_property(c, 0, window, netWmName_, utf8String_, 0, kTitleUnits).sequence);
-    expect(Pending::Kind::WmName, window,
-           xcb_get_property(c, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleUnits).sequence);
-    expect(Pending::Kind::WmState, window, xcb_get_property(c, 0, window, wmState_, wmState_, 0, 0).sequence);
+    // At the deepest level only a listed client's title can matter.
+    const bool above = tree_->depth(window) < X11WindowTree::kMaxDepth;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, above ? &kFollowMask : &propertiesOnly);
+    if (above) {
+      expect(Pending::Kind::Children, window, xcb_query_tree(c, window).sequence);
+      askFor(Pending::Kind::WmState, window);
+    }
+  }
+  std::unordered_set<uint32_t> titled;
+  for (uint32_t window : requests.titles) {
+    if (!tree_->followsTitles(window) || !titled.insert(window).second) continue;
+    askFor(Pending::Kind::NetWmName, window);
+    askFor(Pending::Kind::WmName, window);
   }
   for (uint32_t window : requests.narrow) {
     if (tree_->follows(window) && tree_->depth(window) == X11WindowTree::kMaxDepth && described.count(window) == 0) {
@@ -225,15 +243,12 @@ void X11WindowEnumerator::handleEvent(const void* generic) {
           expect(Pending::Kind::ClientList, w,
                  xcb_get_property(c, 0, w, clientList_, XCB_ATOM_WINDOW, 0, 1u << 20).sequence);
         }
-      } else if (!tree_->follows(w)) {
-        return;
-      } else if (e->atom == netWmName_) {
-        expect(Pending::Kind::NetWmName, w, xcb_get_property(c, 0, w, netWmName_, utf8String_, 0, kTitleUnits).sequence);
-      } else if (e->atom == XCB_ATOM_WM_NAME) {
-        expect(Pending::Kind::WmName, w,
-               xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleUnits).sequence);
-      } else if (e->atom == wmState_) {
-        expect(Pending::Kind::WmState, w, xcb_get_property(c, 0, w, wmState_, wmState_, 0, 0).sequence);
+      } else if (e->atom == netWmName_ && tree_->followsTitles(w)) {
+        askFor(Pending::Kind::NetWmName, w);
+      } else if (e->atom == XCB_ATOM_WM_NAME && tree_->followsTitles(w)) {
+        askFor(Pending::Kind::WmName, w);
+      } else if (e->atom == wmState_ && tree_->follows(w) && tree_->depth(w) < X11WindowTree::kMaxDepth) {
+        askFor(Pending::Kind::WmState, w);
       }
       return;
     }

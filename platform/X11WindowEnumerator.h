@@ -92,6 +92,8 @@ class X11WindowEnumerator : public WindowSource {
   void fail(const char* operation, const std::string& what) const;
   void expect(Pending::Kind kind, uint32_t window, unsigned int sequence);
   void askAbout(const X11WindowTree::Requests& requests);
+  // Asks for a window's _NET_WM_NAME, WM_NAME or WM_STATE.
+  void askFor(Pending::Kind kind, uint32_t window);
   void readTree(int screenNumber);
   void release();
   // Applies what has arrived; `wait`: until nothing awaited is left.

@@ -22,7 +22,15 @@ void X11WindowTree::attach(Window window, Window parent) {
   node.parent = parent;
   node.depth = above.depth + 1;
   requests_.describe.push_back(window);
+  considerTitles(window);
   dirty_ = true;
+}
+
+void X11WindowTree::considerTitles(Window window) {
+  Node& node = nodes_.at(window);
+  if (node.titlesAsked || !(node.depth == 0 || node.wmState || listed_.count(window) != 0)) return;
+  node.titlesAsked = true;
+  requests_.titles.push_back(window);
 }
 
 void X11WindowTree::detach(Window window) {
@@ -87,6 +95,7 @@ void X11WindowTree::reparented(Window window, Window parent) {
     node->parent = parent;
     nodes_.at(parent).children.push_back(window);
     moveTo(window, above->depth + 1);
+    considerTitles(window);
   }
 }
 
@@ -143,6 +152,7 @@ void X11WindowTree::setWmState(Window window, bool present) {
   Node* node = find(window);
   if (node == nullptr || node->wmState == present) return;
   node->wmState = present;
+  considerTitles(window);
   dirty_ = true;
 }
 
@@ -170,6 +180,10 @@ void X11WindowTree::setClientList(bool valid, std::vector<Window> clients) {
   if (listValid_ == valid && clients_ == clients) return;
   listValid_ = valid;
   clients_ = std::move(clients);
+  listed_ = std::unordered_set<Window>(clients_.begin(), clients_.end());
+  for (Window client : clients_) {
+    if (client != root_ && follows(client)) considerTitles(client);
+  }
   dirty_ = true;
 }
 

@@ -2,9 +2,11 @@
 // The part of an X server's window tree that decides which top-level windows
 // there are and whose title each of them shows, kept by X11WindowEnumerator
 // from the server's events and replies: the root's children in stacking
-// order, every window down to kMaxDepth levels below them with its title
-// properties and whether it carries WM_STATE, whether a window manager holds
-// the manager selection, and the manager's EWMH client list.
+// order, every window down to kMaxDepth levels below them and whether it
+// carries WM_STATE, the title properties of the windows whose title can be
+// shown (top-level windows, listed clients, windows carrying WM_STATE),
+// whether a window manager holds the manager selection, and the manager's
+// EWMH client list.
 //
 // windows() applies the rules documented in X11WindowEnumerator.h to what is
 // kept, in memory. A change that makes the tree follow a window it knows
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class X11WindowTree {
@@ -36,9 +39,11 @@ class X11WindowTree {
 
   // What the caller must ask the server about, in this order.
   struct Requests {
-    // Newly followed: select its events, ask for its properties and, above
-    // kMaxDepth, its children.
+    // Newly followed: select its events and, above kMaxDepth, ask for its
+    // children and WM_STATE.
     std::vector<Window> describe;
+    // Its title can be shown now: ask for its title properties.
+    std::vector<Window> titles;
     // Now at kMaxDepth: its children are no longer followed.
     std::vector<Window> narrow;
     // No longer followed, though it still exists: deselect its events.
@@ -66,6 +71,11 @@ class X11WindowTree {
   void setClientList(bool valid, std::vector<Window> clients);
 
   bool follows(Window window) const { return nodes_.count(window) != 0; }
+  // Its title properties were asked for (and are followed since).
+  bool followsTitles(Window window) const {
+    const Node* node = find(window);
+    return node != nullptr && node->titlesAsked;
+  }
   // -1 for the root, 0 for a top-level window; needs follows(window).
   int depth(Window window) const { return nodes_.at(window).depth; }
   // Windows followed, the root not counted.
@@ -85,6 +95,7 @@ class X11WindowTree {
     int depth = 0;
     std::vector<Window> children;  // bottom of the stack first
     bool wmState = false;
+    bool titlesAsked = false;
     bool netSet = false;
     bool nameSet = false;
     std::string net;   // _NET_WM_NAME
@@ -97,6 +108,8 @@ class X11WindowTree {
   // Drops the node and everything below it; `exists`: they are still there.
   void drop(Window window, bool exists);
   void moveTo(Window window, int depth);
+  // Asks for the window's titles once they can be shown.
+  void considerTitles(Window window);
   const Node* find(Window window) const;
   Node* find(Window window);
   static bool hasTitle(const Node& node) { return node.netSet || node.nameSet; }
@@ -110,6 +123,7 @@ class X11WindowTree {
   bool managed_ = false;
   bool listValid_ = false;
   std::vector<Window> clients_;
+  std::unordered_set<Window> listed_;  // clients_ as a set
   Requests requests_;
   bool dirty_ = true;
   std::vector<Entry> windows_;
