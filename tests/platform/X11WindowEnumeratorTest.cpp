@@ -592,7 +592,13 @@ TEST_P(ChurnTest, TheLiveListAgreesWithAFreshListingAtEveryPoll) {
   EXPECT_EQ(windows.trackedCount(), reach) << "the list follows exactly the windows within its reach";
 }
 
+std::string desktopName(const ::testing::TestParamInfo<Desktop>& info) {
+  static const char* const names[] = {"NoManager", "NoManagerNorXfixes", "Openbox"};
+  return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktops, ChurnTest,
-                         ::testing::Values(Desktop::kNoManager, Desktop::kNoManagerNorXfixes, Desktop::kOpenbox));
+                         ::testing::Values(Desktop::kNoManager, Desktop::kNoManagerNorXfixes, Desktop::kOpenbox),
+                         desktopName);
 
 }  // namespace
