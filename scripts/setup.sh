@@ -10,7 +10,7 @@ purpose="${1:-test}"
 
 run_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libxcb1-dev libxcb-icccm4-dev libxcb-ewmh-dev
+  qt6-base-dev libxcb1-dev libxcb-xfixes0-dev libxcb-icccm4-dev libxcb-ewmh-dev
   # error mail over TLS
   libssl-dev ca-certificates
   # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run

@@ -13,11 +13,14 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/X11WindowEnumerator.h"
+#include "tests/program/StatusWindowTimeline.h"
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/NetworkNamespace.h"
@@ -230,6 +233,34 @@ TEST_F(ProgramTest, ConnectionCycleLogsOpenAndCloseAndExitsNormally) {
   EXPECT_EQ(countOf(log, "net-log: open connection @d\xff\xfe\r\n"), 1u) << log;
   EXPECT_EQ(countOf(log, "net-log: close connection @d\xff\xfe\r\n"), 1u) << log;
   EXPECT_LT(log.find("open connection"), log.find("close connection"));
+}
+
+TEST_F(ProgramTest, TheStatusWindowIsFollowedBetweenTheTicks) {
+  writeConfiguration("interval = 5\nnames = demo\ndemo = /bin/true\nwindow = Dial Status\n");
+  std::vector<uint32_t> windows;
+  StatusWindowTimeline timeline{
+      dir_.file("net.log"),
+      [this] {
+        start();
+        clickConnect();
+      },
+      [&] { windows.push_back(display_.createTitled("Dial Status")); },
+      [&] {
+        display_.destroyWindow(windows.back());
+        windows.pop_back();
+      },
+      [this] {
+        ::kill(pid_, SIGKILL);
+        waitExit(20s);
+      },
+      [this] { return waitExit(20s).value_or(-1); },
+      [this] { return std::make_unique<X11WindowEnumerator>(display_.name()); },
+      "Dial Status"};
+  for (bool openbox : {false, true}) {
+    SCOPED_TRACE(openbox ? "under openbox" : "without a window manager");
+    if (openbox) display_.startWindowManager();
+    timeline.run();
+  }
 }
 
 TEST_F(ProgramTest, UncheckedLogWritesNothingOnNetLog) {

@@ -14,7 +14,8 @@ struct xcb_connection_t;
 
 class X11TestDisplay {
  public:
-  X11TestDisplay();
+  // `serverOptions` go to Xvfb as they are (for example "-extension" "XFIXES").
+  explicit X11TestDisplay(const std::vector<std::string>& serverOptions = {});
   ~X11TestDisplay();
   X11TestDisplay(const X11TestDisplay&) = delete;
   X11TestDisplay& operator=(const X11TestDisplay&) = delete;
