@@ -60,13 +60,15 @@ bool TFile::open() {
       if (fileutil::isReadOnlyFile(path_)) {
         throw IOException("Try to write read only file '" + path_ + "'.");
       }
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      if (fd_ < 0) throw IOException(fileutil::systemMessage(errno));
+      fileutil::OpenedFile file = fileutil::openFile(path_, O_WRONLY | O_CREAT | O_TRUNC, fileutil::FileKinds::RegularOnly);
+      if (!file.ok()) throw IOException(file.failure);
+      fd_ = file.fd.release();
       if (!header_.empty()) writeChars(header_);
     } else {
       if (!fileutil::fileExists(path_)) throw FileNotFoundException(path_);
-      fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) throw IOException(fileutil::systemMessage(errno));
+      fileutil::OpenedFile file = fileutil::openFile(path_, O_RDONLY, fileutil::FileKinds::RegularOnly);
+      if (!file.ok()) throw IOException(file.failure);
+      fd_ = file.fd.release();
       if (!header_.empty()) {
         std::string start(header_.size(), '\0');
         ssize_t got = ::pread(fd_, start.data(), start.size(), 0);

@@ -17,6 +17,14 @@ namespace {
 
 std::string keyPrefix(const std::string& key) { return "TProperties: Key: " + key; }
 
+// Editors may start a UTF-8 file with a byte order mark; it is no part of the first key.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+std::string withoutByteOrderMark(std::string line) {
+  if (line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
+  return line;
+}
+
 // Runs `lookup`; any failure gives `defaultValue`.
 template <class T, class F>
 T orDefault(F&& lookup, T defaultValue) {
@@ -53,6 +61,7 @@ void TProperties::loadProperties(const std::string& fileName) {
   }
   TTextFile file(fileName, TTextFile::MODE_READ);
   clear();
+  if (!file.eof()) takeLine(withoutByteOrderMark(file.readln()));
   while (!file.eof()) takeLine(file.readln());
   file.close();
 }
@@ -66,10 +75,12 @@ void TProperties::loadFromStream(std::istream& in) {
   clear();
   std::string line;
   bool pending = false;
+  bool first = true;
   for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
     if (c == '\r' || c == '\n') {
       if (c == '\r' && in.peek() == '\n') in.get();
-      takeLine(line);
+      takeLine(first ? withoutByteOrderMark(line) : line);
+      first = false;
       line.clear();
       pending = false;
     } else {
@@ -78,7 +89,7 @@ void TProperties::loadFromStream(std::istream& in) {
     }
   }
   if (in.bad()) throw IOException("TProperties.loadFromStream: The stream failed.");
-  if (pending) takeLine(line);
+  if (pending) takeLine(first ? withoutByteOrderMark(line) : line);
 }
 
 void TProperties::takeLine(const std::string& text) {

@@ -105,7 +105,10 @@ std::vector<std::string> TSystem::configurationFolders() {
 }
 
 std::string TSystem::getConfigurationPath() {
-  const std::string name = configurationFileName(getExecutablePath());
+  return getConfigurationPath(configurationFileName(getExecutablePath()));
+}
+
+std::string TSystem::getConfigurationPath(const std::string& name) {
   for (const std::string& folder : configurationFolders()) {
     if (fileutil::fileExists(folder + name)) return folder;
   }

@@ -17,6 +17,12 @@ class TSystem {
   static std::string smtpHostPortKey() { return "system.smtp-host.port"; }
   static std::string fromHeaderKey() { return "system.from-header"; }
   static std::string mailEnabledKey() { return "system.mail-enabled"; }
+  // Mail through a provider: none | starttls | tls, the login's user name,
+  // the file holding its password, the CAs trusted for the server.
+  static std::string smtpHostSecurityKey() { return "system.smtp-host.security"; }
+  static std::string smtpHostUserKey() { return "system.smtp-host.user"; }
+  static std::string smtpHostPasswordFileKey() { return "system.smtp-host.password-file"; }
+  static std::string smtpHostCaFileKey() { return "system.smtp-host.ca-file"; }
 
   // The value of `key` in "system.properties" of the current directory, read
   // anew on every call; `defaultValue` when the key is absent. Never raises:
@@ -48,4 +54,7 @@ class TSystem {
   // file; the executable's directory when none does. debug.properties is
   // read from the same folder.
   static std::string getConfigurationPath();
+  // The same for a main configuration file of the name `mainFileName`, so a
+  // companion command finds the program's configuration under its name.
+  static std::string getConfigurationPath(const std::string& mainFileName);
 };

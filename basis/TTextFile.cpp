@@ -1,6 +1,9 @@
 #include "basis/TTextFile.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <cstdio>
 
 #include "basis/FileSystem.h"
 #include "basis/TFile.h"
@@ -41,16 +44,23 @@ bool TTextFile::open() {
     if (mode_ != MODE_READ && fileutil::isReadOnlyFile(path_)) {
       throw IOException("Try to write read only file '" + path_ + "'.");
     }
+    int flags = O_WRONLY | O_CREAT | O_TRUNC;
     if (mode_ == MODE_APPEND) {
-      if (!fileutil::fileExists(path_)) throw IOException(fileutil::systemMessage(ENOENT));
-      file_ = std::fopen(path_.c_str(), "ab");
+      if (!fileutil::fileExists(path_)) throw IOException("Cannot open '" + path_ + "': " + fileutil::systemMessage(ENOENT));
+      flags = O_WRONLY | O_APPEND;
     } else if (mode_ == MODE_READ) {
       if (!fileutil::fileExists(path_)) throw IOException("File '" + path_ + "' does not exist.");
-      file_ = std::fopen(path_.c_str(), "rb");
-    } else {
-      file_ = std::fopen(path_.c_str(), "wb");
+      flags = O_RDONLY;
     }
+    fileutil::OpenedFile opened = fileutil::openFile(path_, flags, fileutil::FileKinds::AlsoCharacterDevices);
+    if (!opened.ok()) throw IOException(opened.failure);
+    // Appends exclude each other, and the text writers, until the file is closed.
+    if (mode_ == MODE_APPEND && !fileutil::lockFile(opened.fd.get(), true, fileutil::kLockWaitMilliseconds)) {
+      throw IOException(fileutil::lockedMessage(path_));
+    }
+    file_ = ::fdopen(opened.fd.get(), mode_ == MODE_READ ? "rb" : mode_ == MODE_APPEND ? "ab" : "wb");
     if (file_ == nullptr) throw IOException(fileutil::systemMessage(errno));
+    opened.fd.release();
     return true;
   } catch (const std::exception& e) {
     throw IOException(std::string("TTextFile.open: ") + e.what());

@@ -13,6 +13,16 @@
 // column compares each write with the 1st one. On a disk the writer's
 // flushes (two per write) dominate and swing with other disk traffic; with
 // TMPDIR on a tmpfs the flushes cost nothing and the rest shows.
+//
+// first write: a new writer's first entry (what every process that starts
+// pays) into a file of 1,000,000 entries against the same into a file
+// holding an empty list; the goal is at most 2x.
+//
+// held lock: the time a write takes while another process (stopped) holds
+// the file's lock, as the UI would wait for it: the first entry of a writer
+// (it waits its moment for the lock, then keeps the entry) and each entry
+// after that (kept at once), against a write with the lock free. The goal
+// is at most 10 ms per entry.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,6 +33,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "basis/BasisStartup.h"
 #include "basis/TFile.h"
@@ -34,6 +45,7 @@
 #include "debug/TChannelPool.h"
 #include "debug/TDebugEntries.h"
 #include "debug/TTraceEntry.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -163,6 +175,64 @@ void appendRecord(benchmark::State& state) {
   });
 }
 
+// An entry file of `count` copies of one entry, written as bytes (a list of
+// a million entries is not built in memory for it).
+std::string fileOfCopies(const std::string& name, int count) {
+  const std::string path = scratchDir() + "/" + name;
+  TTraceEntry entry = sampleEntry(0);
+  const std::string record = TFile::bytesOf(entry);
+  std::string list;
+  list.reserve(record.size() * static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) list += record;
+  auto le32 = [](uint32_t v) {
+    std::string bytes(4, '\0');
+    for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
+    return bytes;
+  };
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << TDebugEntries::HEADER << le32(static_cast<uint32_t>(list.size() + 4)) << le32(static_cast<uint32_t>(count))
+        << list;
+  }
+  // On the disk before it is measured: the writers' flushes then flush only their own bytes.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) std::abort();
+  ::close(fd);
+  return path;
+}
+
+void firstWrite(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::string path = fileOfCopies("first-" + std::to_string(count) + ".bin", count);
+  const TTraceEntry entry = sampleEntry(1);
+  for (auto _ : state) TBinaryWriter(path).write(entry);
+  std::remove(path.c_str());
+}
+
+// range(0): 0 the lock is free, 1 held (each entry after the first), 2 held
+// (the first entry of a new writer).
+void heldLock(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const std::string path = fileOfCopies("held.bin", 1);
+  const TTraceEntry entry = sampleEntry(2);
+  std::vector<std::unique_ptr<TBinaryWriter>> writers;
+  writers.push_back(std::make_unique<TBinaryWriter>(path));
+  {
+    auto holder = mode > 0 ? std::make_unique<childprocess::StoppedLockHolder>(std::vector<std::string>{path}) : nullptr;
+    if (mode == 1) writers.back()->write(entry);
+    for (auto _ : state) {
+      if (mode == 2) {
+        state.PauseTiming();
+        writers.push_back(std::make_unique<TBinaryWriter>(path));
+        state.ResumeTiming();
+      }
+      writers.back()->write(entry);
+    }
+  }
+  writers.clear();  // the lock is free again: what they kept is written
+  std::remove(path.c_str());
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -206,6 +276,20 @@ int main(int argc, char** argv) {
           ->Unit(benchmark::kMicrosecond);
     }
   }
+  for (int count : {0, 1000000}) {
+    benchmark::RegisterBenchmark("first_write", firstWrite)
+        ->Arg(count)
+        ->Iterations(200)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
+  for (int mode : {0, 1, 2}) {
+    benchmark::RegisterBenchmark("held_lock", heldLock)
+        ->Arg(mode)
+        ->Iterations(mode == 1 ? 5000 : 200)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -229,6 +313,20 @@ int main(int argc, char** argv) {
     if (n == 1) first = w;
     std::printf("%-8d %12.1fus %14.1fus %12.1fus %15.2fx %15.1fx %13.2fx\n", n, w, r, a,
                 r > 0 ? w / r : 0.0, a > 0 ? w / a : 0.0, first > 0 ? w / first : 0.0);
+  }
+  double emptyFirst = reporter.time("first_write/0/iterations:200/real_time");
+  double millionFirst = reporter.time("first_write/1000000/iterations:200/real_time");
+  if (emptyFirst > 0 && millionFirst > 0) {
+    std::printf("\nfirst write of a new writer: %.1fus into 1,000,000 entries, %.1fus into an empty list, "
+                "ratio %.2fx (goal <= 2x)\n", millionFirst, emptyFirst, millionFirst / emptyFirst);
+  }
+  double free = reporter.time("held_lock/0/iterations:200/real_time");
+  double kept = reporter.time("held_lock/1/iterations:5000/real_time");
+  double firstKept = reporter.time("held_lock/2/iterations:200/real_time");
+  if (free > 0 && kept > 0 && firstKept > 0) {
+    std::printf("write while another process holds the lock: first entry %.2f ms, each later one %.1fus; "
+                "with the lock free %.1fus (ratios %.1fx, %.2fx; goal <= 10 ms)\n",
+                firstKept / 1000, kept, free, firstKept / free, kept / free);
   }
   releaseDebug();
   std::filesystem::remove_all(scratchDir());

@@ -1,7 +1,11 @@
 // The SMTP client against aiosmtpd on loopback, beside curl and Python's
 // smtplib sending the same bytes in the same run:
-//   attachment  one mail carrying a 10 MB file (Open, Mail, Quit),
-//   small       100 small mails, one connection each (Open, Mail, Quit).
+//   attachment      one mail carrying a 10 MB file (Open, Mail, Quit),
+//   small           100 small mails, one connection each (Open, Mail, Quit),
+//   and the same through a provider's kind of server (a certificate of the
+//   benchmark's own CA, a login required over TLS):
+//   attachment_tls  the 10 MB mail over TLS from the first byte, with login,
+//   starttls_login  100 small mails, each EHLO, STARTTLS, EHLO, AUTH.
 // The peers get the exact message our client sent (captured once by a
 // recording server). Prints the times and the ratios.
 #include <benchmark/benchmark.h>
@@ -39,9 +43,13 @@ std::string attachmentPath() {
 }
 
 const std::vector<std::string> kSmallBody = {"Hello,", "this is a small test mail.", "Bye"};
+const char* const kLogin = "bench";
+const char* const kPassword = "bench password";
 
-// Sends `count` mails (Open, Mail, Quit each) and returns the seconds taken.
-double sendWithClient(const std::string& port, int count, bool withAttachment) {
+// Sends `count` mails (Open, Mail, Quit each) and returns the seconds taken;
+// over TLS it logs in.
+double sendWithClient(const std::string& port, int count, bool withAttachment,
+                      TSmtpSecurity security = smtpSecurityNone) {
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
     TSmtpCli smtp;
@@ -55,6 +63,12 @@ double sendWithClient(const std::string& port, int count, bool withAttachment) {
     smtp.SetHdrSubject("Benchmark");
     smtp.SetMailMessage(kSmallBody);
     if (withAttachment) smtp.SetEmailFiles({attachmentPath()});
+    if (security != smtpSecurityNone) {
+      smtp.SetSecurity(security);
+      smtp.SetCaFile(TestCertificates::get().ca());
+      smtp.SetUsername(kLogin);
+      smtp.SetPassword(kPassword);
+    }
     bool finished = false;
     int failures = 0;
     smtp.OnRequestDone = [&](TCustomSmtpClient* c, TSmtpRequest rq, uint16_t error) {
@@ -87,10 +101,12 @@ std::string shellOutput(const std::string& command) {
   return out;
 }
 
-double curlSeconds(const std::string& port, const std::string& file, int count) {
+double curlSeconds(const std::string& port, const std::string& file, int count, bool tls = false) {
+  const std::string scheme = tls ? "smtps" : "smtp";
+  const std::string login = tls ? " --cacert '" + TestCertificates::get().ca() + "' --user '" + kLogin + ":" + kPassword + "'" : "";
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
-    std::string command = "curl -s -S smtp://127.0.0.1:" + port +
+    std::string command = "curl -s -S " + scheme + "://127.0.0.1:" + port + login +
                           " --mail-from sender@example.org --mail-rcpt rcpt@example.org --upload-file '" +
                           file + "' >/dev/null && echo ok";
     if (shellOutput(command) != "ok\n") return -1;
@@ -98,18 +114,29 @@ double curlSeconds(const std::string& port, const std::string& file, int count) 
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double smtplibSeconds(const std::string& port, const std::string& file, int count) {
+double smtplibSeconds(const std::string& port, const std::string& file, int count, bool starttls = false) {
+  const std::string login =
+      starttls ? " --starttls '" + TestCertificates::get().ca() + "' --login '" + kLogin + ":" + kPassword + "'" : "";
   std::string out = shellOutput("/usr/bin/python3 '" + std::string(MORVANE_SOURCE_DIR) + "/bench/smtp_peer.py' " +
-                                port + " " + std::to_string(count) + " '" + file + "'");
+                                port + " " + std::to_string(count) + " '" + file + "'" + login);
   return out.empty() ? -1 : std::stod(out);
 }
 
 struct Workload {
   int count;
   bool attachment;
+  TSmtpSecurity security = smtpSecurityNone;
 };
 
+// The plain sink, and the sinks with a certificate and a login required:
+// one with STARTTLS, one with TLS from the first byte.
 AiosmtpdServer* sink = nullptr;
+AiosmtpdServer* starttlsSink = nullptr;
+AiosmtpdServer* tlsSink = nullptr;
+
+AiosmtpdServer& sinkFor(TSmtpSecurity security) {
+  return security == smtpSecurityStartTls ? *starttlsSink : security == smtpSecurityTls ? *tlsSink : *sink;
+}
 std::map<bool, std::string> messages;
 
 template <typename Fn>
@@ -125,13 +152,18 @@ void timed(benchmark::State& state, Fn run) {
 }
 
 void clientMails(benchmark::State& state, Workload w) {
-  timed(state, [&] { return sendWithClient(sink->portText(), w.count, w.attachment); });
+  timed(state, [&] { return sendWithClient(sinkFor(w.security).portText(), w.count, w.attachment, w.security); });
 }
 void curlMails(benchmark::State& state, Workload w) {
-  timed(state, [&] { return curlSeconds(sink->portText(), messages[w.attachment], w.count); });
+  timed(state, [&] {
+    return curlSeconds(sinkFor(w.security).portText(), messages[w.attachment], w.count, w.security == smtpSecurityTls);
+  });
 }
 void smtplibMails(benchmark::State& state, Workload w) {
-  timed(state, [&] { return smtplibSeconds(sink->portText(), messages[w.attachment], w.count); });
+  timed(state, [&] {
+    return smtplibSeconds(sinkFor(w.security).portText(), messages[w.attachment], w.count,
+                          w.security == smtpSecurityStartTls);
+  });
 }
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -164,7 +196,22 @@ int main(int argc, char** argv) {
   discard.discard = true;
   AiosmtpdServer server(discard);
   sink = &server;
+  if (!TestCertificates::get().ready()) {
+    std::fprintf(stderr, "openssl could not make the certificates\n");
+    return 1;
+  }
+  AiosmtpdServer::Options provider = discard;
+  provider.certificate = "server";
+  provider.login = std::string(kLogin) + ":" + kPassword;
+  provider.starttls = true;
+  AiosmtpdServer starttlsServer(provider);
+  provider.starttls = false;
+  provider.smtps = true;
+  AiosmtpdServer tlsServer(provider);
+  starttlsSink = &starttlsServer;
+  tlsSink = &tlsServer;
   const Workload attachment{1, true}, small{100, false};
+  const Workload attachmentTls{1, true, smtpSecurityTls}, smallStartTls{100, false, smtpSecurityStartTls};
   auto reg = [](const char* name, void (*fn)(benchmark::State&, Workload), Workload w, int iterations) {
     benchmark::RegisterBenchmark(name, fn, w)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(iterations);
   };
@@ -174,6 +221,10 @@ int main(int argc, char** argv) {
   reg("small_x100/client", clientMails, small, 5);
   reg("small_x100/smtplib", smtplibMails, small, 5);
   reg("small_x100/curl", curlMails, small, 2);
+  reg("attachment_tls_10MB/client", clientMails, attachmentTls, 5);
+  reg("attachment_tls_10MB/curl", curlMails, attachmentTls, 5);
+  reg("starttls_login_x100/client", clientMails, smallStartTls, 5);
+  reg("starttls_login_x100/smtplib", smtplibMails, smallStartTls, 5);
   benchmark::Initialize(&argc, argv);
   RatioReporter r;
   benchmark::RunSpecifiedBenchmarks(&r);
@@ -188,6 +239,15 @@ int main(int argc, char** argv) {
     std::printf("100 small mails: client %.2f ms/mail (%.0f/s), smtplib %.2f ms/mail (%.0f/s), "
                 "curl %.2f ms/mail incl. process start; client/smtplib mails per second %.2f\n",
                 s / 100, 1e5 / s, sp / 100, 1e5 / sp, sc / 100, sp / s);
+  double t = r.time("attachment_tls_10MB/client"), tc = r.time("attachment_tls_10MB/curl");
+  double l = r.time("starttls_login_x100/client"), lp = r.time("starttls_login_x100/smtplib");
+  if (t > 0 && tc > 0)
+    std::printf("10 MB attachment over TLS with login: client %.0f ms, curl %.0f ms; client/curl time %.2f\n", t, tc,
+                t / tc);
+  if (l > 0 && lp > 0)
+    std::printf("100 small mails over STARTTLS with login: client %.2f ms/mail, smtplib %.2f ms/mail; "
+                "client/smtplib mails per second %.2f\n",
+                l / 100, lp / 100, lp / l);
   benchmark::Shutdown();
   return 0;
 }

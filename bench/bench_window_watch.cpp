@@ -1,12 +1,14 @@
 // One poll of the window title watcher over 10, 100 and 1,000 top-level
 // windows on a private Xvfb, without and under a reparenting window manager
-// (openbox), against two peers in the same run:
-//  - "lower bound": the least a pipelined xcb poll must do to read the same
-//    title properties (root children, or the manager's client list, then
-//    _NET_WM_NAME and WM_NAME of each window, all requests sent before the
-//    first reply is read);
+// (openbox), against two peers in the same run. The watcher's poll reads the
+// X11 source's live list; the peers ask the server:
+//  - "lower bound": the least a fresh pipelined xcb listing must do to read
+//    the same title properties (root children, or the manager's client
+//    list, then _NET_WM_NAME and WM_NAME of each window, all requests sent
+//    before the first reply is read);
 //  - "xdotool": `xdotool search --name` for a title no window has.
 // Every poll looks for a title no window has, so each one reads all windows.
+// "list_start" is what making the live list costs once, at connect.
 // Run: bench_window_watch [--benchmark_repetitions=3
 // --benchmark_report_aggregates_only=true]; it takes some minutes, most of
 // them openbox placing 1,000 windows and xdotool walking its frames.
@@ -25,6 +27,7 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
+#include "platform/X11WindowEnumerator.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
@@ -57,7 +60,7 @@ X11TestDisplay& sceneWith(bool managed, int count) {
   }
   if (managed) {
     for (uint32_t w : scene.windows) {
-      if (!display.waitReparented(w, 20000)) std::abort();
+      if (!display.waitManaged(w, 20000)) std::abort();
     }
   }
   ::setenv("DISPLAY", display.name().c_str(), 1);
@@ -71,6 +74,16 @@ void watcherPoll(benchmark::State& state, bool managed) {
   TWindowsIterator iterator(&titles, 0);
   for (auto _ : state) {
     if (iterator.findWindow()) state.SkipWithError("a window matched");
+  }
+}
+
+// What the live list costs once, when the watcher is made at connect: the
+// whole tree read down to the levels it follows.
+void listStart(benchmark::State& state, bool managed) {
+  X11TestDisplay& display = sceneWith(managed, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    X11WindowEnumerator windows(display.name());
+    benchmark::DoNotOptimize(windows.trackedCount());
   }
 }
 
@@ -164,6 +177,8 @@ int main(int argc, char** argv) {
           ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("xdotool" + suffix).c_str(), xdotoolSearch, m)
           ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("list_start" + suffix).c_str(), listStart, m)
+          ->Arg(count)->UseRealTime()->Unit(benchmark::kMillisecond);
     }
   }
   benchmark::Initialize(&argc, argv);
@@ -181,7 +196,7 @@ int main(int argc, char** argv) {
       };
       double w = time("watcher"), l = time("lower_bound"), x = time("xdotool");
       if (w == 0.0) continue;
-      std::printf("%-8s %7d %8.3fms %10.3fms %9.3fms %17.2fx %17.1fx\n", scene, count, w, l, x,
+      std::printf("%-8s %7d %8.3fms %10.3fms %9.3fms %17.4fx %17.1fx\n", scene, count, w, l, x,
                   l > 0 ? w / l : 0.0, x / w);
     }
   }

@@ -9,6 +9,7 @@ poll_seconds=${2:-60}
 work=$(mktemp -d)
 Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
 xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 until [ -s "$work/display" ]; do sleep 0.01; done
 export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
 
@@ -21,8 +22,23 @@ CONF
 printf 'system.debug.tracesystemout = false\n' > "$work/debug.properties"
 
 now_ms() { date +%s%3N; }
-wait_window() {  # title regex; polls every 5 ms
-  until xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do sleep 0.005; done
+# Whether process $1 has ended (a child that ended stays a zombie until reaped).
+ended() { [ ! -e "/proc/$1" ] || [ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" = Z ]; }
+wait_window() {  # title regex, pid of the program; polls every 5 ms, gives up after 60 s
+  local deadline=$(( $(now_ms) + 60000 )) status=0
+  until xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
+    if ended "$2"; then
+      wait "$2" || status=$?
+      echo "giving up: the program ended (status $status) before its window showed" >&2
+      exit 1
+    fi
+    if [ "$(now_ms)" -ge "$deadline" ]; then
+      echo "giving up: no window titled $1 within 60 s" >&2
+      kill "$2" 2>/dev/null || true
+      exit 1
+    fi
+    sleep 0.005
+  done
 }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
@@ -31,7 +47,7 @@ startup() {  # command... ; prints ms until a window titled $title is visible
   t0=$(now_ms)
   "$@" >/dev/null 2>&1 &
   pid=$!
-  wait_window "$title"
+  wait_window "$title" "$pid"
   echo $(( $(now_ms) - t0 ))
   kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
 }
@@ -49,7 +65,7 @@ echo "start to window shown (median of $runs): morvane ${morvane_ms} ms, xmessag
 
 ./morvane >/dev/null 2>&1 &
 pid=$!
-wait_window '^Morvane$'
+wait_window '^Morvane$' "$pid"
 sleep 1
 rss_idle=$(awk '/VmRSS/ {print $2}' /proc/$pid/status)
 window=$(xdotool search --onlyvisible --name '^Morvane$' | head -1)
@@ -65,6 +81,5 @@ cpu_ms=$(( (after - before) * 1000 / hz ))
 echo "resident memory: ${rss_idle} kB idle, ${rss_polling} kB after ${poll_seconds} s of polling"
 echo "CPU while polling once a second for ${poll_seconds} s: ${cpu_ms} ms" \
   "($(awk -v c="$cpu_ms" -v s="$poll_seconds" 'BEGIN{printf "%.3f", c/(s*10)}') % of one core)"
-kill "$pid" "$xvfb"
+kill "$pid"
 cd /
-rm -rf "$work"

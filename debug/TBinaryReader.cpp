@@ -1,6 +1,7 @@
 #include "debug/TBinaryReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "basis/FileSystem.h"
@@ -10,6 +11,11 @@ namespace {
 
 std::unique_ptr<TDebugEntries> load(const std::string& fileName) {
   if (!fileutil::fileExists(fileName)) throw FileNotFoundException(fileName);
+  fileutil::OpenedFile file = fileutil::openFile(fileName, O_RDONLY, fileutil::FileKinds::RegularOnly);
+  if (!file.ok()) throw IOException("TFile.open: (IOException) " + file.failure);
+  struct stat st {};
+  // An emptied file (log rotation by copying and truncating) holds an empty list.
+  if (::fstat(file.fd.get(), &st) == 0 && st.st_size == 0) return std::make_unique<TDebugEntries>();
   return std::make_unique<TDebugEntries>(fileName);
 }
 
@@ -17,10 +23,15 @@ std::unique_ptr<TDebugEntries> load(const std::string& fileName) {
 
 std::unique_ptr<TDebugEntries> TBinaryReader::read() {
   try {
-    // A file that cannot be opened here is left to the load for its error.
-    fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() >= 0 && !fileutil::lockFile(file.get(), false, LOCK_WAIT_MS)) {
-      throw IOException(fileutil::lockedMessage(fileName));
+    fileutil::OpenedFile locked;
+    try {
+      return load(fileName);
+    } catch (const FileNotFoundException&) {
+      throw;
+    } catch (const std::exception&) {
+      locked = fileutil::openFile(fileName, O_RDONLY, fileutil::FileKinds::RegularOnly);
+      // Held by a writer that does not let go: what the first read found stands.
+      if (!locked.ok() || !fileutil::lockFile(locked.fd.get(), false, LOCK_WAIT_MS)) throw;
     }
     return load(fileName);
   } catch (const std::exception& e) {

@@ -10,8 +10,11 @@
 // the file keeps its inode (owner, group, mode, hard links, symbolic links
 // all stay), and the bytes are exactly those of the whole list stored anew.
 // The exclusive lock on the file, held from reading the count to writing
-// it, serialises writers across processes. Only a new file is written
-// beside its final name and moved into place, so it appears complete.
+// it, serialises writers across processes. A writer checks only the frame
+// (header, list length and count against the file's size), so its first
+// write into a file of a million entries costs what any write costs; the
+// entries are the readers' to check. Only a new file is written beside its
+// final name and moved into place, so it appears complete.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -42,6 +45,11 @@ std::string littleEndian(uint32_t v) {
   std::string bytes(4, '\0');
   for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>(v >> (8 * i));
   return bytes;
+}
+
+// A file holding only the entry of `entryBytes`.
+std::string firstContent(const std::string& entryBytes) {
+  return kHeader + littleEndian(static_cast<uint32_t>(entryBytes.size() + 4)) + littleEndian(1) + entryBytes;
 }
 
 uint32_t readLittleEndian(const char* p) {
@@ -117,7 +125,7 @@ void syncFolder(const std::string& target) {
 // Where no file can be made beside the target (its name leaves no room for
 // the temporary's suffix, say), the new file is written under its own name;
 // a crash can then cut only this first entry. False when the file exists.
-bool createInPlace(const std::string& target, const std::string& content, struct stat& made) {
+bool createInPlace(const std::string& target, const std::string& content) {
   fileutil::FileDescriptor file(::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.get() < 0) {
     if (errno == EEXIST) return false;
@@ -127,7 +135,6 @@ bool createInPlace(const std::string& target, const std::string& content, struct
     (void)fileutil::lockFile(file.get(), true, 0);
     writeAt(file.get(), content, 0);
     syncData(file.get());
-    ::fstat(file.get(), &made);
   } catch (...) {
     ::unlink(target.c_str());
     throw;
@@ -137,8 +144,8 @@ bool createInPlace(const std::string& target, const std::string& content, struct
 
 // Makes `target` holding `content`, complete or not at all: written beside
 // it, flushed, then moved into place unless another writer made the file
-// first (false). `made` receives the new file's status.
-bool createComplete(const std::string& target, const std::string& content, struct stat& made) {
+// first (false).
+bool createComplete(const std::string& target, const std::string& content) {
   static unsigned counter = 0;
   std::string temporary;
   int fd = -1;
@@ -147,12 +154,11 @@ bool createComplete(const std::string& target, const std::string& content, struc
     fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return createInPlace(target, content, made);
+  if (fd < 0) return createInPlace(target, content);
   fileutil::FileDescriptor file(fd);
   try {
     writeAt(file.get(), content, 0);
     syncData(file.get());
-    ::fstat(file.get(), &made);
     int error = 0;
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
       error = errno;
@@ -175,83 +181,116 @@ bool createComplete(const std::string& target, const std::string& content, struc
   return true;
 }
 
+struct Frame {
+  int64_t listLength = 0;
+  int32_t count = 0;
+};
+
+[[noreturn]] void failCorrupt(const std::string& fileName, const std::string& why) {
+  throw IOException("TBinaryReader.read: (IOException) File '" + fileName + "' is corrupt: " + why + ".");
+}
+
+// The list length and count of the entry file open as `fd`, `size` bytes
+// long; raises what a reader would when the frame is broken.
+Frame readFrame(int fd, int64_t size, const std::string& fileName) {
+  char head[kListStart + 4];
+  const ssize_t got = ::pread(fd, head, sizeof head, 0);
+  if (got < static_cast<ssize_t>(kHeader.size()) || std::memcmp(head, kHeader.data(), kHeader.size()) != 0) {
+    throw IOException("TBinaryReader.read: (IOException) TFile.open: (IOException) File '" + fileName +
+                      "' does not support header: '" + kHeader + "'.");
+  }
+  if (got < static_cast<ssize_t>(sizeof head)) failCorrupt(fileName, "it ends inside the list's length and count");
+  const int64_t listLength = readLittleEndian(head + kListLengthAt);
+  const auto count = static_cast<int32_t>(readLittleEndian(head + kListStart));
+  if (listLength > INT32_MAX || kListStart + listLength > size) {
+    failCorrupt(fileName, "its list of " + std::to_string(listLength) + " bytes runs past its end at " +
+                              std::to_string(size) + " bytes");
+  }
+  // Each entry takes at least its class name's length and its record's.
+  if (listLength >= 4 && (count < 0 || count > (listLength - 4) / 8)) {
+    failCorrupt(fileName, std::to_string(count) + " entries cannot fit in its list of " +
+                              std::to_string(listLength) + " bytes");
+  }
+  return {listLength, count};
+}
+
 }  // namespace
 
-void TBinaryWriter::write(const TDebugEntry& entry) {
-  try {
-    if (fileName.empty()) throw IOException("TFile.open: (IOException) Missing filename, can't write to stdout.");
-    std::unique_ptr<TMappedObject> copy = entry.clone();
-    const std::string entryBytes = TFile::bytesOf(*as<TPObject>(copy.get()));
-    // A file made and removed again between the attempts is retried twice.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      if (fileutil::isReadOnlyFile(fileName)) {
-        TBinaryReader(fileName).read();  // a file that cannot be read reports that first
+bool TBinaryWriter::writeLocked(const TDebugEntry& entry, int waitMilliseconds) {
+  if (fileName.empty()) throw IOException("TFile.open: (IOException) Missing filename, can't write to stdout.");
+  std::unique_ptr<TMappedObject> copy = entry.clone();
+  const std::string entryBytes = TFile::bytesOf(*as<TPObject>(copy.get()));
+  const auto kinds = fileutil::FileKinds::RegularOnly;
+  // A file made and removed again between the attempts is retried twice.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    fileutil::OpenedFile file = fileutil::openFile(fileName, O_RDWR, kinds);
+    bool readOnly = false;
+    if (!file.ok() && file.error == EACCES) {
+      file = fileutil::openFile(fileName, O_RDONLY, kinds);
+      readOnly = true;
+    }
+    if (file.ok()) {
+      struct stat st {};
+      if (::fstat(file.fd.get(), &st) != 0) throw IOException(fileutil::systemMessage(errno));
+      // Refused also for a process that could override the bits.
+      if (readOnly || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        if (st.st_size > 0) readFrame(file.fd.get(), st.st_size, fileName);  // a broken file reports that first
         throw IOException("TFile.open: (IOException) Try to write read only file '" + fileName + "'.");
       }
-      fileutil::FileDescriptor file(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));
-      if (file.get() >= 0) {
-        if (!fileutil::lockFile(file.get(), true, lockWaitMilliseconds)) throw IOException(lockedMessage());
-        append(file.get(), std::move(copy), entryBytes);
-        return;
-      }
-      if (errno != ENOENT) throw IOException("TFile.open: (IOException) " + fileutil::systemMessage(errno));
-      const std::string target = creationTarget(fileName);
-      removeStaleTemporaries(target);
-      const auto listLength = static_cast<int64_t>(entryBytes.size()) + 4;
-      struct stat made {};
-      if (createComplete(target, kHeader + littleEndian(static_cast<uint32_t>(listLength)) +
-                                     littleEndian(1) + entryBytes, made)) {
-        checked_ = {true, made.st_dev, made.st_ino, listLength, 1};
-        return;
-      }
+      if (!fileutil::lockFile(file.fd.get(), true, waitMilliseconds)) return false;
+      if (!temporariesChecked_) removeStaleTemporaries(creationTarget(fileName));
+      temporariesChecked_ = true;
+      append(file.fd.get(), std::move(copy), entryBytes);
+      return true;
     }
-    throw IOException("File '" + fileName + "' was removed again each time it was made.");
-  } catch (const std::exception& e) {
-    throw IOException("TBinaryWriter.write: " + wrappedText(e));
+    if (file.error != ENOENT) throw IOException("TFile.open: (IOException) " + file.failure);
+    const std::string target = creationTarget(fileName);
+    const std::string folderFailure = fileutil::makeFolderOf(target);
+    if (!folderFailure.empty()) throw IOException("TFile.open: (IOException) " + folderFailure);
+    removeStaleTemporaries(target);
+    if (createComplete(target, firstContent(entryBytes))) return true;
   }
+  throw IOException("File '" + fileName + "' was removed again each time it was made.");
 }
 
 void TBinaryWriter::append(int fd, std::unique_ptr<TMappedObject> entry, const std::string& entryBytes) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw IOException(fileutil::systemMessage(errno));
-  char head[kListStart + 4];
-  const bool framed = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-                      std::memcmp(head, kHeader.data(), kHeader.size()) == 0;
-  const int64_t listLength = framed ? readLittleEndian(head + kListLengthAt) : -1;
-  const auto count = static_cast<int32_t>(framed ? readLittleEndian(head + kListStart) : 0);
-  const bool known = checked_.valid && checked_.device == st.st_dev &&
-                     checked_.inode == st.st_ino && framed && listLength <= INT32_MAX &&
-                     kListStart + listLength <= st.st_size &&
-                     listLength >= checked_.listLength && count >= checked_.count;
-  if (!known) {
-    // A file this writer has not seen yet is read whole, as a reader would.
-    removeStaleTemporaries(creationTarget(fileName));
-    std::unique_ptr<TDebugEntries> entries = TBinaryReader(fileName).readWhileLocked();
-    if (listLength < 4) {
-      // Only a list of length 0 reads back with its count outside it: such
-      // a file is stored whole, as the list it reads as plus the entry.
-      entries->add(entry.release());
-      entries->store(fileName);
+  if (st.st_size == 0) {
+    // An emptied file (as log rotation by copying and truncating leaves
+    // it) holds an empty list.
+    try {
+      writeAt(fd, firstContent(entryBytes), 0);
       syncData(fd);
-      checked_ = {};
-      return;
+    } catch (...) {
+      (void)::ftruncate(fd, 0);
+      throw;
     }
-  } else if (listLength != checked_.listLength || count != checked_.count) {
-    checkAdded(listLength, count);
+    return;
   }
-  if (static_cast<int64_t>(entryBytes.size()) > INT32_MAX - listLength || count == INT32_MAX) {
+  const Frame frame = readFrame(fd, st.st_size, fileName);
+  if (frame.listLength < 4) {
+    // Only a list of length 0 reads back with its count outside it: such
+    // a file is stored whole, as the list it reads as plus the entry.
+    std::unique_ptr<TDebugEntries> entries = TBinaryReader(fileName).readWhileLocked();
+    entries->add(entry.release());
+    entries->store(fileName);
+    syncData(fd);
+    return;
+  }
+  if (static_cast<int64_t>(entryBytes.size()) > INT32_MAX - frame.listLength || frame.count == INT32_MAX) {
     throw IOException("File '" + fileName + "' holds as many entries as it can.");
   }
-  const int64_t end = kListStart + listLength;
+  const int64_t end = kListStart + frame.listLength;
   // Bytes past the list are what a write cut off by a crash left.
   if (st.st_size > end && ::ftruncate(fd, end) != 0) {
     throw IOException(fileutil::systemMessage(errno));
   }
-  const int64_t newLength = listLength + static_cast<int64_t>(entryBytes.size());
+  const int64_t newLength = frame.listLength + static_cast<int64_t>(entryBytes.size());
   try {
     writeAt(fd, entryBytes, end);
     syncData(fd);
-    writeAt(fd, littleEndian(static_cast<uint32_t>(newLength)) + littleEndian(static_cast<uint32_t>(count + 1)),
+    writeAt(fd, littleEndian(static_cast<uint32_t>(newLength)) + littleEndian(static_cast<uint32_t>(frame.count + 1)),
             kListLengthAt);
   } catch (...) {
     // The old list still stands: take the partial entry off again.
@@ -259,20 +298,4 @@ void TBinaryWriter::append(int fd, std::unique_ptr<TMappedObject> entry, const s
     throw;
   }
   syncData(fd);
-  checked_ = {true, st.st_dev, st.st_ino, newLength, count + 1};
-}
-
-// Reads the entries other writers added since this writer last looked: from
-// the end of the list it knew to the end the file states now.
-void TBinaryWriter::checkAdded(int64_t listLength, int32_t count) {
-  try {
-    TFile file(fileName, false, kHeader);
-    file.seek(kListStart + checked_.listLength);
-    for (int32_t i = checked_.count; i < count; ++i) file.readTPObject();
-    if (file.getPosition() != kListStart + listLength) {
-      throw IOException("TFile: Read-Buffer too small or too large, file corrupt: ");
-    }
-  } catch (const std::exception& e) {
-    throw IOException("TBinaryReader.read: " + wrappedText(e));
-  }
 }

@@ -2,7 +2,6 @@
 // Stores every entry in a binary entry file: the file always holds the whole
 // list of entries written to it, oldest first.
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,32 +11,26 @@ class TBinaryWriter : public TFileWriter {
   MORVANE_CLASS(TBinaryWriter, TFileWriter)
 
   explicit TBinaryWriter(const std::string& fileName) : TFileWriter(fileName) {}
+  ~TBinaryWriter() override { finishPending(); }
 
+ protected:
   // Adds a copy of `entry` to the end of the stored list. The file's bytes
   // are those of the whole list stored anew, but only the new entry and the
   // list's length and count are written, under the file's exclusive lock,
   // so writers in other processes lose nothing and a crash at any moment
-  // leaves the old or the new list readable. A new file appears complete or
-  // not at all. An existing file that cannot be read, or that may not be
-  // written, fails every write and is left unchanged. Failures raise
-  // IOException "TBinaryWriter.write: (Class) message".
-  void write(const TDebugEntry& entry) override;
+  // leaves the old or the new list readable. A write reads only the file's
+  // frame (header, list length and count), never the entries, so it costs
+  // the same in a file of any size. A new file (and its missing folders)
+  // appears complete or not at all; an empty file counts as an empty list.
+  // An existing file whose frame is broken, or that may not be written, or
+  // that is not a regular file, fails every write and is left unchanged.
+  // Failures raise IOException.
+  bool writeLocked(const TDebugEntry& entry, int waitMilliseconds) override;
 
  private:
-  // The file as this writer last checked or left it, so that a later write
-  // checks only the entries other writers added since.
-  struct CheckedFile {
-    bool valid = false;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t listLength = 0;
-    int32_t count = 0;
-  };
-
-  // Adds the entry (its bytes already made) to the locked open file `fd`.
+  // Adds the entry's bytes to the locked open file `fd`.
   void append(int fd, std::unique_ptr<TMappedObject> entry, const std::string& entryBytes);
-  // Reads the entries added to the list since it was checked.
-  void checkAdded(int64_t listLength, int32_t count);
 
-  CheckedFile checked_;
+  // Whether this writer removed what crashed writers left beside the file.
+  bool temporariesChecked_ = false;
 };

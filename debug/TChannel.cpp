@@ -153,11 +153,21 @@ void TChannel::configureLevels(const TProperties& table) {
   }
 }
 
-// A file name starting with "~/" lies in the user's home folder, so one
+// A file name starting with "~/" lies in the user's home folder, one
+// starting with "$XDG_STATE_HOME/" in the user's state folder (that
+// variable when it holds an absolute path, else ~/.local/state), so one
 // configuration can send every user's logs to a folder of their own.
 static std::string withHomeExpanded(const std::string& fileName) {
   const char* home = std::getenv("HOME");
-  if (fileName.rfind("~/", 0) != 0 || home == nullptr || home[0] == '\0') return fileName;
+  const bool hasHome = home != nullptr && home[0] != '\0';
+  const std::string stateKey = "$XDG_STATE_HOME/";
+  if (fileName.rfind(stateKey, 0) == 0) {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + fileName.substr(stateKey.size() - 1);
+    if (hasHome) return std::string(home) + "/.local/state" + fileName.substr(stateKey.size() - 1);
+    return fileName;
+  }
+  if (fileName.rfind("~/", 0) != 0 || !hasHome) return fileName;
   return std::string(home) + fileName.substr(1);
 }
 

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "basis/DateTime.h"
 #include "basis/TPObject.h"
 
 class TDebugEntry : public TPObject {
@@ -39,6 +41,23 @@ class TDebugEntry : public TPObject {
   // "dd.mm.yyyy hh:mm:ss.zzz".
   virtual std::string formatTime(double time) const;
   static std::string formatDateTime(double time);
+
+  // The first line of an entry's text read back from a text log: what
+  // toString() wrote before the message. The views point into the line.
+  struct TextHeader {
+    bool hasTime = false;
+    datetime::Parts time;          // when hasTime
+    std::string_view channelName;  // empty when the line shows none
+    std::string_view message;      // everything after the header
+  };
+  // Reads a header as toString() writes it under any verbose mode: the time
+  // stamp when the line starts with one, then the channel name and the
+  // elapsed time up to the first ": ". False when no ": " follows.
+  static bool parseHeader(std::string_view line, TextHeader& header);
+  // Reads "dd.mm.yyyy hh:mm:ss.zzz" as formatDateTime() writes it for the
+  // years 0 to 9999: exactly 23 characters, a date that exists and a valid
+  // time of day; false for anything else.
+  static bool parseDateTime(std::string_view text, datetime::Parts& parts);
 
   std::string channelName;
   std::string message;

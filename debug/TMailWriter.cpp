@@ -1,5 +1,6 @@
 #include "debug/TMailWriter.h"
 
+#include "basis/TProperties.h"
 #include "basis/TStringCollection.h"
 #include "basis/TSystem.h"
 #include "debug/TChannel.h"
@@ -45,11 +46,17 @@ void TMailWriter::write(const TDebugEntry& entry) {
 }
 
 std::unique_ptr<TMailMessage> TMailWriter::composeMail(const TDebugEntry& entry) const {
-  const std::string host = TSystem::getProperty(TSystem::hostKey(), "unknown");
-  const std::string display = TSystem::getProperty(TSystem::hostDisplayKey(), "unknown");
-  const std::string environment = TSystem::getProperty(TSystem::hostEnvironmentKey(), "unknown");
-  auto mail = std::make_unique<TMailMessage>("ERROR at " + host + " - " + display + " (" +
-                                             environment + ") in " + entry.channelName);
+  // "system.properties" is read once per mail: for the subject and for the
+  // message's settings. Without the file the host texts are empty.
+  std::unique_ptr<TProperties> system;
+  try {
+    system = std::make_unique<TProperties>("system.properties");
+  } catch (...) {
+  }
+  auto hostText = [&](const std::string& key) { return system ? system->getString(key, "unknown") : std::string(); };
+  const std::string subject = "ERROR at " + hostText(TSystem::hostKey()) + " - " + hostText(TSystem::hostDisplayKey()) +
+                              " (" + hostText(TSystem::hostEnvironmentKey()) + ") in " + entry.channelName;
+  auto mail = system ? std::make_unique<TMailMessage>(subject, *system) : std::make_unique<TMailMessage>(subject, TProperties());
   mail->addLine(SEPARATOR);
   mail->addLine(GENERATED_BY);
   mail->addLine(SEPARATOR);

@@ -1,14 +1,17 @@
 // Arbitrary bytes as a binary entry file: read back through a reader and a
 // reader list, every entry printed and cloned the way the writers and the
-// entry tool use them. An unreadable file must fail a binary write and stay
-// exactly as it was; a readable one takes the write and reads back with one
-// entry more.
+// entry tool use them. A readable file takes a binary write and reads back
+// with one entry more. An unreadable one either fails the write and stays
+// exactly as it was (a broken frame), or, where only its entries are bad
+// (a writer checks the frame alone), keeps every byte of its list and only
+// grows.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -84,12 +87,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (TBinaryReader(path).read()->size() != count + 1) std::abort();
   } else {
     const std::string before = readBack();
+    bool written = false;
     try {
       TBinaryWriter(path).write(TTraceEntry("fuzz", "fuzz", 3, 0, 0.0, 46000.0));
-      std::abort();  // an unreadable file was written
+      written = true;
     } catch (const IOException&) {
     }
-    if (readBack() != before) std::abort();
+    const std::string after = readBack();
+    if (!written) {
+      if (after != before) std::abort();  // a refused file was changed
+    } else {
+      // A sound frame around entries only readers check: the write kept
+      // the header and every byte of the old list, and only added.
+      const size_t lengthAt = std::strlen(TDebugEntries::HEADER), listStart = lengthAt + 4;
+      if (before.size() < listStart + 4) std::abort();
+      uint32_t oldLength = 0;
+      for (int i = 3; i >= 0; --i) oldLength = oldLength << 8 | static_cast<uint8_t>(before[lengthAt + static_cast<size_t>(i)]);
+      const size_t oldEnd = listStart + oldLength;
+      if (after.size() <= oldEnd || after.compare(0, lengthAt, before, 0, lengthAt) != 0 ||
+          after.compare(listStart + 4, oldEnd - listStart - 4, before, listStart + 4, oldEnd - listStart - 4) != 0) {
+        std::abort();
+      }
+    }
   }
   return 0;
 }

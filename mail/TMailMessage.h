@@ -1,11 +1,13 @@
 #pragma once
 // One outgoing plain-text mail that sends itself over one SMTP connection.
 //
-// The SMTP server, the sender and the enabled switch come from
-// "system.properties" when the message is made, or from a table handed in. A send that starts ends in
+// The SMTP server, how to reach it (plain, STARTTLS or TLS, with a login),
+// the sender and the enabled switch come from "system.properties" when the
+// message is made, or from a table handed in. A send that starts ends in
 // exactly one notification: onMailSent or onMailError. The owner may destroy
 // the message from inside either; the message touches nothing of itself
-// after calling them.
+// after calling them. The password is read from its file at each send and
+// never shown.
 
 #include <cstdint>
 #include <functional>
@@ -55,6 +57,12 @@ class TMailMessage : public TMappedObject {
   const std::string& getSmtpHost() const noexcept { return smtpHost_; }
   int32_t getSmtpPort() const noexcept { return smtpPort_; }
   bool isMailEnabled() const noexcept { return mailEnabled_; }
+  // Why mail that is switched on cannot be sent with these settings (no
+  // valid sender); "" when nothing is wrong or mail is off.
+  const std::string& getSettingsProblem() const noexcept { return settingsProblem_; }
+  TSmtpSecurity getSecurity() const noexcept { return security_; }
+  // The Message-ID every send of this message carries.
+  const std::string& getMessageId() const noexcept { return messageId_; }
   const TMailAddress* getFrom() const noexcept { return from_.get(); }
   const TStringCollection& getBody() const noexcept { return *body_; }
   size_t recipientCount() const noexcept { return recipients_.size(); }
@@ -65,6 +73,9 @@ class TMailMessage : public TMappedObject {
 
  private:
   void loadSettings(const TProperties& settings);
+  // The login's password, after checking the security settings; "" without
+  // a login. Raises MailTransportException with a text for the user.
+  std::string loginPassword() const;
   void assembleRecipients();
   void assignEvents();
   void requestDone(TCustomSmtpClient* sender, TSmtpRequest request, uint16_t error);
@@ -77,6 +88,14 @@ class TMailMessage : public TMappedObject {
   std::string subject_;
   std::string smtpHost_;
   int32_t smtpPort_ = 25;
+  TSmtpSecurity security_ = smtpSecurityNone;
+  // A security value that is none of the three, for the report at send.
+  std::string securityProblem_;
+  std::string user_;
+  std::string passwordFile_;
+  std::string caFile_;
+  std::string settingsProblem_;
+  std::string messageId_;
   std::unique_ptr<TStringCollection> body_;
   std::unique_ptr<TMailAddress> from_;
   std::vector<std::unique_ptr<TMailAddress>> recipients_;

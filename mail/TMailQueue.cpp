@@ -62,8 +62,16 @@ bool TMailQueue::sending() const {
 
 void TMailQueue::addMail(std::unique_ptr<TMailMessage> message) {
   // Mail disabled, or a message that can never be sent (no valid sender
-  // configured): it dies here, unsent, instead of blocking the queue.
-  if (!mailEnabled_ || !message->isMailEnabled()) return;
+  // configured): it dies here, unsent, instead of blocking the queue. The
+  // latter is a configuration error, told once per process.
+  if (!mailEnabled_ || !message->isMailEnabled()) {
+    static bool toldUnsendable = false;
+    if (mailEnabled_ && !message->getSettingsProblem().empty() && !toldUnsendable) {
+      toldUnsendable = true;
+      reportError("TMailQueue.addMail: " + message->getSettingsProblem() + ".");
+    }
+    return;
+  }
   bool droppedTheSending = false;
   if (size() >= capacity_) {
     droppedTheSending = queue_.front()->isBusy();

@@ -52,6 +52,10 @@ std::string helpText() {
       "Usage: morvane [OPTION]...\n"
       "Offers the configured connections; \"Verbinden\" (Return, Alt+V) starts the chosen\n"
       "one and watches for its status window until it has come and gone.\n"
+      "A connection NAME with the key NAME.interface in the configuration file is\n"
+      "watched through its network interface instead: NAME.interface = wg0, or ppp*\n"
+      "for every interface whose name begins with ppp. It counts as up while such an\n"
+      "interface is up and has its carrier; its traffic is logged when it ends.\n"
       "\n"
       "  -h, --help     show this help and exit\n"
       "  --version      show the version and exit\n"
@@ -64,10 +68,12 @@ std::string helpText() {
   text += "\nExit status:\n"
           "  " + std::to_string(EXIT_CONNECTION_ENDED) +
           "  the connection ended, or the program was closed before connecting\n"
-          "  " + std::to_string(EXIT_FAILED) + "  the configuration failed or a fatal error was reported\n"
+          "  " + std::to_string(EXIT_FAILED) +
+          "  the configuration failed, no display could be opened, or a fatal error was reported\n"
           "  " + std::to_string(EXIT_USAGE) + "  unknown option\n"
           "  " + std::to_string(EXIT_ENDED_WHILE_CONNECTED) +
-          "  closed, or ended by SIGTERM, SIGINT or SIGHUP, while still connected\n";
+          "  closed, ended by SIGTERM, SIGINT or SIGHUP, or the display went away, while\n"
+          "     still connected\n";
   return text;
 }
 

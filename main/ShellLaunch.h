@@ -9,12 +9,19 @@
 //   executable file (a word with "/") or a command found on PATH, that
 //   program is started detached with the other words as its arguments.
 // Anything else, and a program that cannot be started, raises IOException
-// (IllegalArgumentException for unbalanced quoting). A started program is
-// not watched: what it does after it started is not reported here.
+// (IllegalArgumentException for unbalanced quoting, and for a target that
+// holds a NUL byte, which no program could be given). A started program is
+// not watched: what it does after it started is not reported here. The
+// desktop's opener is watched when `context` is given: when it ends with a
+// failure (it found no application, say), `onOpenerFailed` runs on the
+// event loop with the reason, unless `context` is gone by then.
 
+#include <QObject>
+#include <functional>
 #include <string>
 
-void shellLaunch(const std::string& target);
+void shellLaunch(const std::string& target, QObject* context = nullptr,
+                 std::function<void(const std::string& failure)> onOpenerFailed = {});
 
 // The executable file `command` names: itself when it holds a "/", else the
 // first match in $PATH. Empty when there is none.

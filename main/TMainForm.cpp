@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <functional>
+#include <utility>
 
 #include "basis/Exceptions.h"
 #include "basis/TProperties.h"
@@ -21,8 +23,12 @@
 #include "debug/DialogHook.h"
 #include "debug/TChannel.h"
 #include "debug/TDialogWriter.h"
+#include "main/ConnectionWatch.h"
+#include "main/InterfaceMark.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
+#include "main/WindowTitleMark.h"
+#include "platform/InterfacePattern.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;
@@ -41,6 +47,13 @@ int32_t secondsToMillis(int32_t seconds) {
   if (millis > INT32_MAX) return INT32_MAX;
   if (millis < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(millis);
+}
+
+// A number of seconds: `defaultValue` when the key is missing or empty; any
+// other value that is no 32-bit integer fails, naming the key.
+int32_t secondsSetting(const TProperties& properties, const std::string& key, int32_t defaultValue) {
+  if (properties.getString(key, "").empty()) return defaultValue;
+  return properties.getInteger(key);
 }
 
 }  // namespace
@@ -115,12 +128,17 @@ std::string TMainForm::connectionName() const {
 }
 
 void TMainForm::endOnRequest() {
-  timer->stop();
-  timerWarnings->stop();
   requestTermination(connected_ ? EXIT_ENDED_WHILE_CONNECTED : EXIT_CONNECTION_ENDED);
 }
 
-void TMainForm::requestTermination(int exitStatus) { QCoreApplication::exit(exitStatus); }
+void TMainForm::requestTermination(int exitStatus) {
+  // The loop may run on for a while (error mails still under way): no more
+  // looks, which could only add reports to an end already decided.
+  timer->stop();
+  timerWarnings->stop();
+  if (watch_) watch_->stop();
+  QCoreApplication::exit(exitStatus);
+}
 
 void TMainForm::reportError(const std::exception* e, const std::string& prefix) {
   if (mainChannel != nullptr) mainChannel->error(e, prefix, 1, dialogWriter());
@@ -152,7 +170,7 @@ bool TMainForm::init() {
     clearConnections();
     std::unique_ptr<TProperties> properties = TProperties::createDefault();
 
-    intervalMillis = secondsToMillis(properties->getInteger("interval", 1));
+    intervalMillis = secondsToMillis(secondsSetting(*properties, "interval", 1));
     if (intervalMillis < 1) {
       throw IllegalArgumentException("Interval must be greater as or equal one second.");
     }
@@ -160,7 +178,12 @@ bool TMainForm::init() {
     TStringTokenizer names(properties->getString("names"), ", ");
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
-      connections_.push_back(Connection{name, properties->getStringObject(name)});
+      Connection connection{name, properties->getStringObject(name), std::nullopt};
+      const std::string interfaceKey = name + ".interface";
+      if (properties->containsKey(interfaceKey)) {
+        connection.interface = InterfacePattern::parse(interfaceKey, properties->getString(interfaceKey));
+      }
+      connections_.push_back(std::move(connection));
       cbxConnection->addItem(toQt(name));
     }
     if (cbxConnection->count() == 0) {
@@ -168,11 +191,26 @@ bool TMainForm::init() {
     }
     cbxConnection->setCurrentIndex(0);
 
-    windowTitles = properties->getString("window");
-    if (TString::trim(windowTitles).empty()) {
-      throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+    // The titles serve the connections without an interface; when every
+    // connection has one, "window" may be left out.
+    const bool everyInterface = std::all_of(connections_.begin(), connections_.end(),
+                                            [](const Connection& c) { return c.interface.has_value(); });
+    if (!everyInterface || properties->containsKey("window")) {
+      windowTitles = properties->getString("window");
+      if (TString::trim(windowTitles).empty()) {
+        throw IllegalArgumentException("The Window Title string must contains at minimum one title.");
+      }
+      // The watcher would refuse an empty title, and a blank one matches every
+      // untitled window: refused now, before anything is started.
+      std::unique_ptr<TStringCollection> parts = TString::split(windowTitles, ',');
+      for (const std::string& part : parts->getStrings()) {
+        if (TString::trim(part).empty()) {
+          throw IllegalArgumentException("Key: window holds an empty title (a comma at the start or end, or two "
+                                         "in a row): '" + windowTitles + "'.");
+        }
+      }
     }
-    warningsMillis = secondsToMillis(properties->getInteger("interval.warnings", 0));
+    warningsMillis = secondsToMillis(secondsSetting(*properties, "interval.warnings", 0));
     return true;
   } catch (const std::exception& e) {
     reportError(&e, "TMainForm.init: ");
@@ -185,8 +223,12 @@ bool TMainForm::init() {
 void TMainForm::startConnection() {
   const Connection* selected = selectedConnection();
   if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
-  std::unique_ptr<char[]> file = selected->target->toNullTerminated();
-  shellLaunch(file.get());
+  // The target's bytes whole: one holding a NUL byte is refused, not cut.
+  shellLaunch(selected->target->stringValue(), this, [this](const std::string& failure) {
+    // Once the connection's mark was seen, the opener's end says nothing about the connection.
+    if (watch_ && watch_->seen()) return;
+    fatalOnFailure("startConnection", [&failure] { throw IOException(failure); });
+  });
 }
 
 TWindowsIterator* TMainForm::getIterator() {
@@ -218,37 +260,55 @@ void TMainForm::sbConnectClick() {
     sbConnect->setEnabled(false);
     sbConnect->setText("Verbunden");
     cbLog->setEnabled(false);
+    // A connection with an interface is watched through it alone. Its link
+    // events are opened before anything is logged or started, so a failure
+    // ends the program before the target runs, and an interface that is up
+    // already counts at once.
+    const Connection* selected = selectedConnection();
+    std::unique_ptr<ConnectionMark> mark;
+    if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
     if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
     startConnection();
     connected_ = true;
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    watcher->reset();
+    if (!mark) mark = connectionMark();
+    if (mark == nullptr) return;
+    auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
+    watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });
     timer->setInterval(intervalMillis);
     timer->start();
     if (warningsMillis > 9999) {
       timerWarnings->setInterval(warningsMillis);
       timerWarnings->start();
     }
-    // Polling has started: the dialog does not hold it up. A notice is no
+    watch_->start();
+    // Watching has started: the dialog does not hold it up. A notice is no
     // failure: it is told as information, on the channel and in a dialog.
-    const std::string notice = watcher->notice();
+    const std::string notice = watch_->mark().notice();
     if (!notice.empty() && mainChannel != nullptr) mainChannel->trace(true, "NOTICE: " + notice, 3, dialogWriter());
   });
 }
 
+std::unique_ptr<ConnectionMark> TMainForm::connectionMark() {
+  TWindowsIterator* watcher = getIterator();
+  if (watcher == nullptr) return nullptr;
+  watcher->reset();
+  return std::make_unique<WindowTitleMark>(watcher);
+}
+
 void TMainForm::timerTimer() {
   fatalOnFailure("timerTimer", [this] {
-    TWindowsIterator* watcher = getIterator();
-    if (watcher == nullptr) return;
-    if (!watcher->findWindow() && watcher->seen) {
-      if (cbLog->isChecked()) netLogChannel->trace("close connection @" + connectionName());
-      connected_ = false;
-      timer->stop();
-      timerWarnings->stop();
-      requestTermination(EXIT_CONNECTION_ENDED);
-    }
+    if (watch_) watch_->look();
   });
+}
+
+void TMainForm::connectionEnded() {
+  if (cbLog->isChecked()) {
+    const std::string name = connectionName();
+    for (const std::string& line : watch_->mark().closingLines(name)) netLogChannel->trace(line);
+    netLogChannel->trace("close connection @" + name);
+  }
+  connected_ = false;
+  requestTermination(EXIT_CONNECTION_ENDED);
 }
 
 void TMainForm::timerWarningsTimer() {
@@ -266,6 +326,7 @@ void TMainForm::FormDestroy() {
   destroyed_ = true;
   try {
     clearConnections();
+    watch_.reset();    // its mark looks through `iterator`
     iterator.reset();  // it watches `titles`
     titles.reset();
   } catch (...) {

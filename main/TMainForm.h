@@ -1,16 +1,23 @@
 #pragma once
 // The program's only window: the configured connections, the "Verbinden"
 // button and the "Log schreiben" check box. Connecting minimises the window,
-// starts the selected connection's target and polls the desktop for the
-// connection's status window; once that window was seen and is gone again,
-// the program ends.
+// starts the selected connection's target and watches the connection's mark
+// (ConnectionWatch), its network interface where one is configured, else its
+// status window: at every tick of the interval timer and at once whenever the
+// interfaces or the desktop's windows change. Once the mark was seen and is
+// gone again, the program ends.
 
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/InterfacePattern.h"
+
+class ConnectionMark;
+class ConnectionWatch;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -49,6 +56,8 @@ class TMainForm : public QWidget {
   // EXIT_ENDED_WHILE_CONNECTED while a connection is open (nothing is
   // logged: the connection may still be up), else as a normal end.
   void endOnRequest();
+  // Whether a connection is open: started and its end not seen yet.
+  bool isConnected() const { return connected_; }
 
   // The watcher, made on first use from the "window" titles. A failure is
   // reported as FATAL, termination is requested and nullptr returned.
@@ -88,17 +97,26 @@ class TMainForm : public QWidget {
   template <class Body>
   void fatalOnFailure(const char* handler, Body&& body);
   std::string connectionName() const;
+  // The mark that tells whether the selected connection is up: its status
+  // window. nullptr after a failure reported by getIterator.
+  std::unique_ptr<ConnectionMark> connectionMark();
+  // The watch found the connection ended: logs its end and ends the program.
+  void connectionEnded();
 
   // One configured connection: its name as the configuration holds it (the
-  // combo box shows it as well as Qt can) and the target it starts.
+  // combo box shows it as well as Qt can), the target it starts and, when it
+  // is watched through its network interface, that interface.
   struct Connection {
     std::string name;
     std::unique_ptr<TString> target;
+    std::optional<InterfacePattern> interface;
   };
   // In the order of the combo box.
   std::vector<Connection> connections_;
   // The connection selected in the combo box, or nullptr.
   const Connection* selectedConnection() const;
+  // While connected: the rule applied to the connection's mark.
+  std::unique_ptr<ConnectionWatch> watch_;
   bool connected_ = false;
   bool shown_ = false;
   bool destroyed_ = false;

@@ -1,5 +1,6 @@
 #include "main/TWindowsIterator.h"
 
+#include <utility>
 #include <vector>
 
 #include "basis/Exceptions.h"
@@ -36,6 +37,10 @@ TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ow
 TWindowsIterator::~TWindowsIterator() = default;
 
 std::string TWindowsIterator::notice() const { return windows_->notice(); }
+
+void TWindowsIterator::setChangeHandler(std::function<void()> handler) {
+  windows_->setChangeHandler(std::move(handler));
+}
 
 int32_t TWindowsIterator::getTitleLength(const TStringCollection* titles) {
   int32_t length = static_cast<int32_t>(titles->get(0).size());

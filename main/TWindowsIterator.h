@@ -17,6 +17,7 @@
 // is not reentrant, and two iterators must not poll at the same time.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +50,9 @@ class TWindowsIterator {
   // What the user should be told about the windows this iterator can see
   // (empty when it sees all of them); see WindowSource::notice.
   std::string notice() const;
+  // Called on the event loop whenever the window source's list may have
+  // changed (see ChangeNotifier); an empty handler switches it off.
+  void setChangeHandler(std::function<void()> handler);
 
   // A poll since construction or the last reset found a matching window.
   bool seen = false;

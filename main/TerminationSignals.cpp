@@ -13,7 +13,9 @@ namespace {
 
 constexpr int HANDLED_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
 
-// The pipe's write end, read by the handler; -1 when none is installed.
+// The pipe from the handler to the event loop; -1 when none is installed.
+int pipeFds[2] = {-1, -1};
+// The pipe's write end, read by the handler.
 volatile sig_atomic_t writeFd = -1;
 
 void onSignal(int signalNumber) {
@@ -28,13 +30,12 @@ void onSignal(int signalNumber) {
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(std::function<void(int)> callback) : onSignal_(std::move(callback)) {
-  if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+void TerminationSignals::install() {
+  if (pipeFds[0] >= 0) return;
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw IOException("TerminationSignals: Cannot make a pipe.");
   }
-  writeFd = fds_[1];
-  notifier_ = new QSocketNotifier(fds_[0], QSocketNotifier::Read, this);
-  connect(notifier_, &QSocketNotifier::activated, this, [this] { readSignals(); });
+  writeFd = pipeFds[1];
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
@@ -42,18 +43,25 @@ TerminationSignals::TerminationSignals(std::function<void(int)> callback) : onSi
   for (int s : HANDLED_SIGNALS) ::sigaction(s, &action, nullptr);
 }
 
+TerminationSignals::TerminationSignals(std::function<void(int)> callback) : onSignal_(std::move(callback)) {
+  install();
+  notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, [this] { readSignals(); });
+}
+
 TerminationSignals::~TerminationSignals() {
   for (int s : HANDLED_SIGNALS) ::signal(s, SIG_DFL);
   writeFd = -1;
   delete notifier_;
-  ::close(fds_[0]);
-  ::close(fds_[1]);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  pipeFds[0] = pipeFds[1] = -1;
 }
 
 void TerminationSignals::readSignals() {
   unsigned char numbers[64];
   ssize_t n;
-  while ((n = ::read(fds_[0], numbers, sizeof numbers)) > 0) {
+  while ((n = ::read(pipeFds[0], numbers, sizeof numbers)) > 0) {
     for (ssize_t i = 0; i < n; ++i) onSignal_(numbers[i]);
   }
 }

@@ -11,8 +11,14 @@ class QSocketNotifier;
 
 class TerminationSignals : public QObject {
  public:
-  // Installs the handlers; `onSignal` runs on the event loop for every
-  // signal that arrives. Only one instance may exist at a time.
+  // Installs the handlers and their pipe, once, before anything else of the
+  // program runs: a signal that arrives before the event loop waits in the
+  // pipe until an instance reads it.
+  static void install();
+
+  // install(), then `onSignal` runs on the event loop for every signal that
+  // arrives (also those that came before). Only one instance may exist at a
+  // time.
   explicit TerminationSignals(std::function<void(int)> onSignal);
   // Restores the default handling of the three signals.
   ~TerminationSignals() override;
@@ -25,5 +31,4 @@ class TerminationSignals : public QObject {
 
   std::function<void(int)> onSignal_;
   QSocketNotifier* notifier_ = nullptr;
-  int fds_[2] = {-1, -1};
 };

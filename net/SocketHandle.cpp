@@ -1,5 +1,6 @@
 #include "net/SocketHandle.h"
 
+#include <arpa/inet.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -89,6 +90,17 @@ SocketHandle::Incoming SocketHandle::peek(uint16_t& error) const {
 int32_t SocketHandle::waiting() const {
   int count = 0;
   return ::ioctl(fd_, FIONREAD, &count) == 0 && count > 0 ? count : 0;
+}
+
+std::string SocketHandle::localAddress() const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* raw = address.ss_family == AF_INET6
+                        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+                        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&address)->sin_addr);
+  return ::inet_ntop(address.ss_family, raw, text, sizeof text) != nullptr ? text : std::string();
 }
 
 void SocketHandle::shutdownSend() { ::shutdown(fd_, SHUT_WR); }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class SocketHandle {
  public:
@@ -40,6 +41,8 @@ class SocketHandle {
   Incoming peek(uint16_t& error) const;
   // Bytes waiting to be read (0 when that cannot be told).
   int32_t waiting() const;
+  // The numeric local address of the connection, "" when there is none.
+  std::string localAddress() const;
   // Ends the sending direction (the peer reads the end of stream).
   void shutdownSend();
   void close();

@@ -263,8 +263,14 @@ void TCustomWSocket::guarded(const std::function<void()>& work) {
 
 void TCustomWSocket::handleReadReady() {
   if (!handle_.isOpen()) return;
+  if (tlsHandshaking_) return guarded([this] { continueHandshake(); });
+  if (sendWaitsForRead_) {
+    // What TLS waited for has come: the next write event sends again.
+    sendWaitsForRead_ = false;
+    enableWrite(true);
+  }
   uint16_t error = 0;
-  const SocketHandle::Incoming incoming = handle_.peek(error);
+  const SocketHandle::Incoming incoming = peekIncoming(error);
   if (incoming == SocketHandle::Incoming::Nothing) return;
   // The end of the stream and a failed connection both close the session.
   const uint32_t bits = incoming == SocketHandle::Incoming::Data ? FD_READ : FD_CLOSE;
@@ -274,6 +280,7 @@ void TCustomWSocket::handleReadReady() {
 void TCustomWSocket::handleWriteReady() {
   if (!handle_.isOpen()) return;
   enableWrite(false);
+  if (tlsHandshaking_) return guarded([this] { continueHandshake(); });
   uint32_t bits = FD_WRITE;
   uint16_t error = 0;
   if (state_ == wsConnecting || state_ == wsOpened) {
@@ -359,8 +366,12 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
       }
     }
     if (once || lastError_ != 0 || !handle_.isOpen()) return;
-    if (honourNoLoop && (pass >= kPassesPerEvent || readCount_ - readBefore >= kBytesPerEvent)) return;
-    if (handle_.waiting() <= 0) return;
+    if (honourNoLoop && (pass >= kPassesPerEvent || readCount_ - readBefore >= kBytesPerEvent)) {
+      // Bytes already decrypted are not announced by the handle again.
+      if (tls_ && !tlsHandshaking_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
+      return;
+    }
+    if (waiting() <= 0) return;
   }
 }
 
@@ -395,6 +406,7 @@ void TCustomWSocket::tryToSend() {
   // The unsent bytes of up to kGather blocks leave in one call, in queue
   // order; a block emptied by it is freed unless it is the only one.
   constexpr size_t kGather = 64;
+  if (tlsHandshaking_) return;  // the bytes leave once the handshake is done
   while (handle_.isOpen() && !queue_.empty()) {
     iovec parts[kGather];
     size_t wanted = 0;
@@ -405,15 +417,16 @@ void TCustomWSocket::tryToSend() {
       return;
     }
     size_t sent = 0;
-    const uint16_t code = handle_.send(parts, count, sent);
+    const uint16_t code = transportSend(parts, count, sent);
     if (code == 0) {
       queue_.consume(sent);
-      if (sent == wanted) continue;
+      // TLS takes one record per call: more may go at once.
+      if (sent == wanted || (tls_ && sent > 0)) continue;
       enableWrite(true);  // the next write event resumes
       return;
     }
     if (code == WSAEWOULDBLOCK) {
-      enableWrite(true);
+      if (!sendWaitsForRead_) enableWrite(true);
       return;
     }
     if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED || code == WSAECONNRESET ||
@@ -434,14 +447,17 @@ void TCustomWSocket::tryToSend() {
 
 int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
   ++receiveCalls_;
-  if (readNotifier_ && state_ == wsConnected && !readNotifier_->isEnabled()) readNotifier_->setEnabled(true);
+  if (readNotifier_ && state_ == wsConnected && !readNotifier_->isEnabled()) {
+    readNotifier_->setEnabled(true);
+    if (tls_ && !tlsHandshaking_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
+  }
   if (!handle_.isOpen()) {
     lastError_ = WSAENOTSOCK;
     return -1;
   }
   if (size <= 0) return 0;
   size_t received = 0;
-  const uint16_t error = handle_.receive(buffer, static_cast<size_t>(size), received);
+  const uint16_t error = transportReceive(buffer, static_cast<size_t>(size), received);
   if (error != 0) {
     lastError_ = error;
     return -1;
@@ -453,6 +469,9 @@ int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
 // ---- closing
 
 void TCustomWSocket::closeHandle() {
+  tls_.reset();
+  tlsHandshaking_ = false;
+  sendWaitsForRead_ = false;
   delete readNotifier_;
   readNotifier_ = nullptr;
   delete writeNotifier_;
@@ -471,7 +490,10 @@ void TCustomWSocket::internalClose(bool shutdownFirst) {
     resetSettings();
     return;
   }
-  if (shutdownFirst && state_ == wsConnected && streamSocket_) handle_.shutdownSend();
+  if (shutdownFirst && state_ == wsConnected && streamSocket_) {
+    if (TlsActive()) tls_->closeNotify();
+    handle_.shutdownSend();
+  }
   closeHandle();
   const uint64_t session = session_;
   changeState(wsClosed);
@@ -514,6 +536,106 @@ void TCustomWSocket::Release() {
 void TCustomWSocket::PostTestException() {
   postToLoop([] { throw ESocketException("Test exception in WSocket"); });
 }
+
+// ---- TLS
+
+void TCustomWSocket::StartTls(const std::string& host, const std::string& caFile) {
+  if (state_ != wsConnected || !handle_.isOpen()) {
+    failed(WSAENOTCONN, "StartTls");
+    return;
+  }
+  if (tls_ || tlsHandshaking_) return RaiseException("StartTls: TLS already started");
+  // Bytes queued before would leave encrypted, where the server expects them plain.
+  if (!queue_.empty() && !allSent_) return RaiseException("StartTls: data still waiting to be sent");
+  std::string failure;
+  tls_ = TlsChannel::open(handle_, host, caFile, failure);
+  tlsHandshaking_ = true;  // from here on every byte that arrives is the handshake's
+  const uint64_t session = session_;
+  postToLoop([this, session, failure] {
+    if (session != session_ || !tlsHandshaking_) return;
+    if (tls_) {
+      continueHandshake();
+    } else {
+      endHandshake(failure);
+    }
+  });
+}
+
+void TCustomWSocket::continueHandshake() {
+  switch (tls_->handshake()) {
+    case TlsChannel::Status::Ok:
+      tlsHandshaking_ = false;
+      endHandshake("");
+      return;
+    case TlsChannel::Status::WantRead:
+      if (readNotifier_) readNotifier_->setEnabled(true);
+      return;
+    case TlsChannel::Status::WantWrite:
+      enableWrite(true);
+      return;
+    default:
+      endHandshake(tls_->failure());
+      return;
+  }
+}
+
+void TCustomWSocket::endHandshake(const std::string& failure) {
+  LifeGuard::Watch alive = life_.watch();
+  const uint64_t session = session_;
+  life_.notify(OnTlsDone, this, failure);
+  if (!alive || session != session_ || !handle_.isOpen()) return;
+  if (!failure.empty()) {
+    Abort();  // nothing more may pass over a connection whose handshake failed
+    return;
+  }
+  if (!queue_.empty()) tryToSend();
+  if (alive && session == session_ && tls_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
+}
+
+uint16_t TCustomWSocket::tlsError(TlsChannel::Status status) {
+  switch (status) {
+    case TlsChannel::Status::Ok: return 0;
+    case TlsChannel::Status::WantWrite: return WSAEWOULDBLOCK;
+    case TlsChannel::Status::WantRead: return WSAEWOULDBLOCK;
+    default:
+      // A broken record is tampering or a broken peer: the connection ends.
+      return tls_->transportError() != 0 ? tls_->transportError() : WSAECONNABORTED;
+  }
+}
+
+uint16_t TCustomWSocket::transportSend(const iovec* parts, size_t count, size_t& sent) {
+  if (!tls_) return handle_.send(parts, count, sent);
+  const TlsChannel::Status status = tls_->send(parts, count, sent);
+  if (status == TlsChannel::Status::WantRead) sendWaitsForRead_ = true;
+  return tlsError(status);
+}
+
+uint16_t TCustomWSocket::transportReceive(void* buffer, size_t size, size_t& received) {
+  received = 0;
+  if (tlsHandshaking_) return WSAEWOULDBLOCK;
+  if (!tls_) return handle_.receive(buffer, size, received);
+  const TlsChannel::Status status = tls_->receive(buffer, size, received);
+  return status == TlsChannel::Status::Closed ? 0 : tlsError(status);
+}
+
+SocketHandle::Incoming TCustomWSocket::peekIncoming(uint16_t& error) {
+  if (!tls_) return handle_.peek(error);
+  switch (const TlsChannel::Status status = tls_->peek()) {
+    case TlsChannel::Status::Ok: return SocketHandle::Incoming::Data;
+    case TlsChannel::Status::Closed: return SocketHandle::Incoming::End;
+    case TlsChannel::Status::Failed:
+      error = tlsError(status);
+      return SocketHandle::Incoming::Failed;
+    default: return SocketHandle::Incoming::Nothing;
+  }
+}
+
+int32_t TCustomWSocket::waiting() const {
+  if (tlsHandshaking_) return 0;
+  return tls_ ? static_cast<int32_t>(tls_->pending()) : handle_.waiting();
+}
+
+std::string TCustomWSocket::LocalAddress() const { return handle_.localAddress(); }
 
 // ---- class functions
 

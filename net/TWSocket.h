@@ -25,8 +25,9 @@
 
 #include "basis/Exceptions.h"
 #include "net/LifeGuard.h"
-#include "net/SocketHandle.h"
 #include "net/SendQueue.h"
+#include "net/SocketHandle.h"
+#include "net/TlsChannel.h"
 
 MORVANE_EXCEPTION(ESocketException, Exception);
 
@@ -78,6 +79,8 @@ class TCustomWSocket {
       std::function<void(TCustomWSocket* sender, TSocketState oldState, TSocketState newState)>;
   using TBgExceptionEvent =
       std::function<void(TCustomWSocket* sender, const std::exception& e, bool& canClose)>;
+  // The end of a TLS handshake: failure is empty on success, else the reason.
+  using TTlsEvent = std::function<void(TCustomWSocket* sender, const std::string& failure)>;
 
   TCustomWSocket();
   // Cancels a pending lookup, closes the connection without notifications,
@@ -107,6 +110,14 @@ class TCustomWSocket {
   // Close, and destruction (sockets made with new), later from the event loop.
   void CloseDelayed();
   void Release();
+  // Starts TLS on the connected socket: the handshake with the server, whose
+  // certificate must match `host` (a name or IP address) and chain to a CA
+  // of the PEM file `caFile` (the system's store when empty). OnTlsDone
+  // follows from the event loop; a failed handshake then closes the
+  // connection. Until it is done nothing is received: every byte that
+  // arrives belongs to the handshake. From then on Send and Receive carry
+  // plaintext over TLS.
+  void StartTls(const std::string& host, const std::string& caFile);
   // Raises "Test exception in WSocket" from the event loop (background
   // exception handling can be tried with it).
   void PostTestException();
@@ -146,6 +157,12 @@ class TCustomWSocket {
   void SetLingerTimeout(int32_t value) { lingerTimeout_ = value; }
   // Whether every queued byte was handed to the network.
   bool AllSent() const { return allSent_; }
+  // Whether the session runs over TLS, the handshake complete.
+  bool TlsActive() const { return tls_ != nullptr && !tlsHandshaking_; }
+  // The TLS version in use ("TLSv1.3"), "" without TLS.
+  std::string TlsProtocol() const { return TlsActive() ? tls_->protocol() : std::string(); }
+  // The numeric local address of the connection ("192.0.2.1"), "" without one.
+  std::string LocalAddress() const;
 
   // ---- notifications
   TSessionEvent OnDnsLookupDone;
@@ -156,6 +173,7 @@ class TCustomWSocket {
   TChangeStateEvent OnChangeState;
   TNotifyEvent OnError;
   TBgExceptionEvent OnBgException;
+  TTlsEvent OnTlsDone;
 
  protected:
   // Raises ESocketException(text) or hands it to OnError.
@@ -194,6 +212,16 @@ class TCustomWSocket {
   // OnBgException (and an Abort when it allows).
   void guarded(const std::function<void()>& work);
   void fireSessionClosed(uint16_t error);
+  // The next step of the TLS handshake, from a readiness event.
+  void continueHandshake();
+  // Notifies the end of the handshake; after a failure the connection ends.
+  void endHandshake(const std::string& failure);
+  uint16_t tlsError(TlsChannel::Status status);
+  // The handle's I/O, through TLS once it was started.
+  uint16_t transportSend(const iovec* parts, size_t count, size_t& sent);
+  uint16_t transportReceive(void* buffer, size_t size, size_t& received);
+  SocketHandle::Incoming peekIncoming(uint16_t& error);
+  int32_t waiting() const;
 
   std::string addr_;
   std::string port_;
@@ -225,6 +253,12 @@ class TCustomWSocket {
   bool closedNotified_ = false;
   bool destroying_ = false;
   uint64_t receiveCalls_ = 0;
+  // The TLS session once StartTls was called; the handshake is running
+  // while tlsHandshaking_ is set.
+  std::unique_ptr<TlsChannel> tls_;
+  bool tlsHandshaking_ = false;
+  // TLS needs to read before the queued bytes can leave.
+  bool sendWaitsForRead_ = false;
   // Expires when the socket is destroyed; every notification goes through it.
   LifeGuard life_;
 };

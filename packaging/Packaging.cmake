@@ -23,8 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plugins are loaded at run time, so shlibdeps cannot see them:
 # xcb for X11, qt6-wayland for Wayland sessions; xdg-open is the opener.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, libwayland-client0, xdg-utils")
-# xmessage shows the demo connection's status window.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-utils")
+# xmessage shows the demo connection's status window; error mail over TLS
+# checks servers against the system's trusted certificates.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-utils, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # A configuration installed under /etc is the admin's: dpkg keeps changes.

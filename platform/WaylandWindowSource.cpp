@@ -53,12 +53,15 @@ struct WaylandWindowSource::Listeners {
   }
   static void done(void* data) {
     auto* toplevel = static_cast<Toplevel*>(data);
+    bool changed = !toplevel->done;
     if (toplevel->titlePending) {
+      changed = changed || toplevel->title != toplevel->pendingTitle;
       toplevel->title.swap(toplevel->pendingTitle);
       toplevel->pendingTitle.clear();
       toplevel->titlePending = false;
     }
     toplevel->done = true;
+    if (changed) toplevel->source->listChanged_ = true;
   }
   static void closed(void* data) {
     auto* toplevel = static_cast<Toplevel*>(data);
@@ -69,7 +72,9 @@ struct WaylandWindowSource::Listeners {
     static_cast<WaylandWindowSource*>(data)->addToplevel(handle);
   }
   static void extFinished(void* data, ext_foreign_toplevel_list_v1*) {
-    static_cast<WaylandWindowSource*>(data)->finished_ = true;
+    auto* source = static_cast<WaylandWindowSource*>(data);
+    source->finished_ = true;
+    source->listChanged_ = true;  // the next look reports the end of the list
   }
   static void extClosed(void* data, ext_foreign_toplevel_handle_v1*) { closed(data); }
   static void extDone(void* data, ext_foreign_toplevel_handle_v1*) { done(data); }
@@ -80,7 +85,9 @@ struct WaylandWindowSource::Listeners {
     static_cast<WaylandWindowSource*>(data)->addToplevel(handle);
   }
   static void wlrFinished(void* data, zwlr_foreign_toplevel_manager_v1*) {
-    static_cast<WaylandWindowSource*>(data)->finished_ = true;
+    auto* source = static_cast<WaylandWindowSource*>(data);
+    source->finished_ = true;
+    source->listChanged_ = true;  // the next look reports the end of the list
   }
   static void wlrTitle(void* data, zwlr_foreign_toplevel_handle_v1*, const char* text) { title(data, text); }
   static void wlrIgnoreText(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
@@ -182,6 +189,7 @@ void WaylandWindowSource::addToplevel(void* handle) {
 }
 
 void WaylandWindowSource::closeToplevel(Toplevel* toplevel) {
+  if (toplevel->done) listChanged_ = true;
   destroyHandle(toplevel->handle);
   toplevels_.erase(toplevel->self);
 }
@@ -215,6 +223,10 @@ bool WaylandWindowSource::dispatchArrived() {
     if (errno != EAGAIN) return false;
     if (writable_ != nullptr) writable_->setEnabled(true);
   }
+  if (listChanged_) {
+    listChanged_ = false;
+    notifyChanged();
+  }
   return wl_display_get_error(d) == 0;
 }
 
@@ -223,8 +235,12 @@ void WaylandWindowSource::watchDescriptor() {
   const int fd = wl_display_get_fd(display_);
   readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
-    // A broken connection stays quiet here; the next poll reports it.
-    if (!dispatchArrived()) readable_->setEnabled(false);
+    // A broken connection is reported by the next poll, which the change
+    // handler asks for at once.
+    if (!dispatchArrived()) {
+      readable_->setEnabled(false);
+      notifyChanged();
+    }
   });
   writable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
   writable_->setEnabled(false);

@@ -12,7 +12,9 @@
 // (when a QCoreApplication exists), and a poll first dispatches whatever has
 // arrived, without waiting: a poll never makes a round trip to the
 // compositor. Newest toplevels come first. The window id is the protocol
-// object's id of the toplevel's handle.
+// object's id of the toplevel's handle. The change handler (ChangeNotifier)
+// is called once after each batch of events that listed, closed or retitled
+// a toplevel.
 //
 // Not thread-safe; it belongs to the thread that made it.
 
@@ -74,6 +76,7 @@ class WaylandWindowSource : public WindowSource {
   uint32_t wlrName_ = 0;
   uint32_t wlrVersion_ = 0;
   bool finished_ = false;
+  bool listChanged_ = false;  // since the change handler was last called
   std::list<Toplevel> toplevels_;
   std::unique_ptr<QSocketNotifier> readable_;
   std::unique_ptr<QSocketNotifier> writable_;

@@ -4,9 +4,10 @@
 // system for its whole life; a poll (enumWindows) calls a plain callback once
 // per top-level window until the callback returns false.
 //
-// Backends: X11WindowEnumerator reads the X server's window tree,
-// WaylandWindowSource keeps the compositor's list of toplevels,
-// KWinWindowSource asks KWin (KDE Plasma), GnomeShellWindowSource reads
+// Backends, each keeping a live list from its windowing system's events:
+// X11WindowEnumerator follows the X server's window tree,
+// WaylandWindowSource the compositor's list of toplevels, KWinWindowSource
+// KWin's reports (KDE Plasma), GnomeShellWindowSource the signals of
 // Morvane's GNOME Shell extension. open() chooses one at start-up.
 
 #include <cstdint>
@@ -19,7 +20,8 @@
 
 // A source that keeps a live list from the windowing system's events calls
 // its change handler (see ChangeNotifier) whenever a window opened, closed
-// or changed its title; the caller's interval poll remains the safety net.
+// or changed its title, and when its connection failed; the caller's
+// interval poll remains the safety net.
 class WindowSource : public ChangeNotifier {
  public:
   using WindowId = uint32_t;

@@ -1,53 +1,29 @@
 #include "platform/X11WindowEnumerator.h"
 
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+#include <xcb/xfixes.h>
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cstdlib>
-#include <memory>
-#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "basis/Exceptions.h"
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+constexpr uint32_t kFollowMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+// Property lengths are counted in 32-bit units.
+constexpr uint32_t kTitleUnits = X11WindowTree::kMaxTitleBytes / 4;
+// Events and replies handled in one go before the event loop gets its turn.
+constexpr int kBatchLimit = 10000;
 
-// How deep below a top-level window the client window is looked for. Window
-// managers put it one or two levels down; deeper trees are application
-// widgets, where no client window can be.
-constexpr int kMaxSearchDepth = 4;
-
-Reply<xcb_get_property_reply_t> propertyReply(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
-  xcb_generic_error_t* error = nullptr;
-  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, &error));
-  std::free(error);
-  return reply;
-}
-
-Reply<xcb_query_tree_reply_t> treeReply(xcb_connection_t* c, xcb_query_tree_cookie_t cookie) {
-  xcb_generic_error_t* error = nullptr;
-  Reply<xcb_query_tree_reply_t> reply(xcb_query_tree_reply(c, cookie, &error));
-  std::free(error);
-  return reply;
-}
-
-// The title requests of one window.
-struct TitleCookies {
-  xcb_get_property_cookie_t netName;
-  xcb_get_property_cookie_t name;
-};
-
-// What the title requests of one window gave.
-struct TitleResult {
-  bool exists = false;    // false: the window was destroyed meanwhile
-  bool hasTitle = false;  // one of the two properties is set
-  std::string title;
-};
+// Whether request or event number `a` came before `b` (they wrap around).
+bool before(unsigned int a, unsigned int b) { return static_cast<int32_t>(a - b) < 0; }
 
 std::string latin1ToUtf8(const char* bytes, size_t length) {
   std::string out;
@@ -64,259 +40,9 @@ std::string latin1ToUtf8(const char* bytes, size_t length) {
   return out;
 }
 
-class Poll {
- public:
-  Poll(xcb_connection_t* c, uint32_t netWmName, uint32_t utf8String, uint32_t wmState, size_t maxBytes)
-      : c_(c), netWmName_(netWmName), utf8String_(utf8String), wmState_(wmState), maxBytes_(maxBytes) {}
-
-  TitleCookies requestTitle(xcb_window_t window) const {
-    // Property lengths are counted in 32-bit units.
-    auto units = static_cast<uint32_t>((maxBytes_ + 3) / 4);
-    return {xcb_get_property(c_, 0, window, netWmName_, utf8String_, 0, units),
-            xcb_get_property(c_, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, units)};
-  }
-
-  TitleResult title(const TitleCookies& cookies) const {
-    TitleResult result;
-    Reply<xcb_get_property_reply_t> netName = propertyReply(c_, cookies.netName);
-    Reply<xcb_get_property_reply_t> name = propertyReply(c_, cookies.name);
-    if (netName == nullptr || name == nullptr) return result;
-    result.exists = true;
-    if (netName->type == utf8String_ && netName->format == 8) {
-      result.hasTitle = true;
-      result.title = bytes(netName.get());
-    } else if (name->type != XCB_ATOM_NONE && name->format == 8) {
-      result.hasTitle = true;
-      if (name->type == XCB_ATOM_STRING) {
-        std::string raw = bytes(name.get());
-        result.title = latin1ToUtf8(raw.data(), raw.size());
-        if (result.title.size() > maxBytes_) result.title.resize(maxBytes_);
-      } else {
-        result.title = bytes(name.get());
-      }
-    }
-    return result;
-  }
-
-  xcb_get_property_cookie_t requestState(xcb_window_t window) const {
-    return xcb_get_property(c_, 0, window, wmState_, wmState_, 0, 0);
-  }
-
-  // True when the window carries WM_STATE; false also when it is gone.
-  bool hasState(xcb_get_property_cookie_t cookie) const {
-    Reply<xcb_get_property_reply_t> reply = propertyReply(c_, cookie);
-    return reply != nullptr && reply->type != XCB_ATOM_NONE;
-  }
-
- private:
-  std::string bytes(xcb_get_property_reply_t* reply) const {
-    auto length = static_cast<size_t>(xcb_get_property_value_length(reply));
-    if (length > maxBytes_) length = maxBytes_;
-    return std::string(static_cast<const char*>(xcb_get_property_value(reply)), length);
-  }
-
-  xcb_connection_t* c_;
-  uint32_t netWmName_;
-  uint32_t utf8String_;
-  uint32_t wmState_;
-  size_t maxBytes_;
-};
-
-// One top-level window during a poll.
-struct TopLevel {
-  xcb_window_t window = XCB_NONE;
-  xcb_window_t client = XCB_NONE;  // where the title comes from
-  bool exists = true;
-  bool resolved = false;           // client is final
-  std::string title;
-};
-
-// A window inside a top-level that is searched for the client window.
-struct SearchNode {
-  size_t top;
-  xcb_window_t window;
-};
-
-void appendChildren(std::vector<SearchNode>& out, size_t top, const xcb_query_tree_reply_t* tree) {
-  const xcb_window_t* children = xcb_query_tree_children(tree);
-  int count = xcb_query_tree_children_length(tree);
-  for (int i = 0; i < count; ++i) out.push_back({top, children[i]});
-}
-
-// One round: the titles of the client windows of the top-level windows
-// `selected` picks; each of them is resolved afterwards.
-template <class Selected>
-void readClientTitles(const Poll& poll, std::vector<TopLevel>& tops, Selected selected) {
-  std::vector<size_t> chosen;
-  std::vector<TitleCookies> cookies;
-  for (size_t i = 0; i < tops.size(); ++i) {
-    if (selected(tops[i])) {
-      chosen.push_back(i);
-      cookies.push_back(poll.requestTitle(tops[i].client));
-    }
-  }
-  for (size_t k = 0; k < chosen.size(); ++k) {
-    TitleResult title = poll.title(cookies[k]);
-    TopLevel& top = tops[chosen[k]];
-    top.exists = title.exists;
-    top.title = std::move(title.title);
-    top.resolved = true;
-  }
-}
-
-// Finds the client and title of every top-level window under a manager
-// that lists its clients (_NET_CLIENT_LIST). The title and the parent of
-// every client are asked for in one round; a client whose parent is no
-// top-level window (a manager that wraps clients twice) is followed up the
-// tree, one round per level. Top-level windows without a client (the
-// manager's own windows, override-redirect and never-mapped windows) then
-// get their own titles in one last round.
-void resolveListed(xcb_connection_t* c, const Poll& poll, xcb_window_t root, const std::vector<xcb_window_t>& clients,
-                   std::vector<TopLevel>& tops) {
-  std::unordered_map<xcb_window_t, size_t> topIndex;
-  topIndex.reserve(tops.size());
-  for (size_t i = 0; i < tops.size(); ++i) topIndex.emplace(tops[i].window, i);
-
-  std::vector<TitleCookies> titleCookies;
-  std::vector<xcb_query_tree_cookie_t> treeCookies;
-  titleCookies.reserve(clients.size());
-  treeCookies.reserve(clients.size());
-  for (xcb_window_t client : clients) {
-    titleCookies.push_back(poll.requestTitle(client));
-    treeCookies.push_back(xcb_query_tree(c, client));
-  }
-  std::vector<TitleResult> titles(clients.size());
-  // Assigns client k to the top-level window `ancestor` if it is one and has
-  // no client yet (several clients in one frame: the first listed wins).
-  auto place = [&](size_t k, xcb_window_t ancestor) {
-    auto it = topIndex.find(ancestor);
-    if (it == topIndex.end()) return;
-    TopLevel& top = tops[it->second];
-    if (top.resolved) return;
-    top.client = clients[k];
-    top.title = std::move(titles[k].title);
-    top.resolved = true;
-  };
-  struct Climb {
-    size_t client;
-    xcb_window_t window;  // an ancestor of the client below the root
-  };
-  std::vector<Climb> climbs;
-  for (size_t k = 0; k < clients.size(); ++k) {
-    titles[k] = poll.title(titleCookies[k]);
-    Reply<xcb_query_tree_reply_t> tree = treeReply(c, treeCookies[k]);
-    if (!titles[k].exists || tree == nullptr) continue;  // the client is gone
-    if (tree->parent == root) {
-      place(k, clients[k]);
-    } else if (topIndex.count(tree->parent) != 0) {
-      place(k, tree->parent);
-    } else if (tree->parent != XCB_NONE) {
-      climbs.push_back({k, tree->parent});
-    }
-  }
-  for (int depth = 0; depth < kMaxSearchDepth && !climbs.empty(); ++depth) {
-    std::vector<xcb_query_tree_cookie_t> cookies;
-    cookies.reserve(climbs.size());
-    for (const Climb& climb : climbs) cookies.push_back(xcb_query_tree(c, climb.window));
-    std::vector<Climb> next;
-    for (size_t j = 0; j < climbs.size(); ++j) {
-      Reply<xcb_query_tree_reply_t> tree = treeReply(c, cookies[j]);
-      if (tree == nullptr || tree->parent == root) continue;  // gone, or made after the root was read
-      if (topIndex.count(tree->parent) != 0) {
-        place(climbs[j].client, tree->parent);
-      } else {
-        next.push_back({climbs[j].client, tree->parent});
-      }
-    }
-    climbs = std::move(next);
-  }
-
-  readClientTitles(poll, tops, [](const TopLevel& top) { return !top.resolved; });
-}
-
-// Finds the client and title of every top-level window without a manager
-// (managed false) or under one that does not list its clients. Round 2
-// reads the titles of all top-level windows; without a manager a titled
-// window is its own client and only the untitled ones are searched, under a
-// manager every window without WM_STATE is searched (it may be a frame), so
-// WM_STATE and the children are asked for in the same round.
-void resolveSearching(xcb_connection_t* c, const Poll& poll, bool managed, std::vector<TopLevel>& tops) {
-  std::vector<TitleCookies> titleCookies(tops.size());
-  std::vector<xcb_get_property_cookie_t> stateCookies(tops.size());
-  std::vector<xcb_query_tree_cookie_t> treeCookies(tops.size());
-  for (size_t i = 0; i < tops.size(); ++i) {
-    titleCookies[i] = poll.requestTitle(tops[i].window);
-    if (managed) {
-      stateCookies[i] = poll.requestState(tops[i].window);
-      treeCookies[i] = xcb_query_tree(c, tops[i].window);
-    }
-  }
-  std::vector<SearchNode> frontier;
-  std::vector<size_t> untitled;  // without a manager: to be searched, children not asked for yet
-  for (size_t i = 0; i < tops.size(); ++i) {
-    TopLevel& top = tops[i];
-    TitleResult title = poll.title(titleCookies[i]);
-    top.exists = title.exists;
-    top.title = std::move(title.title);
-    if (managed) {
-      bool client = poll.hasState(stateCookies[i]);
-      Reply<xcb_query_tree_reply_t> tree = treeReply(c, treeCookies[i]);
-      if (!top.exists || client || tree == nullptr) {
-        top.resolved = true;
-      } else {
-        appendChildren(frontier, i, tree.get());
-      }
-    } else if (!top.exists || title.hasTitle) {
-      top.resolved = true;
-    } else {
-      untitled.push_back(i);
-    }
-  }
-
-  // Only without a manager: the children of the untitled windows.
-  if (!untitled.empty()) {
-    std::vector<xcb_query_tree_cookie_t> cookies;
-    cookies.reserve(untitled.size());
-    for (size_t i : untitled) cookies.push_back(xcb_query_tree(c, tops[i].window));
-    for (size_t k = 0; k < untitled.size(); ++k) {
-      Reply<xcb_query_tree_reply_t> tree = treeReply(c, cookies[k]);
-      if (tree != nullptr) appendChildren(frontier, untitled[k], tree.get());
-    }
-  }
-
-  // One round per level below the top-level windows that are still
-  // searched: the first window of a level that carries WM_STATE is the
-  // client, and the search of its top-level window ends there. A top-level
-  // window without one is its own client.
-  for (int depth = 0; depth < kMaxSearchDepth && !frontier.empty(); ++depth) {
-    const bool deeper = depth + 1 < kMaxSearchDepth;
-    std::vector<xcb_get_property_cookie_t> states(frontier.size());
-    std::vector<xcb_query_tree_cookie_t> trees(frontier.size());
-    for (size_t k = 0; k < frontier.size(); ++k) {
-      states[k] = poll.requestState(frontier[k].window);
-      if (deeper) trees[k] = xcb_query_tree(c, frontier[k].window);
-    }
-    std::vector<Reply<xcb_query_tree_reply_t>> children(frontier.size());
-    for (size_t k = 0; k < frontier.size(); ++k) {
-      TopLevel& top = tops[frontier[k].top];
-      bool client = poll.hasState(states[k]);
-      if (deeper) children[k] = treeReply(c, trees[k]);
-      if (!top.resolved && client) {
-        top.client = frontier[k].window;
-        top.resolved = true;
-      }
-    }
-    std::vector<SearchNode> next;
-    for (size_t k = 0; k < frontier.size(); ++k) {
-      if (children[k] != nullptr && !tops[frontier[k].top].resolved) {
-        appendChildren(next, frontier[k].top, children[k].get());
-      }
-    }
-    frontier = std::move(next);
-  }
-
-  // Last round: the titles of the client windows found inside frames.
-  readClientTitles(poll, tops, [](const TopLevel& top) { return top.exists && top.client != top.window; });
+std::string bytesOf(const xcb_get_property_reply_t* reply) {
+  auto length = static_cast<size_t>(xcb_get_property_value_length(reply));
+  return std::string(static_cast<const char*>(xcb_get_property_value(reply)), length);
 }
 
 }  // namespace
@@ -338,39 +64,87 @@ X11WindowEnumerator::X11WindowEnumerator(const std::string& displayName) {
     connection_ = nullptr;
     throw IOException("X11WindowEnumerator.<init>: Cannot connect to the X display \"" + displayName_ + "\".");
   }
-  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+  try {
+    readTree(screenNumber);
+  } catch (...) {
+    release();
+    throw;
+  }
+  watchDescriptor();
+}
+
+void X11WindowEnumerator::readTree(int screenNumber) {
+  xcb_connection_t* c = connection_;
+  xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
   if (screens.rem == 0) {
-    xcb_disconnect(connection_);
-    connection_ = nullptr;
-    throw IOException("X11WindowEnumerator.<init>: The X display \"" + displayName_ + "\" has no screen " +
-                      std::to_string(screenNumber) + ".");
+    fail("<init>", "has no screen " + std::to_string(screenNumber));
   }
   root_ = screens.data->root;
 
+  xcb_prefetch_extension_data(c, &xcb_xfixes_id);
   const std::string names[] = {"_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "WM_S" + std::to_string(screenNumber),
                                "_NET_CLIENT_LIST"};
   xcb_intern_atom_cookie_t cookies[5];
   for (int i = 0; i < 5; ++i) {
-    cookies[i] = xcb_intern_atom(connection_, 0, static_cast<uint16_t>(names[i].size()), names[i].c_str());
+    cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(names[i].size()), names[i].c_str());
   }
   uint32_t* atoms[] = {&netWmName_, &utf8String_, &wmState_, &wmSelection_, &clientList_};
   for (int i = 0; i < 5; ++i) {
     xcb_generic_error_t* error = nullptr;
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookies[i], &error));
-    std::free(error);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookies[i], &error);
     if (reply != nullptr) *atoms[i] = reply->atom;
+    std::free(reply);
+    std::free(error);
   }
-  if (xcb_connection_has_error(connection_) != 0 || netWmName_ == XCB_NONE || utf8String_ == XCB_NONE ||
+  if (xcb_connection_has_error(c) != 0 || netWmName_ == XCB_NONE || utf8String_ == XCB_NONE ||
       wmState_ == XCB_NONE || wmSelection_ == XCB_NONE || clientList_ == XCB_NONE) {
-    xcb_disconnect(connection_);
-    connection_ = nullptr;
-    throw IOException("X11WindowEnumerator.<init>: The X display \"" + displayName_ + "\" does not answer.");
+    fail("<init>", "does not answer");
   }
+
+  // Who holds the manager selection, told by the server as it changes.
+  const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+  if (xfixes != nullptr && xfixes->present) {
+    xcb_discard_reply(c, xcb_xfixes_query_version(c, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION).sequence);
+    xcb_xfixes_select_selection_input(c, root_, wmSelection_,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xfixesEvent_ = xfixes->first_event;
+  }
+
+  // Events first, then the state they change, so that nothing falls between.
+  tree_ = std::make_unique<X11WindowTree>(root_);
+  xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &kFollowMask);
+  awaitTrigger_ = true;
+  expect(Pending::Kind::Owner, 0, xcb_get_selection_owner(c, wmSelection_).sequence);
+  expect(Pending::Kind::ClientList, root_,
+         xcb_get_property(c, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 1u << 20).sequence);
+  expect(Pending::Kind::Children, root_, xcb_query_tree(c, root_).sequence);
+  awaitTrigger_ = false;
+  barrier_ = pending_.back().sequence;
+  settle();
+  if (xcb_connection_has_error(c) != 0) fail("<init>", "does not answer");
 }
 
-X11WindowEnumerator::~X11WindowEnumerator() {
-  if (connection_ != nullptr) xcb_disconnect(connection_);
+X11WindowEnumerator::~X11WindowEnumerator() { release(); }
+
+void X11WindowEnumerator::release() {
+  readable_.reset();
+  std::free(next_);
+  next_ = nullptr;
+  for (Pending& pending : pending_) {
+    std::free(pending.reply);
+    std::free(pending.error);
+  }
+  pending_.clear();
+  xcb_disconnect(connection_);
+  connection_ = nullptr;
+}
+
+void X11WindowEnumerator::fail(const char* operation, const std::string& what) const {
+  throw IOException(std::string("X11WindowEnumerator.") + operation + ": The X display \"" + displayName_ + "\" " +
+                    what + ".");
 }
 
 void X11WindowEnumerator::checkConnection(const char* operation) const {
@@ -380,63 +154,288 @@ void X11WindowEnumerator::checkConnection(const char* operation) const {
   }
 }
 
-int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
-  checkConnection("enumWindows");
+void X11WindowEnumerator::expect(Pending::Kind kind, uint32_t window, unsigned int sequence) {
+  pending_.push_back({kind, window, sequence, awaitTrigger_});
+  if (awaitTrigger_) ++awaitedCount_;
+}
+
+void X11WindowEnumerator::askFor(Pending::Kind kind, uint32_t window) {
   xcb_connection_t* c = connection_;
-  Poll poll(c, netWmName_, utf8String_, wmState_, maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes));
-
-  // Replies are always collected in the order of their requests: libxcb
-  // looks up a reply that arrived earlier than the one awaited in a list.
-
-  // Round 1: the root's children (bottom of the stacking order first),
-  // whether a window manager holds the ICCCM manager selection, and the
-  // manager's client windows if it keeps the EWMH list of them.
-  xcb_query_tree_cookie_t rootCookie = xcb_query_tree(c, root_);
-  xcb_get_selection_owner_cookie_t ownerCookie = xcb_get_selection_owner(c, wmSelection_);
-  xcb_get_property_cookie_t clientsCookie =
-      xcb_get_property(c, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 1u << 20);
-  Reply<xcb_query_tree_reply_t> rootTree = treeReply(c, rootCookie);
-  xcb_generic_error_t* ownerError = nullptr;
-  Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(c, ownerCookie, &ownerError));
-  std::free(ownerError);
-  Reply<xcb_get_property_reply_t> clientList = propertyReply(c, clientsCookie);
-  if (rootTree == nullptr) {
-    checkConnection("enumWindows");
-    throw IOException("X11WindowEnumerator.enumWindows: The root window cannot be read.");
+  xcb_get_property_cookie_t cookie;
+  if (kind == Pending::Kind::NetWmName) {
+    cookie = xcb_get_property(c, 0, window, netWmName_, utf8String_, 0, kTitleUnits);
+  } else if (kind == Pending::Kind::WmName) {
+    cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleUnits);
+  } else {
+    cookie = xcb_get_property(c, 0, window, wmState_, wmState_, 0, 0);
   }
-  const bool managed = owner != nullptr && owner->owner != XCB_NONE;
-  const bool listed = managed && clientList != nullptr && clientList->type == XCB_ATOM_WINDOW &&
-                      clientList->format == 32;
-  std::vector<xcb_window_t> clients;
-  if (listed) {
-    const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(clientList.get()));
-    clients.assign(ids, ids + xcb_get_property_value_length(clientList.get()) / 4);
-  }
-  clientList.reset();
+  expect(kind, window, cookie.sequence);
+}
 
-  std::vector<TopLevel> tops;
-  {
-    const xcb_window_t* children = xcb_query_tree_children(rootTree.get());
-    int count = xcb_query_tree_children_length(rootTree.get());
-    tops.resize(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-      tops[static_cast<size_t>(i)].window = children[count - 1 - i];
-      tops[static_cast<size_t>(i)].client = children[count - 1 - i];
+void X11WindowEnumerator::askAbout(const X11WindowTree::Requests& requests) {
+  xcb_connection_t* c = connection_;
+  const uint32_t none = 0, propertiesOnly = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  // The requests of a whole batch: only what the tree follows now counts.
+  std::unordered_set<uint32_t> described;
+  for (uint32_t window : requests.forget) {
+    if (!tree_->follows(window)) xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &none);
+  }
+  for (uint32_t window : requests.describe) {
+    if (!tree_->follows(window) || !described.insert(window).second) continue;
+    // At the deepest level only a listed client's title can matter.
+    const bool above = tree_->depth(window) < X11WindowTree::kMaxDepth;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, above ? &kFollowMask : &propertiesOnly);
+    if (above) {
+      expect(Pending::Kind::Children, window, xcb_query_tree(c, window).sequence);
+      askFor(Pending::Kind::WmState, window);
     }
   }
+  std::unordered_set<uint32_t> titled;
+  for (uint32_t window : requests.titles) {
+    if (!tree_->followsTitles(window) || !titled.insert(window).second) continue;
+    askFor(Pending::Kind::NetWmName, window);
+    askFor(Pending::Kind::WmName, window);
+  }
+  for (uint32_t window : requests.narrow) {
+    if (tree_->follows(window) && tree_->depth(window) == X11WindowTree::kMaxDepth && described.count(window) == 0) {
+      xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &propertiesOnly);
+    }
+  }
+}
 
-  if (listed) {
-    resolveListed(c, poll, root_, clients, tops);
+void X11WindowEnumerator::handleEvent(const void* generic) {
+  xcb_connection_t* c = connection_;
+  const auto* event = static_cast<const xcb_generic_event_t*>(generic);
+  const uint8_t type = event->response_type & 0x7F;
+  // The old and the new parent each report a reparenting, one right after
+  // the other: the second report is the same change.
+  const Reparenting last = std::exchange(lastReparenting_, Reparenting());
+  switch (type) {
+    case XCB_CREATE_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+      tree_->created(e->parent, e->window);
+      return;
+    }
+    case XCB_DESTROY_NOTIFY:
+      tree_->destroyed(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+      return;
+    case XCB_REPARENT_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+      lastReparenting_ = {e->window, e->parent, event->full_sequence};
+      if (last != lastReparenting_) tree_->reparented(e->window, e->parent);
+      return;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+      if (e->event != e->window) tree_->restacked(e->window, e->above_sibling);
+      return;
+    }
+    case XCB_CIRCULATE_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_circulate_notify_event_t*>(event);
+      tree_->circulated(e->window, e->place == XCB_PLACE_ON_TOP);
+      return;
+    }
+    case XCB_PROPERTY_NOTIFY: {
+      const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+      const uint32_t w = e->window;
+      if (w == root_) {
+        if (e->atom == clientList_) {
+          expect(Pending::Kind::ClientList, w,
+                 xcb_get_property(c, 0, w, clientList_, XCB_ATOM_WINDOW, 0, 1u << 20).sequence);
+        }
+      } else if (e->atom == netWmName_ && tree_->followsTitles(w)) {
+        askFor(Pending::Kind::NetWmName, w);
+      } else if (e->atom == XCB_ATOM_WM_NAME && tree_->followsTitles(w)) {
+        askFor(Pending::Kind::WmName, w);
+      } else if (e->atom == wmState_ && tree_->follows(w) && tree_->depth(w) < X11WindowTree::kMaxDepth) {
+        askFor(Pending::Kind::WmState, w);
+      }
+      return;
+    }
+    default:
+      if (xfixesEvent_ != 0 && type == xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
+        const auto* e = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
+        if (e->selection == wmSelection_) tree_->setManaged(e->owner != XCB_NONE);
+      }
+      // Errors are those of windows destroyed before a request about them
+      // reached the server: their destruction is an event of its own.
+      return;
+  }
+}
+
+void X11WindowEnumerator::applyReply(const Pending& pending) {
+  if (pending.reply == nullptr) return;  // the window is gone, or the connection
+  const uint32_t w = pending.window;
+  switch (pending.kind) {
+    case Pending::Kind::Children: {
+      const auto* tree = static_cast<const xcb_query_tree_reply_t*>(pending.reply);
+      const xcb_window_t* children = xcb_query_tree_children(tree);
+      tree_->setChildren(w, std::vector<uint32_t>(children, children + xcb_query_tree_children_length(tree)));
+      return;
+    }
+    case Pending::Kind::Owner:
+      tree_->setManaged(static_cast<const xcb_get_selection_owner_reply_t*>(pending.reply)->owner != XCB_NONE);
+      return;
+    case Pending::Kind::Barrier:
+      return;
+    default:
+      break;
+  }
+  const auto* property = static_cast<const xcb_get_property_reply_t*>(pending.reply);
+  switch (pending.kind) {
+    case Pending::Kind::NetWmName:
+      tree_->setTitle(w, X11WindowTree::TitleProperty::NetWmName,
+                      property->type == utf8String_ && property->format == 8, bytesOf(property));
+      return;
+    case Pending::Kind::WmName: {
+      std::string text = bytesOf(property);
+      if (property->type == XCB_ATOM_STRING) text = latin1ToUtf8(text.data(), text.size());
+      tree_->setTitle(w, X11WindowTree::TitleProperty::WmName,
+                      property->type != XCB_ATOM_NONE && property->format == 8, std::move(text));
+      return;
+    }
+    case Pending::Kind::WmState:
+      tree_->setWmState(w, property->type != XCB_ATOM_NONE);
+      return;
+    case Pending::Kind::ClientList: {
+      const bool valid = property->type == XCB_ATOM_WINDOW && property->format == 32;
+      const auto* ids = static_cast<const uint32_t*>(xcb_get_property_value(property));
+      std::vector<uint32_t> clients;
+      if (valid) clients.assign(ids, ids + xcb_get_property_value_length(property) / 4);
+      tree_->setClientList(valid, std::move(clients));
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// Events and replies are handled in the order the server made them: an event
+// numbered before a request came before the server handled that request, and
+// so before its reply; libxcb keeps the two in separate queues.
+bool X11WindowEnumerator::handleOne() {
+  xcb_connection_t* c = connection_;
+  if (next_ == nullptr) next_ = xcb_poll_for_event(c);
+  auto* event = static_cast<xcb_generic_event_t*>(next_);
+  if (event != nullptr && (pending_.empty() || before(event->full_sequence, pending_.front().sequence))) {
+    next_ = nullptr;
+    awaitTrigger_ = settling_ && before(event->full_sequence, barrier_);
+    handleEvent(event);
+    std::free(event);
+  } else if (pending_.empty()) {
+    return false;
+  } else if (Pending& front = pending_.front(); !front.answered) {
+    xcb_generic_error_t* error = nullptr;
+    if (xcb_poll_for_reply(c, front.sequence, &front.reply, &error) == 0) return false;
+    front.error = error;
+    front.answered = true;  // events read with it may come first
+    return true;
   } else {
-    resolveSearching(c, poll, managed, tops);
+    Pending done = front;
+    pending_.pop_front();
+    if (done.awaited) --awaitedCount_;
+    awaitTrigger_ = done.awaited;
+    applyReply(done);
+    std::free(done.reply);
+    std::free(done.error);
+  }
+  batchAwaited_ = batchAwaited_ || awaitTrigger_;
+  awaitTrigger_ = false;
+  return true;
+}
+
+void X11WindowEnumerator::askAboutBatch() {
+  awaitTrigger_ = batchAwaited_;
+  askAbout(tree_->takeRequests());
+  awaitTrigger_ = false;
+  batchAwaited_ = false;
+}
+
+int X11WindowEnumerator::pump(bool wait) {
+  xcb_connection_t* c = connection_;
+  int handled = 0;
+  while (xcb_connection_has_error(c) == 0) {
+    if (wait ? awaitedCount_ == 0 && !batchAwaited_ : handled >= kBatchLimit) break;
+    if (handleOne()) {
+      ++handled;
+      continue;
+    }
+    // Nothing more without waiting. What the batch asked for goes out only
+    // now, so a window that came and went within it costs no request.
+    askAboutBatch();
+    if (!wait || awaitedCount_ == 0) break;
+    Pending& front = pending_.front();
+    xcb_generic_error_t* error = nullptr;
+    front.reply = xcb_wait_for_reply(c, front.sequence, &error);
+    front.error = error;
+    front.answered = true;
+  }
+  askAboutBatch();
+  return handled;
+}
+
+void X11WindowEnumerator::finishBatch() {
+  // Flushing reads whatever arrives while it waits to write: that is
+  // handled too, until a round leaves nothing to send. A flood of events is
+  // served a few batches at a time, the event loop getting its turn between.
+  bool more = true;
+  for (int round = 0; round < 4 && more; ++round) {
+    more = pump(false) > 0;
+    xcb_flush(connection_);
+  }
+  if (more && readable_ != nullptr) QTimer::singleShot(0, readable_.get(), [this] { finishBatch(); });
+  if (tree_->refresh()) notifyChanged();
+}
+
+void X11WindowEnumerator::settle() {
+  settling_ = true;
+  pump(true);
+  settling_ = false;
+  finishBatch();
+}
+
+void X11WindowEnumerator::settleAfter(Pending::Kind kind, unsigned int sequence) {
+  awaitTrigger_ = true;
+  expect(kind, 0, sequence);
+  awaitTrigger_ = false;
+  barrier_ = sequence;
+  settle();
+}
+
+void X11WindowEnumerator::sync() {
+  checkConnection("sync");
+  settleAfter(Pending::Kind::Barrier, xcb_get_input_focus(connection_).sequence);
+  checkConnection("sync");
+}
+
+void X11WindowEnumerator::watchDescriptor() {
+  if (QCoreApplication::instance() == nullptr) return;
+  readable_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
+  QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
+    finishBatch();
+    // A broken connection is reported by the next poll, which the change
+    // handler asks for at once.
+    if (xcb_connection_has_error(connection_) != 0) {
+      readable_->setEnabled(false);
+      notifyChanged();
+    }
+  });
+}
+
+int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
+  checkConnection("enumWindows");
+  if (xfixesEvent_ == 0) {
+    // Without XFIXES no event tells when a manager comes or goes.
+    settleAfter(Pending::Kind::Owner, xcb_get_selection_owner(connection_, wmSelection_).sequence);
+  } else {
+    finishBatch();
   }
   checkConnection("enumWindows");
-
+  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
   int32_t calls = 0;
-  for (const TopLevel& top : tops) {
-    if (!top.exists) continue;
+  for (const X11WindowTree::Entry& entry : tree_->windows()) {
     ++calls;
-    if (!callback(top.window, top.title, value)) break;
+    if (!callback(entry.window, std::string_view(entry.title).substr(0, maxBytes), value)) break;
   }
   return calls;
 }

@@ -77,6 +77,11 @@ if [ "$status" -ne 0 ] || ! grep -q 'close connection @demo' "$log"; then
   cat "$work/output.txt" "$log" >&2 || true
   exit 1
 fi
+# The installed report reads that log through the system configuration.
+if ! (cd "$work/elsewhere" && env -u XDG_CONFIG_HOME -u XDG_CONFIG_DIRS HOME="$work/home" morvane-report --format csv) | grep -q ",demo,"; then
+  echo "The installed morvane-report did not report the demo connection." >&2
+  exit 1
+fi
 
 # Removing leaves the conffiles and nothing else.
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|' | grep -v '/$')

@@ -27,7 +27,7 @@ fi
 
 program="$build/main/morvane"
 "$program" --help | grep '^Configuration folder:' >&2
-echo "Connection log: ~/.local/state/morvane/morvane-net.log" >&2
+echo "Connection log: ${XDG_STATE_HOME:-~/.local/state}/morvane/morvane-net.log" >&2
 status=0
 "$program" || status=$?
 exit "$status"

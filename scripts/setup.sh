@@ -10,18 +10,27 @@ purpose="${1:-test}"
 
 run_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libxcb1-dev libxcb-icccm4-dev libxcb-ewmh-dev
+  qt6-base-dev libxcb1-dev libxcb-xfixes0-dev libxcb-icccm4-dev libxcb-ewmh-dev
+  # error mail over TLS
+  libssl-dev ca-certificates
   # Wayland: headers and wayland-scanner to build; Qt's Wayland platform to run
   libwayland-dev libwayland-bin qt6-qpa-plugins qt6-wayland libwayland-client0
   xdg-utils xvfb x11-utils
+  # morvane-report draws its charts as SVG too
+  qt6-svg-dev
 )
 test_packages=(
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   xdotool openbox
   # headless compositors with XWayland; xhost lets the tests in
   sway weston xwayland x11-xserver-utils
-  python3 python3-aiosmtpd locales curl
+  python3 python3-aiosmtpd locales curl openssl
+  # a private Postfix instance with SASL logins for the mail tests
+  postfix sasl2-bin libsasl2-modules
+  # zone rules for the report tests (TZ=Europe/Berlin, America/Havana)
+  tzdata
   dpkg-dev file lintian desktop-file-utils appstream
+  iproute2  # network namespaces and tun devices
 )
 
 # Headless KDE Plasma (KWin 5.27) and GNOME (Shell 43) sessions for the
@@ -53,10 +62,35 @@ if [ "$purpose" = test ]; then
 fi
 if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_desktop[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
+  # Postfix installs without questions, and its system instance stays down:
+  # the tests run private instances of their own on loopback.
+  placed_policy=""
+  if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
+    echo "postfix postfix/main_mailer_type select Local only" | $sudo debconf-set-selections
+    echo "postfix postfix/mailname string $(hostname)" | $sudo debconf-set-selections
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+      printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+      $sudo chmod 755 /usr/sbin/policy-rc.d
+      placed_policy=1
+    fi
+  fi
   $sudo apt-get update -qq
-  [ "${#missing[@]}" -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}"
+  [ "${#missing[@]}" -eq 0 ] || $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}"
   [ "${#missing_desktop[@]}" -eq 0 ] ||
-    $sudo apt-get install -y -qq --no-install-recommends "${missing_desktop[@]}"
+    $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing_desktop[@]}"
+  if [ -n "$placed_policy" ]; then $sudo rm -f /usr/sbin/policy-rc.d; fi
+  if printf '%s\n' "${missing[@]}" | grep -qx postfix && command -v systemctl >/dev/null &&
+     systemctl is-active --quiet postfix 2>/dev/null; then
+    $sudo systemctl disable --now postfix >/dev/null 2>&1 || true
+  fi
+fi
+
+# A userspace WireGuard tunnel for the tests, without recommends: they would
+# pull in a kernel module package.
+if [ "$purpose" = test ] && ! dpkg-query -W -f='${Status}\n' wireguard-go wireguard-tools 2>/dev/null |
+    grep -c "install ok installed" | grep -qx 2; then
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wireguard-go wireguard-tools
 fi
 
 # Compositors refuse to run as root: the Wayland tests start them as this user.

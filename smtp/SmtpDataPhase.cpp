@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "basis/TString.h"
+#include "smtp/MessageId.h"
 #include "smtp/SmtpWireLine.h"
 #include "smtp/TCustomSmtpClient.h"
 
@@ -21,6 +22,7 @@ void TCustomSmtpClient::BuildHeaderLines() {
   headerLines_.push_back("Mime-Version: 1.0");
   headerLines_.push_back("Content-Type: " + mimeTypeText_ + "; charset=\"" + charSet_ + "\"");
   headerLines_.push_back("Date: " + DateText(std::time(nullptr)));
+  headerLines_.push_back("Message-ID: " + (hdrMessageId_.empty() ? newMessageId() : hdrMessageId_));
 }
 
 void TCustomSmtpClient::Data() {
@@ -36,10 +38,7 @@ void TCustomSmtpClient::Data() {
 }
 
 void TCustomSmtpClient::DataNext() {
-  if (requestResult_ != 0) {
-    RequestDone(static_cast<uint16_t>(requestResult_));
-    return;
-  }
+  if (EndIfRefused()) return;
   if (SetState(smtpInternalReady)) SendNextLine();
 }
 
@@ -94,28 +93,28 @@ void TCustomSmtpClient::SendNextLine() {
   // together; they leave with one send, and the data-sent event that follows
   // continues. So the socket never holds more than one batch of the text.
   LifeGuard::Watch alive = life_.watch();
-  int32_t batched = 0;
+  // The batch is put together here and queued in one piece.
+  std::string wire;
+  wire.reserve(DATA_BATCH_SIZE + LINE_BUFFER_SIZE + 2);
+  std::string line;
   for (;;) {
     if (!connected_) {
       AttachDataSent(false);
       return;
     }
-    std::string line;
     bool more = NextDataLine(line);
     if (!alive) return;
     if (!more) break;
-    if (!TriggerDisplay("> " + line)) return;
+    if (OnDisplay && !TriggerDisplay("> " + line)) return;
     if (!connected_) continue;
-    std::string wire;
     appendWireLine(wire, line);
-    socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
-    batched += static_cast<int32_t>(wire.size());
-    if (batched >= DATA_BATCH_SIZE) {
+    if (static_cast<int32_t>(wire.size()) >= DATA_BATCH_SIZE) {
       AttachDataSent(true);
-      socket_->Send(wire.data(), 0);
+      socket_->Send(wire.data(), static_cast<int32_t>(wire.size()));
       return;
     }
   }
+  if (!wire.empty() && connected_) socket_->QueueData(wire.data(), static_cast<int32_t>(wire.size()));
   // The end mark leaves together with the lines still queued.
   AttachDataSent(false);
   ExecCommand(smtpData, ".", {250}, nullptr);

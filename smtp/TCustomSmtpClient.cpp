@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "basis/TString.h"
+#include "smtp/LocalName.h"
+#include "smtp/SmtpBase64.h"
 #include "smtp/SmtpDate.h"
 
 TCustomSmtpClient::TCustomSmtpClient()
@@ -126,7 +128,7 @@ void TCustomSmtpClient::DeliverRequestDone(uint16_t error) {
 
 // ---- high-level requests
 
-void TCustomSmtpClient::RunSteps(TSmtpRequest request, uint8_t steps) {
+void TCustomSmtpClient::RunSteps(TSmtpRequest request, uint16_t steps) {
   if (connected_ && (steps & stepConnect)) throw SmtpException("SMTP component already connected");
   CheckReady();
   requestType_ = request;
@@ -157,15 +159,18 @@ void TCustomSmtpClient::NextStep() {
     Finish(highLevelResult_);
     return;
   }
-  static const uint8_t order[] = {stepConnect, stepHelo, stepVrfy, stepMailFrom,
-                                  stepRcptTo,  stepData, stepQuit};
-  for (uint8_t step : order) {
+  static const uint16_t order[] = {stepConnect, stepHelo,     stepEhlo,   stepStartTls, stepAuth,
+                                   stepVrfy,    stepMailFrom, stepRcptTo, stepData,     stepQuit};
+  for (uint16_t step : order) {
     if (!(stepSet_ & step)) continue;
-    stepSet_ = static_cast<uint8_t>(stepSet_ & ~step);
+    stepSet_ = static_cast<uint16_t>(stepSet_ & ~step);
     currentStep_ = step;
     switch (step) {
       case stepConnect: Connect(); break;
       case stepHelo: Helo(); break;
+      case stepEhlo: Ehlo(); break;
+      case stepStartTls: StartTls(); break;
+      case stepAuth: Auth(); break;
       case stepVrfy: Vrfy(); break;
       case stepMailFrom: MailFrom(); break;
       case stepRcptTo: RcptTo(); break;
@@ -177,13 +182,25 @@ void TCustomSmtpClient::NextStep() {
   Finish(highLevelResult_);
 }
 
-void TCustomSmtpClient::Open() { RunSteps(smtpOpen, stepConnect | stepHelo); }
+void TCustomSmtpClient::Open() {
+  uint16_t steps = stepConnect;
+  if (security_ == smtpSecurityNone) {
+    steps |= stepHelo;
+  } else {
+    steps |= stepEhlo;
+    if (security_ == smtpSecurityStartTls) steps |= stepStartTls;
+  }
+  // Without encryption Auth refuses: a user name never goes unnoticed.
+  if (!username_.empty()) steps |= stepAuth;
+  RunSteps(smtpOpen, steps);
+}
 void TCustomSmtpClient::Mail() { RunSteps(smtpMail, stepMailFrom | stepRcptTo | stepData); }
 
 // ---- commands
 
 void TCustomSmtpClient::ExecCommand(TSmtpRequest request, const std::string& command,
-                                    std::vector<int32_t> okReplies, Continuation continuation) {
+                                    std::vector<int32_t> okReplies, Continuation continuation,
+                                    const std::string& shown) {
   CheckReady();
   if (!connected_) throw SmtpException("SMTP component not connected");
   if (!highLevel_) requestType_ = request;
@@ -192,14 +209,24 @@ void TCustomSmtpClient::ExecCommand(TSmtpRequest request, const std::string& com
   replyHandlerArmed_ = true;
   continuation_ = continuation;
   if (!SetState(smtpWaitingResponse)) return;
-  if (!life_.notify(OnCommand, this, command)) return;
-  if (!TriggerDisplay("> " + command)) return;
+  const std::string& visible = shown.empty() ? command : shown;
+  if (!life_.notify(OnCommand, this, visible)) return;
+  if (!TriggerDisplay("> " + visible)) return;
   if (socket_->State() == wsConnected) socket_->SendText(command + "\r\n");
 }
 
-void TCustomSmtpClient::Helo() {
-  std::string name = signOn_.empty() ? TWSocket::GetLocalHostName() : signOn_;
-  ExecCommand(smtpHelo, "HELO " + name, {250}, nullptr);
+std::string TCustomSmtpClient::GreetingName() const {
+  return signOn_.empty() ? greetingName(socket_->LocalAddress()) : signOn_;
+}
+
+void TCustomSmtpClient::Helo() { ExecCommand(smtpHelo, "HELO " + GreetingName(), {250}, nullptr); }
+
+void TCustomSmtpClient::Ehlo() {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  extensions_ = SmtpExtensions();
+  readingExtensions_ = true;
+  ExecCommand(smtpEhlo, "EHLO " + GreetingName(), {250}, nullptr);
 }
 
 void TCustomSmtpClient::Vrfy() { ExecCommand(smtpVrfy, "VRFY " + hdrTo_, {250}, nullptr); }
@@ -248,6 +275,9 @@ void TCustomSmtpClient::Connect() {
   requestDone_ = false;
   receiveLength_ = 0;
   requestResult_ = 0;
+  extensions_ = SmtpExtensions();
+  readingExtensions_ = false;
+  (void)localDomainName();  // starts finding the greeting name while connecting
   if (!SetState(smtpDnsLookup)) return;
   socket_->OnDataSent = nullptr;
   socket_->OnDnsLookupDone = [this](TCustomWSocket*, uint16_t error) { SocketDnsLookupDone(error); };
@@ -305,6 +335,10 @@ void TCustomSmtpClient::SocketSessionConnected(uint16_t error) {
     (void)SetState(smtpReady);
     return;
   }
+  if (security_ == smtpSecurityTls) {
+    StartSocketTls();  // the greeting comes over TLS
+    return;
+  }
   connected_ = true;
   (void)SetState(smtpWaitingBanner);
 }
@@ -349,6 +383,7 @@ bool TCustomSmtpClient::ProcessReceived() {
     }
     if (!cr || cr + 1 >= end) break;
     std::string line(start, cr);
+    if (!secrets_.empty()) Redact(line);
     int32_t used = static_cast<int32_t>(cr + 2 - start);
     std::memmove(receiveBuffer_, receiveBuffer_ + used, static_cast<size_t>(receiveLength_ - used));
     receiveLength_ -= used;
@@ -371,13 +406,17 @@ void TCustomSmtpClient::ReplyLineTooLong() {
   RejectReply();
 }
 
-void TCustomSmtpClient::RejectReply() {
-  statusCode_ = 500;
-  requestResult_ = 500;
+void TCustomSmtpClient::EndSession(int32_t code) {
+  requestResult_ = code;
   RecordError();
   LifeGuard::Watch alive = life_.watch();
-  RequestDone(500);
+  RequestDone(static_cast<uint16_t>(code));
   if (alive) socket_->Close();
+}
+
+void TCustomSmtpClient::RejectReply() {
+  statusCode_ = 500;
+  EndSession(500);
 }
 
 bool TCustomSmtpClient::ProcessLine(const std::string& line) {
@@ -390,20 +429,30 @@ bool TCustomSmtpClient::ProcessLine(const std::string& line) {
     RejectReply();
     return false;
   }
-  if (after < line.size() && line[after] == '-') return true;  // more lines of the reply follow
+  const bool more = after < line.size() && line[after] == '-';
+  if (readingExtensions_ && state == smtpWaitingResponse) {
+    extensions_.addLine(line);
+    readingExtensions_ = more;
+  }
+  if (more) return true;  // more lines of the reply follow
   return state == smtpWaitingBanner ? HandleGreeting() : HandleReply();
 }
 
 bool TCustomSmtpClient::HandleGreeting() {
   if (statusCode_ != 220) {
-    RecordError();
-    requestResult_ = statusCode_;
-    socket_->Close();  // completes the request through the closed session with 10004
+    // The server's own refusal ("421 busy") is the result, not the close after it.
+    EndSession(statusCode_);
     return false;
   }
   if (!SetState(smtpConnected)) return false;
   if (!life_.notify(OnSessionConnected, this, uint16_t{0})) return false;
   RequestDone(0);
+  return true;
+}
+
+bool TCustomSmtpClient::EndIfRefused() {
+  if (requestResult_ == 0) return false;
+  RequestDone(static_cast<uint16_t>(requestResult_));
   return true;
 }
 
@@ -424,6 +473,96 @@ bool TCustomSmtpClient::HandleReply() {
     RequestDone(static_cast<uint16_t>(requestResult_));
   }
   return true;
+}
+
+// ---- TLS and login
+
+void TCustomSmtpClient::StartTls() {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  if (socket_->TlsActive()) throw SmtpException("TLS is already active");
+  // No falling back to plain text: the mail would travel readable for anyone.
+  if (!extensions_.startTls()) throw SmtpException(host_ + " does not offer STARTTLS");
+  ExecCommand(smtpStartTls, "STARTTLS", {220}, &TCustomSmtpClient::StartTlsHandshake);
+}
+
+void TCustomSmtpClient::StartTlsHandshake() {
+  if (EndIfRefused()) return;
+  // Whatever came behind the reply was sent before the handshake: anyone on
+  // the way could have put it there, so it is dropped, never read as a reply.
+  receiveLength_ = 0;
+  extensions_ = SmtpExtensions();
+  StartSocketTls();
+}
+
+void TCustomSmtpClient::StartSocketTls() {
+  socket_->OnTlsDone = [this](TCustomWSocket*, const std::string& failure) { SocketTlsDone(failure); };
+  socket_->StartTls(host_, caFile_);
+}
+
+void TCustomSmtpClient::SocketTlsDone(const std::string& failure) {
+  if (!failure.empty()) {
+    lastResponse_ = "500 TLS with " + host_ + " failed: " + failure;
+    statusCode_ = 500;
+    requestResult_ = 500;
+    RecordError();
+    RequestDone(500);  // the socket closes the connection next
+    return;
+  }
+  if (state_ == smtpConnecting) {
+    connected_ = true;
+    (void)SetState(smtpWaitingBanner);
+    return;
+  }
+  // What the server offers is asked anew over TLS.
+  if (!SetState(smtpInternalReady)) return;
+  readingExtensions_ = true;
+  ExecCommand(smtpStartTls, "EHLO " + GreetingName(), {250}, nullptr);
+}
+
+void TCustomSmtpClient::Auth() {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  if (!socket_->TlsActive())
+    throw SmtpException("No login over a connection that is not encrypted: " + host_ +
+                        " would receive the password in plain text");
+  if (username_.empty()) throw SmtpException("No user name to log in with");
+  if (extensions_.authPlain()) {
+    ExecSecret("AUTH PLAIN " + base64Encode(std::string(1, '\0') + username_ + '\0' + password_),
+               "AUTH PLAIN <credentials hidden>", {235}, nullptr);
+  } else if (extensions_.authLogin()) {
+    ExecCommand(smtpAuth, "AUTH LOGIN", {334}, &TCustomSmtpClient::AuthLoginUser);
+  } else {
+    throw SmtpException(host_ + " offers neither AUTH PLAIN nor AUTH LOGIN");
+  }
+}
+
+void TCustomSmtpClient::AuthLoginUser() {
+  if (EndIfRefused()) return;
+  if (SetState(smtpInternalReady))
+    ExecCommand(smtpAuth, base64Encode(username_), {334}, &TCustomSmtpClient::AuthLoginPassword);
+}
+
+void TCustomSmtpClient::AuthLoginPassword() {
+  if (EndIfRefused()) return;
+  if (SetState(smtpInternalReady)) ExecSecret(base64Encode(password_), "<password hidden>", {235}, nullptr);
+}
+
+void TCustomSmtpClient::ExecSecret(const std::string& command, const std::string& shown,
+                                   std::vector<int32_t> okReplies, Continuation continuation) {
+  const std::string encoded = command.substr(command.rfind(' ') + 1);
+  for (const std::string& secret : {encoded, password_, base64Encode(password_)}) {
+    if (!secret.empty()) secrets_.push_back(secret);
+  }
+  ExecCommand(smtpAuth, command, std::move(okReplies), continuation, shown);
+}
+
+void TCustomSmtpClient::Redact(std::string& line) const {
+  static const std::string hidden = "<hidden>";
+  for (const std::string& secret : secrets_) {
+    for (size_t at = line.find(secret); at != std::string::npos; at = line.find(secret, at + hidden.size()))
+      line.replace(at, secret.size(), hidden);
+  }
 }
 
 // ---- abort

@@ -7,6 +7,13 @@
 // started the request nor inside the socket event that ended it, and never
 // after the client was destroyed). Any notification handler may destroy the
 // client; it then touches nothing of itself any more.
+//
+// Security selects how Open talks to the server: plain text with HELO
+// (none), or EHLO, STARTTLS, the TLS handshake and EHLO again (starttls),
+// or TLS from the first byte and EHLO (tls); over TLS it logs in with AUTH
+// PLAIN or LOGIN when Username is set. The client never sends AUTH over a
+// connection that is not encrypted, and after STARTTLS it reads nothing of
+// what the server sent before the handshake.
 
 #include <cstdint>
 #include <ctime>
@@ -18,6 +25,7 @@
 #include "basis/Exceptions.h"
 #include "net/LifeGuard.h"
 #include "net/TWSocket.h"
+#include "smtp/SmtpExtensions.h"
 
 MORVANE_EXCEPTION(SmtpException, Exception);
 
@@ -34,6 +42,8 @@ enum TSmtpState : uint8_t {
 
 enum TSmtpContentType : uint8_t { smtpHTML = 0, smtpPlainText = 1 };
 
+enum TSmtpSecurity : uint8_t { smtpSecurityNone = 0, smtpSecurityStartTls = 1, smtpSecurityTls = 2 };
+
 enum TSmtpRequest : uint8_t {
   smtpConnect = 0,
   smtpHelo = 1,
@@ -46,6 +56,9 @@ enum TSmtpRequest : uint8_t {
   smtpOpen = 8,
   smtpMail = 9,
   smtpCustom = 10,
+  smtpEhlo = 11,
+  smtpStartTls = 12,
+  smtpAuth = 13,
 };
 
 class QObject;
@@ -79,13 +92,23 @@ class TCustomSmtpClient {
   // ---- requests (each raises SmtpException synchronously when it cannot start)
   virtual void Connect();
   virtual void Helo();
+  // "EHLO" with the greeting name; the reply tells what the server offers
+  // (Extensions).
+  virtual void Ehlo();
+  // STARTTLS, the handshake, then EHLO again, as one request. Raises when
+  // the last EHLO reply did not offer STARTTLS or TLS is already on.
+  virtual void StartTls();
+  // AUTH PLAIN, else AUTH LOGIN, with Username and Password. Raises when
+  // the connection is not encrypted or the server offers neither.
+  virtual void Auth();
   virtual void Vrfy();
   virtual void MailFrom();
   virtual void RcptTo();
   virtual void Data();
   virtual void Quit();
   virtual void Rset();
-  // Connect and Helo as one request.
+  // Connect and Helo as one request; with Security, Connect, Ehlo, StartTls
+  // (for starttls) and, when Username is set, Auth.
   virtual void Open();
   // MailFrom, RcptTo and Data as one request.
   virtual void Mail();
@@ -99,6 +122,23 @@ class TCustomSmtpClient {
   void SetPort(const std::string& v) { port_ = v; }
   const std::string& SignOn() const { return signOn_; }
   void SetSignOn(const std::string& v) { signOn_ = v; }
+  // The name HELO and EHLO send: SignOn, else the local host's
+  // fully-qualified name, else the address literal of the connection.
+  std::string GreetingName() const;
+  TSmtpSecurity Security() const { return security_; }
+  void SetSecurity(TSmtpSecurity v) { security_ = v; }
+  const std::string& Username() const { return username_; }
+  void SetUsername(const std::string& v) { username_ = v; }
+  // Never shown: commands that carry it are displayed without it, and a
+  // reply that repeats it has it blanked out.
+  void SetPassword(const std::string& v) { password_ = v; }
+  // PEM file of the CAs trusted for the server's certificate; the system's
+  // store when empty.
+  const std::string& CaFile() const { return caFile_; }
+  void SetCaFile(const std::string& v) { caFile_ = v; }
+  // What the last EHLO reply offered.
+  const SmtpExtensions& Extensions() const { return extensions_; }
+  bool TlsActive() const { return socket_->TlsActive(); }
   const std::string& FromName() const { return fromName_; }
   void SetFromName(const std::string& v) { fromName_ = v; }
   const std::vector<std::string>& RcptName() const { return rcptName_; }
@@ -115,6 +155,9 @@ class TCustomSmtpClient {
   void SetHdrSubject(const std::string& v) { hdrSubject_ = v; }
   const std::string& HdrSender() const { return hdrSender_; }
   void SetHdrSender(const std::string& v) { hdrSender_ = v; }
+  // The Message-ID ("<id@host>"); when empty every DATA gets a new one.
+  const std::string& HdrMessageId() const { return hdrMessageId_; }
+  void SetHdrMessageId(const std::string& v) { hdrMessageId_ = v; }
   TSmtpState State() const { return state_; }
   const std::string& CharSet() const { return charSet_; }
   void SetCharSet(const std::string& v) { charSet_ = v; }
@@ -149,20 +192,25 @@ class TCustomSmtpClient {
   TNotifyEvent OnStateChange;
 
  protected:
-  enum Step : uint8_t {
+  enum Step : uint16_t {
     stepConnect = 1,
     stepHelo = 2,
-    stepVrfy = 4,
-    stepMailFrom = 8,
-    stepRcptTo = 16,
-    stepData = 32,
-    stepQuit = 64
+    stepEhlo = 4,
+    stepStartTls = 8,
+    stepAuth = 16,
+    stepVrfy = 32,
+    stepMailFrom = 64,
+    stepRcptTo = 128,
+    stepData = 256,
+    stepQuit = 512
   };
   using Continuation = void (TCustomSmtpClient::*)();
 
   void CheckReady() const;
+  // `shown` is what OnCommand and OnDisplay get instead of a command that
+  // carries a secret.
   void ExecCommand(TSmtpRequest request, const std::string& command, std::vector<int32_t> okReplies,
-                   Continuation continuation);
+                   Continuation continuation, const std::string& shown = std::string());
   // Fires OnStateChange on a change; false when its handler destroyed the client.
   [[nodiscard]] bool SetState(TSmtpState newState);
   // Builds HeaderLines from the Hdr... properties.
@@ -186,7 +234,7 @@ class TCustomSmtpClient {
 
  private:
 
-  void RunSteps(TSmtpRequest request, uint8_t steps);
+  void RunSteps(TSmtpRequest request, uint16_t steps);
   void NextStep();
   void RequestDone(uint16_t error);
   // Ends the request and posts its completion.
@@ -197,11 +245,15 @@ class TCustomSmtpClient {
   // Reads the reply code into StatusCode, after := the position behind its
   // digits; false when it is not three digits from 100 to 599.
   bool ReadCode(const std::string& line, size_t& after);
+  // Ends the request with `code`, then the session.
+  void EndSession(int32_t code);
   // Ends the request and the session with 500 on a reply that cannot be read.
   void RejectReply();
   // The last line of a reply, its code in StatusCode; false when reading stops.
   bool HandleGreeting();
   bool HandleReply();
+  // In a continuation: ends the request when the reply was refused.
+  bool EndIfRefused();
   void DataNext();
   void SendNextRecipient();
   void RcptToNext();
@@ -217,6 +269,17 @@ class TCustomSmtpClient {
   // stops (client gone, greeting refused, line too long).
   bool ProcessReceived();
   void SocketSessionClosed(uint16_t error);
+  // TLS on the socket, from the first byte or after STARTTLS.
+  void StartSocketTls();
+  void SocketTlsDone(const std::string& failure);
+  void StartTlsHandshake();
+  void AuthLoginUser();
+  void AuthLoginPassword();
+  // Sends an AUTH step whose text carries a secret, remembered for Redact.
+  void ExecSecret(const std::string& command, const std::string& shown, std::vector<int32_t> okReplies,
+                  Continuation continuation);
+  // Blanks out what the server repeats of the credentials.
+  void Redact(std::string& line) const;
   // False when reading stops (greeting refused, reply not understood).
   bool ProcessLine(const std::string& line);
   void ReplyLineTooLong();
@@ -225,6 +288,16 @@ class TCustomSmtpClient {
   std::string host_;
   std::string port_ = "smtp";
   std::string signOn_;
+  TSmtpSecurity security_ = smtpSecurityNone;
+  std::string username_;
+  std::string password_;
+  std::string caFile_;
+  std::string hdrMessageId_;
+  SmtpExtensions extensions_;
+  // Lines of an EHLO reply are read into extensions_.
+  bool readingExtensions_ = false;
+  // The encoded credentials sent in this session, never shown.
+  std::vector<std::string> secrets_;
   std::string fromName_;
   std::vector<std::string> rcptName_;
   std::string hdrFrom_, hdrTo_, hdrReplyTo_, hdrReturnPath_, hdrSubject_, hdrSender_;
@@ -247,8 +320,8 @@ class TCustomSmtpClient {
   std::vector<int32_t> okReplies_;
   bool replyHandlerArmed_ = false;
   Continuation continuation_ = nullptr;
-  uint8_t stepSet_ = 0;
-  uint8_t currentStep_ = 0;
+  uint16_t stepSet_ = 0;
+  uint16_t currentStep_ = 0;
   uint16_t highLevelResult_ = 0;
   bool highLevel_ = false;
   int32_t itemIndex_ = -1;

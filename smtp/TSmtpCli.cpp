@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "basis/TString.h"
+#include "smtp/SmtpBase64.h"
 
 namespace {
 
@@ -86,30 +87,7 @@ void TSmtpCli::TriggerHeaderLine(char* line, int32_t size) {
 }
 
 std::string TSmtpCli::Base64Line(const unsigned char* data, size_t length) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((length + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= length; i += 3) {
-    uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-    out += alphabet[v >> 18];
-    out += alphabet[(v >> 12) & 63];
-    out += alphabet[(v >> 6) & 63];
-    out += alphabet[v & 63];
-  }
-  if (length - i == 1) {
-    uint32_t v = uint32_t{data[i]} << 16;
-    out += alphabet[v >> 18];
-    out += alphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (length - i == 2) {
-    uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8);
-    out += alphabet[v >> 18];
-    out += alphabet[(v >> 12) & 63];
-    out += alphabet[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
+  return base64Encode(data, length);
 }
 
 std::string TSmtpCli::EncodeChunk(bool& exhausted) {

@@ -1,5 +1,6 @@
 // The morvane-entries command-line tool.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -59,9 +60,17 @@ TEST(EntriesTool, MissingOrCorruptFilesFailClearly) {
   TBinaryWriter(good).write(TTraceEntry("ok", "c", 0, 0, 0.0, 46000.0));
   std::string corrupt = dir.write("corrupt.bin", "not an entry file");
   std::string missing = dir.file("missing.bin");
-  ToolRun run = runTool(dir, missing + " " + good + " " + corrupt);
+  // A FIFO without a writer would block an open; an emptied file is an empty list.
+  std::string fifo = dir.file("entries.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  std::string empty = dir.write("empty.bin", "");
+  ToolRun run = runTool(dir, missing + " " + good + " " + corrupt + " " + fifo + " " + empty);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "==> " + good + " <==\n: ok\n") << "readable files are still printed";
+  EXPECT_EQ(run.out, "==> " + good + " <==\n: ok\n==> " + empty + " <==\n") << "readable files are still printed";
+  EXPECT_NE(run.err.find("morvane-entries: " + fifo + ": TBinaryReader.read: (IOException) TFile.open: "
+                         "(IOException) File '" + fifo + "' is a FIFO, not a regular file.\n"),
+            std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("morvane-entries: " + missing +
                          ": TBinaryReader.read: (FileNotFoundException) File '" + missing +
                          "' not found.\n"),

@@ -59,6 +59,16 @@ TEST(DebugEntry, HeaderFollowsEveryVerboseBit) {
     EXPECT_EQ(plain.toString(), expected[flags]) << "flags " << flags;
     TTraceEntry trace("msg", "net-log", flags, 0, before, t);
     EXPECT_EQ(trace.toString(), std::string(expected[flags]) + "msg") << "flags " << flags;
+    // Read back, the line gives what was written.
+    const std::string line = trace.toString();
+    TDebugEntry::TextHeader header;
+    ASSERT_TRUE(TDebugEntry::parseHeader(line, header)) << line;
+    EXPECT_EQ(header.hasTime, (flags & 1) != 0) << line;
+    if (header.hasTime) {
+      EXPECT_EQ(datetime::compose(header.time), datetime::compose(datetime::split(t))) << line;
+    }
+    EXPECT_EQ(header.channelName, (flags & 2) != 0 ? "net-log" : "") << line;
+    EXPECT_EQ(header.message, "msg") << line;
   }
   // Bits beyond the three known ones change nothing.
   EXPECT_EQ(TTraceEntry("m", "c", 8 | 2, 0, before, t).toString(), "c: m");
@@ -80,6 +90,16 @@ TEST(DebugEntry, FormatTimePadsEveryField) {
   p.month = 1;
   p.day = 2;
   EXPECT_EQ(entry.formatTime(datetime::compose(p)), "02.01.0812 00:00:00.000");
+  datetime::Parts back;
+  ASSERT_TRUE(TDebugEntry::parseDateTime("02.01.0812 00:00:00.000", back));
+  EXPECT_EQ(datetime::compose(back), datetime::compose(p));
+  ASSERT_TRUE(TDebugEntry::parseDateTime("29.02.2028 23:59:59.999", back));
+  EXPECT_EQ(back.day, 29);
+  for (const char* bad : {"29.02.2026 12:00:00.000", "31.04.2026 12:00:00.000", "07.13.2026 12:00:00.000",
+                          "07.12.2026 24:00:00.000", "07.12.2026 09:60:03.042", "7.12.2026 09:05:03.042",
+                          "07.12.2026 09:05:03.04", "07-12-2026 09:05:03.042", "07.12.2026 09:05:03.0x2"}) {
+    EXPECT_FALSE(TDebugEntry::parseDateTime(bad, back)) << bad;
+  }
 }
 
 TEST(DebugEntry, ConstructorsStampTheCurrentTime) {

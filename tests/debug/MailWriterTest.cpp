@@ -156,7 +156,7 @@ TEST_F(MailWriterTest, AReportMadeWhileASentMailIsTracedIsStillMailed) {
   // mail shows an internal-error dialog; an error reported from inside that
   // dialog must still be mailed.
   writeDebugProperties("system.debug.mail.enabled = true\n"
-                       "system.debug.tracefile = " + dir_.file("missing/trace.log") + "\n"
+                       "system.debug.tracefile = " + dir_.write("plain", "") + "/trace.log\n"
                        "c.debug.tracefile =\n"
                        "c.debug.error-mail.recipients = to@test.example\n");
   TChannel* channel = TChannelPool::getChannel("c");

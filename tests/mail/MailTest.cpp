@@ -1,8 +1,11 @@
 // Mail addresses, messages that send themselves, and the mail queue, against
 // a real SMTP server and scripted ones on loopback.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,35 @@ class MailTest : public ::testing::Test {
                                         "\nsystem.smtp-host.address = 127.0.0.1\n"
                                         "system.smtp-host.port = " + port + "\n" +
                                         (from.empty() ? "" : "system.from-header = " + from + "\n"));
+  }
+  // Mail through a provider: the security, and a login with a password
+  // file of `mode` when `password` is not empty; `more` lines follow.
+  void configureProvider(const std::string& port, const std::string& security, const std::string& password,
+                         mode_t mode = 0600, const std::string& more = "") {
+    std::string login;
+    if (!password.empty()) {
+      const std::string file = dir_.write("password", password);
+      ::chmod(file.c_str(), mode);
+      login = std::string("system.smtp-host.user = ") + PostfixServer::USER +
+              "\nsystem.smtp-host.password-file = " + file + "\n";
+    }
+    dir_.write("system.properties", "system.mail-enabled = true\nsystem.smtp-host.address = 127.0.0.1\n"
+                                    "system.smtp-host.port = " + port + "\nsystem.from-header = morvane@test.example\n"
+                                    "system.smtp-host.security = " + security + "\n"
+                                    "system.smtp-host.ca-file = " + TestCertificates::get().ca() + "\n" + login + more);
+  }
+  // Sends `m` and returns its one report: "" when it was sent.
+  static std::string outcome(TMailMessage& m) {
+    std::vector<std::string> errors;
+    int sent = 0;
+    m.onMailSent = [&](TMailMessage*) { ++sent; };
+    m.onMailError = [&](TMailMessage*, std::unique_ptr<MailTransportException> e) { errors.push_back(e->what()); };
+    m.send();
+    EXPECT_TRUE(runEventLoopUntil([&] { return sent + errors.size() > 0; }));
+    runEventLoopFor(20);
+    EXPECT_EQ(sent + errors.size(), 1u) << "one notification per send";
+    EXPECT_FALSE(m.isBusy());
+    return errors.empty() ? "" : errors.front();
   }
   std::unique_ptr<TMailMessage> message(const std::string& subject) {
     auto m = std::make_unique<TMailMessage>(subject);
@@ -193,6 +225,160 @@ TEST_F(MailTest, TheMessageMayBeDestroyedInItsNotification) {
   ASSERT_TRUE(runEventLoopUntil([&] { return done; }));
 }
 
+// ---- through a provider: TLS and logins
+
+const char* const kPassword = " pass word; with \"blanks\" ";
+
+AiosmtpdServer::Options providerServer(bool smtps) {
+  AiosmtpdServer::Options options;
+  options.certificate = "server";
+  options.starttls = !smtps;
+  options.smtps = smtps;
+  options.login = std::string(PostfixServer::USER) + ":" + kPassword;
+  return options;
+}
+
+TEST_F(MailTest, MailThroughAProviderWithStartTlsOrTlsAndALogin) {
+  ASSERT_TRUE(TestCertificates::get().ready());
+  for (bool smtps : {false, true}) {
+    SCOPED_TRACE(smtps ? "tls" : "starttls");
+    AiosmtpdServer server(providerServer(smtps));
+    ASSERT_TRUE(server.running());
+    // The first line is the password, its line end removed, blanks kept.
+    configureProvider(server.portText(), smtps ? "tls" : " starttls ", std::string(kPassword) + "\r\nsecond line\n");
+    auto m = message("Report");
+    EXPECT_EQ(outcome(*m), "");
+    EXPECT_EQ(server.session(1), std::string("tls=1 login=") + PostfixServer::USER);
+    const std::string data = server.message(1);
+    EXPECT_NE(data.find("\r\nMessage-ID: " + m->getMessageId() + "\r\n"), std::string::npos) << data;
+  }
+}
+
+TEST_F(MailTest, LoginSettingsThatCannotWorkAreReportedAndNothingIsSent) {
+  AiosmtpdServer server(providerServer(false));
+  ASSERT_TRUE(server.running());
+  const std::string file = dir_.file("password");
+  struct Case {
+    std::string security, password;
+    mode_t mode;
+    std::string more, report;
+  };
+  const std::vector<Case> cases = {
+      {"starttls", "secret", 0644, "",
+       "TMailMessage.send: The password file '" + file + "' may be read or changed by other users (mode 0644): "
+       "allow its owner only (chmod 600 '" + file + "')."},
+      {"starttls", "secret", 0620, "", "TMailMessage.send: The password file '" + file +
+                                           "' may be read or changed by other users (mode 0620): allow its owner only "
+                                           "(chmod 600 '" + file + "')."},
+      {"starttls", "\nsecret", 0600, "", "TMailMessage.send: The password file '" + file + "' holds no password in its first line."},
+      {"tls", "", 0600, "system.smtp-host.user = morvane\n",
+       "TMailMessage.send: system.smtp-host.user is set, but system.smtp-host.password-file is not."},
+      {"none", "secret", 0600, "",
+       "TMailMessage.send: system.smtp-host.user is set, but system.smtp-host.security is none: a login would send the "
+       "password in plain text; set it to starttls or tls."},
+      {"ssl", "", 0600, "", "TMailMessage.send: system.smtp-host.security is 'ssl', not none, starttls or tls."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
+    configureProvider(server.portText(), c.security, c.password, c.mode, c.more);
+    EXPECT_EQ(outcome(*message("x")), c.report);
+  }
+  {
+    SCOPED_TRACE("a missing file, then a FIFO: never waited for");
+    configureProvider(server.portText(), "starttls", "secret");
+    ::unlink(file.c_str());
+    EXPECT_EQ(outcome(*message("x")),
+              "TMailMessage.send: The password file '" + file + "' cannot be opened: No such file or directory.");
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(outcome(*message("x")), "TMailMessage.send: The password file '" + file + "' is not a regular file.");
+  }
+  EXPECT_EQ(server.authLog(), "") << "a login left";
+  EXPECT_EQ(server.message(1), "");
+}
+
+TEST_F(MailTest, RefusedLoginsCertificatesAndStalledHandshakesAreReportedWithTheirReason) {
+  ASSERT_TRUE(TestCertificates::get().ready());
+  {
+    SCOPED_TRACE("a wrong password");
+    AiosmtpdServer server(providerServer(false));
+    configureProvider(server.portText(), "starttls", "wrong password");
+    EXPECT_EQ(outcome(*message("x")),
+              "TMailMessage.requestDone: Error 535 @request open (535 5.7.8 Authentication credentials invalid).");
+  }
+  {
+    SCOPED_TRACE("a certificate from a CA nobody trusts");
+    AiosmtpdServer::Options stranger = providerServer(true);
+    stranger.certificate = "stranger";
+    AiosmtpdServer server(stranger);
+    configureProvider(server.portText(), "tls", kPassword);
+    EXPECT_EQ(outcome(*message("x")),
+              "TMailMessage.requestDone: Error 500 @request open (500 TLS with 127.0.0.1 failed: certificate verify "
+              "failed (unable to get local issuer certificate)).");
+    EXPECT_EQ(server.authLog(), "");
+  }
+  // A server that stops answering in the middle of the handshake: after
+  // STARTTLS, or right at the start of TLS from the first byte.
+  for (const char* security : {"starttls", "tls"}) {
+    SCOPED_TRACE(std::string("a handshake that stalls under ") + security);
+    ScriptedServer stalling([security](ScriptedServer::Peer& p) {
+      if (std::string(security) == "starttls") {
+        p.send("220 hi\r\n");
+        p.readLine();
+        p.send("250-hi\r\n250 STARTTLS\r\n");
+        p.readLine();
+        p.send("220 Ready to start TLS\r\n");
+      }
+      p.readLine(3000);  // the client's hello, never answered
+    });
+    configureProvider(stalling.portText(), security, kPassword);
+    auto m = message("x");
+    m->setSendTimeout(300);
+    EXPECT_EQ(outcome(*m), "TMailMessage.send: Timeout, no answer from the mail server after 300 ms.");
+  }
+}
+
+// A real Postfix with reject_non_fqdn_helo_hostname takes the mails, plain
+// and through its submission and TLS listeners with a SASL login.
+TEST_F(MailTest, ARealPostfixTakesTheMailPlainAndOverTls) {
+  PostfixServer postfix(kPassword);
+  if (!postfix.available()) GTEST_SKIP() << postfix.reason();
+  std::vector<std::string> ids;
+  configure(postfix.plainPort());
+  for (const char* subject : {"first", "second"}) {
+    auto m = message(subject);
+    EXPECT_EQ(outcome(*m), "") << postfix.maillog();
+    ids.push_back(m->getMessageId());
+  }
+  configureProvider(postfix.submissionPort(), "starttls", kPassword);
+  auto overStartTls = message("third");
+  EXPECT_EQ(outcome(*overStartTls), "");
+  configureProvider(postfix.smtpsPort(), "tls", kPassword);
+  auto overTls = message("fourth");
+  EXPECT_EQ(outcome(*overTls), "");
+  ids.insert(ids.end(), {overStartTls->getMessageId(), overTls->getMessageId()});
+
+  ASSERT_TRUE(runEventLoopUntil([&] { return postfix.delivered().size() == 4; })) << postfix.maillog();
+  std::set<std::string> delivered;
+  for (const std::string& mail : postfix.delivered()) {
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(mail, id, std::regex("\r?\nMessage-ID: (<[^>\r\n]+>)\r?\n"))) << mail;
+    delivered.insert(id[1]);
+  }
+  EXPECT_EQ(delivered, std::set<std::string>(ids.begin(), ids.end())) << "one distinct Message-ID per message";
+  const std::string log = postfix.maillog();
+  EXPECT_EQ(log.find("Helo command rejected"), std::string::npos) << log;
+  std::smatch greeting;
+  int greetings = 0;
+  for (std::string rest = log; std::regex_search(rest, greeting, std::regex(": (HELO|EHLO) ([^\r\n]*)\n"));
+       rest = greeting.suffix(), ++greetings) {
+    const std::string name = greeting[2];
+    EXPECT_TRUE(name == "[127.0.0.1]" || (name.find('.') != std::string::npos && name.front() != '['))
+        << "neither a fully-qualified name nor the address literal: " << name;
+  }
+  EXPECT_EQ(greetings, 5) << "HELO for each plain mail, EHLO twice around STARTTLS, once over TLS";
+  EXPECT_NE(log.find(std::string("sasl_method=PLAIN, sasl_username=") + PostfixServer::USER), std::string::npos);
+}
+
 // ---- the queue
 
 class CountedMessage : public TMailMessage {
@@ -228,6 +414,20 @@ TEST_F(MailTest, QueueCapacityAndDisabledMail) {
   EXPECT_EQ(disabled.size(), 0);
   runEventLoopFor(50);
   EXPECT_EQ(notified, 0);
+
+  // Mail switched on without a sender: the mails are dropped, and that is
+  // reported once, naming the key.
+  configure("25", true, "");
+  std::vector<std::string> errors;
+  for (int queues = 0; queues < 2; ++queues) {
+    TMailQueue unsendable;
+    unsendable.onMailError = [&](TMailQueue*, std::unique_ptr<MailTransportException> e) { errors.push_back(e->what()); };
+    for (int i = 0; i < 2; ++i) unsendable.addMail(std::make_unique<CountedMessage>("y", destroyed));
+    EXPECT_EQ(unsendable.size(), 0);
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{"TMailQueue.addMail: Mail is switched on (system.mail-enabled), but "
+                                             "system.from-header is missing in system.properties: no error mail can "
+                                             "be sent."});
 }
 
 TEST_F(MailTest, QueueSendsOneAtATimeNewestWaitingNext) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QObject>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "basis/Exceptions.h"
 #include "main/ShellWords.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -93,6 +95,56 @@ TEST_F(ShellLaunchTest, TargetsThatCannotStartAreReported) {
     EXPECT_THROW(shellLaunch(target), IOException) << target;
   }
   EXPECT_THROW(shellLaunch("xmessage 'unbalanced"), IllegalArgumentException);
+  // The reason comes first: a dialog shows only the start of a long target.
+  try {
+    shellLaunch(notAProgram + std::string(100000, ' '));
+    ADD_FAILURE() << "started";
+  } catch (const IOException& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("shellLaunch: Exec format error: cannot start " + notAProgram, 0), 0u)
+        << std::string(e.what()).substr(0, 200);
+  }
+  // A NUL byte would cut the target short: refused, not cut.
+  try {
+    shellLaunch(std::string("xmessage hi\0 -rf", 16));
+    ADD_FAILURE() << "started";
+  } catch (const IllegalArgumentException& e) {
+    EXPECT_EQ(std::string(e.what()), "shellLaunch: The target holds a NUL byte (at byte 12, shown as ?): xmessage hi? -rf");
+  }
+}
+
+// Documents and URLs go to the desktop's opener: a name that starts with
+// "-" reaches it as a file, and its failure after it started is reported
+// on the event loop.
+TEST_F(ShellLaunchTest, TheOpenerGetsNamesSafelyAndItsFailureIsReported) {
+  std::string folder = dir.file("bin");
+  std::filesystem::create_directory(folder);
+  std::string opener = recorder("bin/xdg-open");
+  std::string oldPath = std::getenv("PATH");
+  ::setenv("PATH", (folder + ":" + oldPath).c_str(), 1);
+  const std::filesystem::path oldFolder = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  dir.write("-document.txt", "x");
+  QObject context;
+  std::vector<std::string> failures;
+  auto record = [&failures](const std::string& failure) { failures.push_back(failure); };
+  shellLaunch("-document.txt", &context, record);
+  EXPECT_EQ(recorded(opener), "./-document.txt\n");
+  runEventLoopFor(300);
+  EXPECT_TRUE(failures.empty()) << "the opener succeeded";
+
+  dir.write("bin/xdg-open", "#!/bin/sh\nexit 4\n");
+  shellLaunch("https://example.invalid/", &context, record);
+  ASSERT_TRUE(runEventLoopUntil([&] { return !failures.empty(); }));
+  EXPECT_EQ(failures[0], "shellLaunch: The desktop's opener failed (exit status 4, the action failed): " + opener +
+                             " for https://example.invalid/");
+  {
+    QObject gone;
+    shellLaunch("https://example.invalid/", &gone, record);
+  }
+  runEventLoopFor(300);
+  EXPECT_EQ(failures.size(), 1u) << "nothing is reported once the context is gone";
+  std::filesystem::current_path(oldFolder);
+  ::setenv("PATH", oldPath.c_str(), 1);
 }
 
 }  // namespace

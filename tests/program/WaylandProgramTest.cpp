@@ -4,14 +4,15 @@
 // virtual pointer.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/WaylandWindowSource.h"
+#include "tests/program/StatusWindowTimeline.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WaylandTestCompositor.h"
@@ -22,24 +23,6 @@ size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
-}
-
-// Where the content of the window titled `title` starts on sway's screen, as
-// "x y" ("" while there is no such window).
-std::string contentOrigin(WaylandTestCompositor& sway, const std::string& title) {
-  TempDir scratch;
-  std::string tree = scratch.write("tree.json", sway.swaymsg("", "get_tree"));
-  std::string command = "python3 -c 'import json,sys\n"
-                        "def walk(n):\n"
-                        "  if n.get(\"name\") == sys.argv[2] and n.get(\"pid\"):\n"
-                        "    print(n[\"rect\"][\"x\"] + n[\"window_rect\"][\"x\"], n[\"rect\"][\"y\"] + n[\"window_rect\"][\"y\"])\n"
-                        "    sys.exit(0)\n"
-                        "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
-                        "walk(json.load(open(sys.argv[1])))' " +
-                        tree + " '" + title + "'";
-  std::string out = childprocess::shellOutput(command);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
 }
 
 // One installation of the program with the demo beside it, in a temporary
@@ -78,6 +61,11 @@ class WaylandProgramTest : public ::testing::Test {
     return *status;
   }
 
+  // Presses "Verbinden" (at 8, 40 with a size of 121 x 25 in the window).
+  void clickConnect(WaylandTestCompositor& compositor) {
+    ASSERT_TRUE(compositor.clickInWindow("Morvane", 60, 52)) << output();
+  }
+
   std::string output() { return TempDir::read(dir_.file("output.txt")); }
   std::string netLog() { return TempDir::read(dir_.file("net.log")); }
 
@@ -90,15 +78,9 @@ TEST_F(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) 
   dir_.write("morvane.properties", "interval = 1\nnames = demo\ndemo = " + dir_.file("morvane-demo-window") +
                                        " 'Morvane Demo Connection' 3\nwindow = Morvane Demo Connection\n");
   start(sway, "wayland");
-  std::string origin;
-  ASSERT_TRUE(childprocess::waitFor([&] { return !(origin = contentOrigin(sway, "Morvane")).empty(); }, 30000))
-      << output();
-  int x = 0, y = 0;
-  ASSERT_EQ(std::sscanf(origin.c_str(), "%d %d", &x, &y), 2) << origin;
-  // "Verbinden" at (8, 40) with a size of 121 x 25 in the window.
   std::unique_ptr<WaylandWindowSource> windows = WaylandWindowSource::connect(sway.socket());
   ASSERT_NE(windows, nullptr);
-  sway.click(x + 60, y + 52);
+  clickConnect(sway);
   // The caption, which the task bar shows, names the connection on Wayland too.
   bool captioned = childprocess::waitFor(
       [&] {
@@ -120,6 +102,30 @@ TEST_F(WaylandProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) 
   EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << output();
   EXPECT_EQ(countOf(log, "net-log: close connection @demo\r\n"), 1u) << log;
   EXPECT_EQ(output().find("only X11 windows"), std::string::npos) << "sway lists its windows: no notice";
+}
+
+// The status windows are XWayland windows of the test, listed by sway like
+// every other.
+TEST_F(WaylandProgramTest, TheStatusWindowIsFollowedBetweenTheTicks) {
+  WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
+  dir_.write("morvane.properties", "interval = 5\nnames = demo\ndemo = /bin/true\nwindow = Toplevel 0\n");
+  std::vector<std::vector<uint32_t>> windows;
+  StatusWindowTimeline timeline{
+      dir_.file("net.log"),
+      [&] {
+        start(sway, "wayland");
+        clickConnect(sway);
+      },
+      [&] { windows.push_back(sway.openXWaylandWindows(1)); },
+      [&] {
+        sway.closeXWaylandWindows(windows.back());
+        windows.pop_back();
+      },
+      [&] { sway.kill(pid_); },
+      [&] { return waitExit(sway); },
+      [&] { return std::unique_ptr<WindowSource>(WaylandWindowSource::connect(sway.socket())); },
+      "Toplevel 0"};
+  timeline.run();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/LocalName.h"
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/TempDir.h"
@@ -109,7 +110,8 @@ TEST_F(RealServerTest, OpenMailQuitDeliversHeaderBlockAndStuffedBody) {
       "Mime-Version: 1.0\r\n"
       "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"
       "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? [A-Z][a-z][a-z] 20[0-9][0-9] "
-      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}\r\n");
+      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}\r\n"
+      "Message-ID: <[0-9]{14}\\.[0-9]+\\.[0-9]+\\.[0-9a-f]{16}@[-.A-Za-z0-9]+>\r\n");
   EXPECT_TRUE(std::regex_match(header, expected)) << header;
   // The server removed the stuffing again: every line arrived as written.
   EXPECT_EQ(bodyOf(message), crlf({"Hello", ".", ".hidden", "..two", "", "end"}));
@@ -207,6 +209,14 @@ TEST_F(RealServerTest, RequestByRequestAndTheReadinessRules) {
   // Quit without a session completes with 0, from the event loop.
   ASSERT_EQ(c.run(&TCustomSmtpClient::Quit, smtpQuit), 0);
   ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 0);
+  // Without SignOn: the host's fully-qualified name, else the literal of the
+  // connection's own address.
+  c.smtp->SetSignOn("");
+  const std::string greeting = c.smtp->GreetingName();
+  EXPECT_TRUE(greeting == "[127.0.0.1]" || (isHostName(greeting) && greeting.find('.') != std::string::npos))
+      << greeting;
+  EXPECT_EQ(addressLiteral("2001:db8::1"), "[IPv6:2001:db8::1]");
+  c.smtp->SetSignOn("client.test");
   try {
     c.smtp->Connect();
     FAIL() << "no exception";
@@ -256,10 +266,10 @@ TEST(SmtpScriptedTest, MultiLineGreetingCompletesOnceAfterTheLastLine) {
   EXPECT_EQ(c.done.size(), 1u);
 }
 
-TEST(SmtpScriptedTest, RefusedGreetingEndsConnect) {
+TEST(SmtpScriptedTest, RefusedGreetingEndsConnectWithItsCode) {
   ScriptedServer server([](ScriptedServer::Peer& p) { p.send("554 no service here\r\n"); });
   Client c(server.portText());
-  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 10004);
+  ASSERT_EQ(c.run(&TCustomSmtpClient::Connect, smtpConnect), 554);
   EXPECT_EQ(c.smtp->ErrorMessage(), "554 no service here");
   EXPECT_FALSE(c.smtp->Connected());
   EXPECT_EQ(c.smtp->State(), smtpReady);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,13 +67,41 @@ std::optional<int> waitExit(pid_t pid, int timeoutMs) {
 
 std::string shellOutput(const std::string& command) {
   std::string out;
-  if (std::FILE* p = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    ::pclose(p);
-  }
+  shellRun(command, out);
   return out;
+}
+
+StoppedLockHolder::StoppedLockHolder(const std::vector<std::string>& files) {
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (const std::string& file : files) {
+      if (::flock(::open(file.c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX) != 0) ::_exit(1);
+    }
+    ::raise(SIGSTOP);
+    ::_exit(0);
+  }
+  int status = 0;
+  stopped_ = ::waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
+}
+
+void StoppedLockHolder::release() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+int shellRun(const std::string& command, std::string& output) {
+  output.clear();
+  std::FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) output.append(buffer, n);
+  const int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace childprocess

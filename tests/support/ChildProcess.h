@@ -33,5 +33,26 @@ std::optional<int> waitExit(pid_t pid, int timeoutMs);
 // Runs `command` with /bin/sh and returns everything it wrote to its
 // standard output ("" when it cannot be started).
 std::string shellOutput(const std::string& command);
+// The same, with its exit status (-1 when it did not exit).
+int shellRun(const std::string& command, std::string& output);
+
+// A process that takes the exclusive locks (flock) of `files` and stops
+// itself, as a suspended reader or a stopped second instance would hold
+// them; killed by release() or the destructor.
+class StoppedLockHolder {
+ public:
+  explicit StoppedLockHolder(const std::vector<std::string>& files);
+  ~StoppedLockHolder() { release(); }
+  StoppedLockHolder(const StoppedLockHolder&) = delete;
+  StoppedLockHolder& operator=(const StoppedLockHolder&) = delete;
+  // Whether it holds the locks, stopped.
+  bool stopped() const { return stopped_; }
+  pid_t pid() const { return pid_; }
+  void release();
+
+ private:
+  pid_t pid_ = -1;
+  bool stopped_ = false;
+};
 
 }  // namespace childprocess

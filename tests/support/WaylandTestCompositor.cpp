@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,29 @@ void WaylandTestCompositor::click(int x, int y) {
   zwlr_virtual_pointer_v1_button(p, Pointer::now(), BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
   zwlr_virtual_pointer_v1_frame(p);
   wl_display_roundtrip(pointer_->display);
+}
+
+bool WaylandTestCompositor::clickInWindow(const std::string& title, int x, int y) {
+  // Where the window's content starts on the screen, from sway's tree.
+  auto origin = [&] {
+    TempDir scratch;
+    std::string tree = scratch.write("tree.json", swaymsg("", "get_tree"));
+    std::string command = "python3 -c 'import json,sys\n"
+                          "def walk(n):\n"
+                          "  if n.get(\"name\") == sys.argv[2] and n.get(\"pid\"):\n"
+                          "    print(n[\"rect\"][\"x\"] + n[\"window_rect\"][\"x\"], n[\"rect\"][\"y\"] + n[\"window_rect\"][\"y\"])\n"
+                          "    sys.exit(0)\n"
+                          "  for c in n.get(\"nodes\", []) + n.get(\"floating_nodes\", []): walk(c)\n"
+                          "walk(json.load(open(sys.argv[1])))' " +
+                          tree + " '" + title + "'";
+    return childprocess::shellOutput(command);
+  };
+  int left = 0, top = 0;
+  if (!childprocess::waitFor([&] { return std::sscanf(origin().c_str(), "%d %d", &left, &top) == 2; }, 30000)) {
+    return false;
+  }
+  click(left + x, top + y);
+  return true;
 }
 
 WaylandTestCompositor::~WaylandTestCompositor() {

@@ -54,6 +54,9 @@ class WaylandTestCompositor {
   // Moves the pointer to (x, y) of the layout and clicks the left button,
   // through a virtual pointer (sway only). The pointer stays for later clicks.
   void click(int x, int y);
+  // Waits up to 30 s for a window titled `title` and clicks at (x, y) of its
+  // content (sway only); false when it never came.
+  bool clickInWindow(const std::string& title, int x, int y);
 
   // Stops the compositor now (its clients lose their connection).
   void terminate();

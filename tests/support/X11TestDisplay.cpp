@@ -2,6 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 
+#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -10,12 +11,14 @@
 #include <functional>
 #include <stdexcept>
 
-X11TestDisplay::X11TestDisplay() {
+X11TestDisplay::X11TestDisplay(const std::vector<std::string>& serverOptions) {
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   // Xvfb writes the display number it found free to the pipe once it listens.
-  server_ = childprocess::spawn(
-      {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"}, {}, fds[1]);
+  std::vector<std::string> command = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+                                      "-screen", "0", "1024x768x24"};
+  command.insert(command.end(), serverOptions.begin(), serverOptions.end());
+  server_ = childprocess::spawn(command, {}, fds[1]);
   ::close(fds[1]);
   std::string number;
   char ch = 0;
@@ -39,6 +42,12 @@ X11TestDisplay::~X11TestDisplay() {
   for (auto it = children_.rbegin(); it != children_.rend(); ++it) childprocess::stop(*it);
   xcb_disconnect(connection_);
   childprocess::stop(server_);
+}
+
+void X11TestDisplay::stopServer() {
+  ::kill(server_, SIGKILL);
+  childprocess::stop(server_);
+  server_ = -1;
 }
 
 uint32_t X11TestDisplay::atom(const std::string& name) {

@@ -14,7 +14,8 @@ struct xcb_connection_t;
 
 class X11TestDisplay {
  public:
-  X11TestDisplay();
+  // `serverOptions` go to Xvfb as they are (for example "-extension" "XFIXES").
+  explicit X11TestDisplay(const std::vector<std::string>& serverOptions = {});
   ~X11TestDisplay();
   X11TestDisplay(const X11TestDisplay&) = delete;
   X11TestDisplay& operator=(const X11TestDisplay&) = delete;
@@ -44,6 +45,9 @@ class X11TestDisplay {
   // discarded. Returns its process id; it is killed by the destructor.
   pid_t spawn(const std::vector<std::string>& argv);
   void kill(pid_t pid);
+
+  // Stops the X server now, as a crash would end it for its clients.
+  void stopServer();
 
   // Starts openbox and waits until it holds the window manager selection.
   void startWindowManager();

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The real program watching a connection through its network interface,
+# inside a network namespace of its own, on a private Xvfb (root only).
+#  1. Latency from the interface going (its holder killed, the kernel
+#     deletes the tun device) to the program's "close connection" line, over
+#     RUNS runs: median and worst, beside the peer `ip monitor link`, which
+#     prints the deletion as the kernel reports it.
+#  2. CPU while 1,000 link events of an unrelated interface arrive: the
+#     connected program against `ip monitor link` reading the same events.
+#   bench/program_interface_watch.sh BUILD_DIR [RUNS]   (a build with the tests)
+set -euo pipefail
+build=$(cd "$1" && pwd)
+runs=${2:-20}
+holder="$build/tests/platform/morvane-test-tun"
+work=$(mktemp -d /tmp/morvane-ifwatch-XXXXXX)
+ns="morvane-bench-$$"
+Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
+xvfb=$!
+pids=()
+# Whatever happens, nothing this script started outlives it.
+cleanup() {
+  kill "${pids[@]}" "$xvfb" 2>/dev/null || true
+  [ -s "$work/holder" ] && kill "$(cat "$work/holder")" 2>/dev/null || true
+  ip netns del "$ns" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+until [ -s "$work/display" ]; do sleep 0.01; done
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+# Started directly (no shell function), so that $! is the process itself.
+inside=(ip netns exec "$ns")
+
+cp "$build/main/morvane" "$work/morvane"
+cat > "$work/connect.sh" <<SCRIPT
+#!/bin/sh
+"$holder" ppp0 >/dev/null 2>&1 &
+echo \$! > "$work/holder"
+SCRIPT
+chmod +x "$work/connect.sh"
+cat > "$work/morvane.properties" <<CONF
+interval = 5
+names = dial
+dial = $work/connect.sh
+dial.interface = ppp*
+CONF
+: > "$work/debug.properties"
+cd "$work"
+
+# Starts the program connected, the interface up; its output goes to the fifo on fd 3.
+connect() {
+  rm -f "$work/holder" "$work/out"
+  mkfifo "$work/out"
+  "${inside[@]}" ./morvane >"$work/out" 2>&1 &
+  program=$!
+  pids+=("$program")
+  exec 3<"$work/out"
+  window=$(xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
+  xdotool mousemove --window "$window" 60 52 click 1
+  until [ -s "$work/holder" ] && ip -n "$ns" -br link show ppp0 2>/dev/null | grep -q LOWER_UP; do sleep 0.01; done
+  sleep 0.3  # the program reads the link's arrival
+}
+# Reads fd $1 until a line holding $2 arrives; prints when, in microseconds.
+arrival() {
+  local line
+  while IFS= read -r line <&"$1"; do
+    if [[ $line == *"$2"* ]]; then echo "${EPOCHREALTIME/./}"; return; fi
+  done
+  echo "line '$2' never came" >&2
+  exit 1
+}
+
+program_ms=()
+peer_ms=()
+for ((run = 1; run <= runs; run++)); do
+  connect
+  rm -f "$work/peer"
+  mkfifo "$work/peer"
+  "${inside[@]}" stdbuf -oL ip monitor link >"$work/peer" &
+  peer=$!
+  pids+=("$peer")
+  exec 4<"$work/peer"
+  sleep 0.2  # ip monitor has bound its socket
+  start="${EPOCHREALTIME/./}"
+  kill -KILL "$(cat "$work/holder")"
+  deleted=$(arrival 4 "Deleted")
+  closed=$(arrival 3 "close connection @dial")
+  peer_ms+=("$(( (deleted - start) / 1000 )).$(( (deleted - start) % 1000 / 100 ))")
+  program_ms+=("$(( (closed - start) / 1000 )).$(( (closed - start) % 1000 / 100 ))")
+  wait "$program" || true
+  kill "$peer" 2>/dev/null || true
+  wait "$peer" 2>/dev/null || true
+  exec 3<&- 4<&-
+done
+stats() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {printf "median %.1f ms, worst %.1f ms", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[NR]}'; }
+echo "interface gone -> line, $runs runs: program (close connection) $(stats "${program_ms[@]}"); peer ip monitor (Deleted) $(stats "${peer_ms[@]}")"
+
+# CPU for unrelated events: the program connected and watching ppp*, the
+# peer printing every link event, while a veth end is set up and down.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f\n", s}'; }
+connect
+ip -n "$ns" link add flap0 type veth peer name flap1
+"${inside[@]}" ip monitor link >"$work/monitor" &
+peer=$!
+pids+=("$peer")
+sleep 0.5
+for ((i = 0; i < 500; i++)); do printf 'link set flap0 up\nlink set flap0 down\n'; done > "$work/batch"
+p0=$(cpu_ns "$program"); m0=$(cpu_ns "$peer")
+ip -n "$ns" -batch "$work/batch"
+sleep 1  # both have read everything
+p1=$(cpu_ns "$program"); m1=$(cpu_ns "$peer")
+events=$(grep -c flap0 "$work/monitor" || true)
+awk -v p=$((p1 - p0)) -v m=$((m1 - m0)) -v e="$events" 'BEGIN {
+  printf "%d unrelated link events, CPU: program %.2f ms, ip monitor link %.2f ms, ratio program/peer %.2f\n", e, p / 1e6, m / 1e6, p / m }'
+kill -KILL "$(cat "$work/holder")"
+wait "$program" || true
+exec 3<&-
+cd /

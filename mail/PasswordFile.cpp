@@ -1,0 +1,63 @@
+#include "mail/PasswordFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "mail/MailExceptions.h"
+
+namespace {
+
+constexpr size_t kLongestPassword = 4096;
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string readPasswordFile(const std::string& path) {
+  const std::string file = "The password file '" + path + "'";
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) throw MailTransportException(file + " cannot be opened: " + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) throw MailTransportException(file + " cannot be read: " + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) throw MailTransportException(file + " is not a regular file");
+  if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    throw MailTransportException(file + " may be read or changed by other users (mode " + mode +
+                                 "): allow its owner only (chmod 600 '" + path + "')");
+  }
+  std::string text(kLongestPassword + 2, '\0');
+  size_t length = 0;
+  while (length < text.size()) {
+    const ssize_t n = ::read(fd.get(), text.data() + length, text.size() - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw MailTransportException(file + " cannot be read: " + std::strerror(errno));
+    if (n == 0) break;
+    length += static_cast<size_t>(n);
+    if (std::memchr(text.data(), '\n', length) != nullptr) break;
+  }
+  text.resize(length);
+  std::string password = text.substr(0, text.find('\n'));
+  while (!password.empty() && (password.back() == '\r' || password.back() == '\n')) password.pop_back();
+  if (password.size() > kLongestPassword)
+    throw MailTransportException(file + " holds a first line longer than 4096 bytes");
+  if (password.empty()) throw MailTransportException(file + " holds no password in its first line");
+  return password;
+}
