@@ -5,15 +5,20 @@
 // window is a native Wayland window, and the program logs its open and
 // close and ends.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WindowSourceProbe.h"
 
 namespace {
 
@@ -36,10 +41,10 @@ std::string nameOf(const ::testing::TestParamInfo<Desktop>& info) {
 // status (-1 when it still runs after a minute).
 class DesktopProgram {
  public:
-  DesktopProgram(DesktopSession& session, const std::string& target) : session_(session) {
+  DesktopProgram(DesktopSession& session, const std::string& target, int interval = 1) : session_(session) {
     folder_ = session.programs();
-    std::ofstream(folder_ + "/morvane.properties")
-        << "interval = 1\nnames = demo\ndemo = " << target << "\nwindow = Morvane Demo Connection\n";
+    std::ofstream(folder_ + "/morvane.properties") << "interval = " << interval << "\nnames = demo\ndemo = " << target
+                                                   << "\nwindow = Morvane Demo Connection\n";
     std::ofstream(folder_ + "/debug.properties") << "net-log.debug.tracefile = net.log\n";
     const char* asan = std::getenv("ASAN_OPTIONS");
     pid_ = session.spawn(
@@ -66,6 +71,15 @@ class DesktopProgram {
   std::string output() const { return TempDir::read(folder_ + "/output.txt"); }
   std::string netLog() const { return TempDir::read(folder_ + "/net.log"); }
 
+  // When `line` first showed in the connection log (looked at every 5 ms).
+  std::optional<std::chrono::steady_clock::time_point> waitForLog(const std::string& line) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+      if (netLog().find(line) != std::string::npos) return std::chrono::steady_clock::now();
+    }
+    return std::nullopt;
+  }
+
  private:
   DesktopSession& session_;
   std::string folder_;
@@ -74,10 +88,30 @@ class DesktopProgram {
 
 class DesktopProgramTest : public ::testing::TestWithParam<Desktop> {};
 
+// With interval = 5 the status window closes between the first two ticks,
+// 2.5 s after connecting: the desktop's report of it makes the program log
+// the end at once, within 400 ms.
 TEST_P(DesktopProgramTest, DemoConnectionWithANativeStatusWindowOpensAndCloses) {
+  using namespace std::chrono_literals;
   DesktopSession session(GetParam());
-  DesktopProgram program(session, "'" + session.install(MORVANE_DEMO_WINDOW) + "' 'Morvane Demo Connection' 4");
+  const std::string pidFile = session.programs() + "/status.pid";
+  DesktopProgram program(session,
+                         "sh -c 'echo $$ >\"$0\" && exec \"$1\" \"Morvane Demo Connection\" 0' '" + pidFile + "' '" +
+                             session.install(MORVANE_DEMO_WINDOW) + "'",
+                         5);
+  WindowSourceProbe probe(session);
   EXPECT_EQ(program.pressConnect(), "pressed\n");
+  const std::optional<std::chrono::steady_clock::time_point> connected = program.waitForLog("open connection @demo");
+  ASSERT_TRUE(connected.has_value()) << program.output();
+  ASSERT_TRUE(probe.waitForCount("Morvane Demo Connection", 1)) << probe.output() << program.output();
+  std::this_thread::sleep_until(std::max(*connected + 2500ms, std::chrono::steady_clock::now() + 300ms));
+  const auto gone = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(std::stoi(TempDir::read(pidFile)), SIGTERM), 0);
+  const std::optional<std::chrono::steady_clock::time_point> closed = program.waitForLog("close connection @demo");
+  ASSERT_TRUE(closed.has_value()) << program.netLog() << program.output();
+  EXPECT_LT(*closed - gone, 400ms) << "logged after "
+                                   << std::chrono::duration_cast<std::chrono::milliseconds>(*closed - gone).count()
+                                   << " ms";
   EXPECT_EQ(program.exitStatus(), 0) << program.output();
   const std::string log = program.netLog();
   EXPECT_EQ(countOf(log, "net-log: open connection @demo\r\n"), 1u) << log << program.output();

@@ -97,10 +97,16 @@ on_host() {
 tagged() { grep -lzxF "$tag" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3; }
 cleanup() {
   trap - EXIT INT TERM
-  local p t0=$SECONDS
+  log "cleanup"
+  local p t0=$SECONDS displays
+  displays=$(x_displays $(tagged))
   for p in $(tagged); do kill "$p" 2>/dev/null; done
   while [ -n "$(tagged)" ] && [ $((SECONDS - t0)) -lt 3 ]; do sleep 0.1; done
   for p in $(tagged); do kill -9 "$p" 2>/dev/null; done
+  while [ -n "$(tagged)" ] && [ $((SECONDS - t0)) -lt 6 ]; do sleep 0.1; done
+  log "cleanup killed; displays $displays; left $(tagged)"
+  remove_stale_x $displays
+  log "cleanup done"
   rm -f "$dir/ready"
   touch "$dir/stopped"
 }
@@ -112,6 +118,22 @@ listeners() {
   local inodes
   inodes=" $(ls -l /proc/"$1"/fd 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\]$/\1/p' | tr '\n' ' ') "
   awk -v l="$inodes" 'NR > 1 && $6 == "01" && index(l, " " $7 " ") { print $8 }' /proc/net/unix
+}
+# The numbers of the X displays whose sockets the processes "$@" listen on.
+x_displays() {
+  local p
+  for p in "$@"; do listeners "$p"; done | sed -n 's|^/tmp/\.X11-unix/X\([0-9]*\)$|\1|p' | sort -u
+}
+# An X server ended by SIGKILL leaves its socket and lock file in /tmp, where
+# they would stay for every later session and compositor of the machine:
+# those of the displays "$@" go once no living process holds the lock.
+remove_stale_x() {
+  local n pid
+  for n in "$@"; do
+    pid=$(tr -dc 0-9 <"/tmp/.X$n-lock" 2>/dev/null)
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && continue
+    rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
+  done
 }
 
 in_session dbus-daemon --session --address="$bus" --nofork --nopidfile >>"$dir/dbus.log" 2>&1 &
@@ -146,10 +168,21 @@ stuck_child() {
   done
   return 1
 }
-kill_tree() {
-  local c
-  for c in $(cat /proc/"$1"/task/*/children 2>/dev/null); do kill -9 "$c" 2>/dev/null; done
+# Ends a compositor that this script started, with its children, at once,
+# and removes what it leaves behind.
+kill_compositor() {
+  local c children displays t0
+  children=$(cat /proc/"$1"/task/*/children 2>/dev/null)
+  displays=$(x_displays "$1" $children)
+  for c in $children; do kill -9 "$c" 2>/dev/null; done
   kill -9 "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+  t0=$SECONDS
+  for c in $children; do
+    while readlink /proc/"$c"/exe >/dev/null 2>&1 && [ $((SECONDS - t0)) -lt 3 ]; do sleep 0.02; done
+  done
+  rm -f "$rt/wayland-morvane" "$rt/wayland-morvane.lock"
+  remove_stale_x $displays
 }
 
 # Starts KWin (or waits for the wrapper to start a KWin other than the one
@@ -207,9 +240,7 @@ start_kwin() {
       log "KWin start $attempt did not answer: $(tail -3 "$dir/compositor.log")"
     fi
     [ -n "$wrapper_pid" ] && return 1
-    kill_tree "$compositor_pid"
-    wait "$compositor_pid" 2>/dev/null
-    rm -f "$rt/wayland-morvane" "$rt/wayland-morvane.lock"
+    kill_compositor "$compositor_pid"
   done
   return 1
 }
@@ -231,9 +262,7 @@ start_shell() {
     done
     shell_up && break
     log "GNOME Shell start $attempt failed: $(tail -3 "$dir/compositor.log")"
-    kill_tree $compositor_pid
-    wait $compositor_pid 2>/dev/null
-    rm -f "$rt/wayland-morvane" "$rt/wayland-morvane.lock"
+    kill_compositor "$compositor_pid"
   done
   shell_up || return 1
   local x
@@ -269,10 +298,9 @@ while kill -0 "$parent" 2>/dev/null; do
       if [ -n "$wrapper_pid" ]; then
         kill -9 "$old"
       else
-        kill_tree "$old"; wait "$old" 2>/dev/null
-        rm -f "$rt/wayland-morvane" "$rt/wayland-morvane.lock"
+        kill_compositor "$old"
       fi
       start "$old" ;;
-    stop) break ;;
+    stop) log stop; break ;;
   esac
 done

@@ -7,8 +7,8 @@
 //   windows <ms> <n>\t<title>\t...   the list whenever it changes, with the
 //                         CLOCK_MONOTONIC time in milliseconds
 //   failed <text>         a poll failed; the probe ends with status 1
-// A source with events is polled when it reports a change, one without
-// every 20 ms. "quit" on standard input ends the probe (status 0).
+// The source is polled when it reports a change; KWin's window search,
+// which has no events, every 20 ms. "quit" on standard input ends the probe (status 0).
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   source->setChangeHandler([&] { scheduled.start(); });
   QTimer interval;
   QObject::connect(&interval, &QTimer::timeout, poll);
-  if (kind != "kwin-script" && kind != "gnome") interval.start(20);
+  if (kind == "kwin-search") interval.start(20);
   poll();
 
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
