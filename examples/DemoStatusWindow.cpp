@@ -1,13 +1,15 @@
 // morvane-demo-window <title> [seconds]: the status window of the demo
 // connection in a Wayland session. It shows `title`, takes every line read
 // from standard input as its new title, and ends after `seconds` (8 when not
-// given, never when 0). It is a native Wayland window where the compositor
-// lists its toplevels to Morvane, and an X11 (XWayland) window where it does
-// not, so that the demo works on every desktop.
+// given, never when 0). It is a native Wayland window where Morvane sees
+// native windows (the compositor lists its toplevels, or it is KWin, or GNOME
+// Shell with Morvane's extension running), and an X11 (XWayland) window
+// elsewhere, so that the demo works on every desktop.
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,23 +17,29 @@
 #include <string>
 
 #include "basis/Exceptions.h"
+#include "platform/SessionBus.h"
 #include "platform/WaylandWindowSource.h"
 
 namespace {
 
-bool compositorListsToplevels() {
+bool morvaneSeesNativeWindows(int argc, char** argv) {
   try {
-    return WaylandWindowSource::connect() != nullptr;
+    if (WaylandWindowSource::connect() != nullptr) return true;
   } catch (const IOException&) {
     return false;  // no Wayland session
   }
+  // The session bus wants an application object; the window's comes later,
+  // once the platform is chosen.
+  QCoreApplication application(argc, argv);
+  SessionBus bus;
+  return !bus.ownerOf("org.kde.KWin").isEmpty() || !bus.ownerOf("org.morvane.WindowList").isEmpty();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (std::getenv("WAYLAND_DISPLAY") != nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr &&
-      !compositorListsToplevels()) {
+      !morvaneSeesNativeWindows(argc, argv)) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
   QApplication application(argc, argv);

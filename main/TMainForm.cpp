@@ -281,9 +281,10 @@ void TMainForm::sbConnectClick() {
       timerWarnings->start();
     }
     watch_->start();
-    // Watching has started: the dialog does not hold it up.
+    // Watching has started: the dialog does not hold it up. A notice is no
+    // failure: it is told as information, on the channel and in a dialog.
     const std::string notice = watch_->mark().notice();
-    if (!notice.empty()) reportError(nullptr, "TMainForm.sbConnectClick: " + notice);
+    if (!notice.empty() && mainChannel != nullptr) mainChannel->trace(true, "NOTICE: " + notice, 3, dialogWriter());
   });
 }
 

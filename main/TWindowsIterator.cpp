@@ -31,6 +31,7 @@ TWindowsIterator::TWindowsIterator(const TStringCollection* titles, uintptr_t ow
   ownerHandle_ = ownerHandle;
   seen = false;
   windows_ = WindowSource::open();
+  windows_->setWantedTitles(titles->getStrings());
 }
 
 TWindowsIterator::~TWindowsIterator() = default;

@@ -1,8 +1,8 @@
 # The Debian package: `cpack -G DEB` in a build configured with
 #   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
-#   -DMORVANE_CONFIG_DESTINATION=/etc/xdg/morvane
-# (scripts/package-test.sh does that). The default configuration then sits
-# in /etc/xdg/morvane as conffiles that dpkg never overwrites once changed.
+# (scripts/package-test.sh does that). The package installs to /usr, so the
+# default configuration sits in /etc/xdg/morvane as conffiles that dpkg
+# never overwrites once changed.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MORVANE_INSTALL_DOCDIR})
 # Debian wants the changelog of a native package compressed as changelog.gz.
 morvane_install_gzipped(${CMAKE_SOURCE_DIR}/packaging/changelog ${MORVANE_INSTALL_DOCDIR})
@@ -29,9 +29,13 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-utils, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # A configuration installed under /etc is the admin's: dpkg keeps changes.
-if(MORVANE_CONFIG_DESTINATION MATCHES "^/etc/")
+set(MORVANE_PACKAGE_CONFIG "${MORVANE_CONFIG_DESTINATION}")
+if("${MORVANE_PACKAGE_CONFIG}" STREQUAL "")
+  set(MORVANE_PACKAGE_CONFIG /etc/xdg/morvane)  # the default for the package's prefix, /usr
+endif()
+if(MORVANE_PACKAGE_CONFIG MATCHES "^/etc/")
   file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles
-       "${MORVANE_CONFIG_DESTINATION}/morvane.properties\n${MORVANE_CONFIG_DESTINATION}/debug.properties\n")
+       "${MORVANE_PACKAGE_CONFIG}/morvane.properties\n${MORVANE_PACKAGE_CONFIG}/debug.properties\n")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
 endif()
 include(CPack)

@@ -4,15 +4,17 @@
 // system for its whole life; a poll (enumWindows) calls a plain callback once
 // per top-level window until the callback returns false.
 //
-// Two backends, each keeping a live list from its windowing system's events:
+// Backends, each keeping a live list from its windowing system's events:
 // X11WindowEnumerator follows the X server's window tree,
-// WaylandWindowSource the compositor's list of toplevels. open() chooses
-// between them at start-up.
+// WaylandWindowSource the compositor's list of toplevels, KWinWindowSource
+// KWin's reports (KDE Plasma), GnomeShellWindowSource the signals of
+// Morvane's GNOME Shell extension. open() chooses one at start-up.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ChangeNotifier.h"
 
@@ -39,11 +41,17 @@ class WindowSource : public ChangeNotifier {
   // when it sees every window of the desktop.
   virtual std::string notice() const { return std::string(); }
 
-  // The source for this session. In a Wayland session whose compositor
-  // lists its toplevels: the Wayland source. Without a reachable Wayland
-  // display: the X server of $DISPLAY. In a Wayland session whose compositor
-  // lists no toplevels: the X server of $DISPLAY (XWayland), whose notice()
-  // says that native Wayland windows stay unseen. Throws IOException when
-  // no source can be opened.
+  // The titles the caller looks for (as configured). A source that can only
+  // search for windows, not list them all, lists those that may match;
+  // every other source lists all windows and ignores this.
+  virtual void setWantedTitles(const std::vector<std::string>& /*titles*/) {}
+
+  // The source for this session. Without a reachable Wayland display: the
+  // X server of $DISPLAY. In a Wayland session, the first that sees native
+  // Wayland windows: the compositor's ext_foreign_toplevel_list_v1, its
+  // zwlr_foreign_toplevel_manager_v1, KWin, GNOME Shell's window list
+  // extension; else the X server of $DISPLAY (XWayland), whose notice() says
+  // why native Wayland windows stay unseen. Throws IOException when no
+  // source can be opened.
   static std::unique_ptr<WindowSource> open();
 };

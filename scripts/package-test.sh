@@ -19,7 +19,7 @@ appstreamcli validate --no-net --pedantic packaging/org.morvane.morvane.metainfo
 build=build-package
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF -DMORVANE_WERROR=ON \
   -DMORVANE_SANITIZE=OFF -UMORVANE_LAYERS \
-  -DCMAKE_INSTALL_PREFIX=/usr -DMORVANE_CONFIG_DESTINATION=/etc/xdg/morvane >/dev/null
+  -DCMAKE_INSTALL_PREFIX=/usr -UMORVANE_CONFIG_DESTINATION >/dev/null
 cmake --build "$build"
 rm -f "$build"/morvane_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -27,6 +27,21 @@ deb=$(ls "$PWD/$build"/morvane_*.deb)
 echo "== $deb"
 
 lintian --fail-on error "$deb"
+
+# The configuration as conffiles, and the GNOME Shell extension in both forms,
+# each for the shell versions that load it.
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/xdg/morvane/morvane.properties
+contents=$(dpkg-deb -c "$deb")
+for form in 'windowlist@morvane.org "45"' 'windowlist-gnome43@morvane.org "43"'; do
+  uuid=${form% *}
+  for f in extension.js metadata.json; do
+    grep -q "\./usr/share/gnome-shell/extensions/$uuid/$f\$" <<<"$contents" ||
+      { echo "the package lacks the extension's $uuid/$f" >&2; exit 1; }
+  done
+  metadata=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/gnome-shell/extensions/$uuid/metadata.json")
+  grep -q "\"uuid\": \"$uuid\"" <<<"$metadata" && grep -q "\"shell-version\": \[${form#* }" <<<"$metadata" ||
+    { echo "the metadata of $uuid does not fit: $metadata" >&2; exit 1; }
+done
 
 $sudo apt-get install -y -qq "$deb" >/dev/null
 work=$(mktemp -d)

@@ -33,6 +33,14 @@ test_packages=(
   iproute2  # network namespaces and tun devices
 )
 
+# Headless KDE Plasma (KWin 5.27) and GNOME (Shell 43) sessions for the
+# desktop tests, without the rest of either desktop; AT-SPI presses buttons
+# there. KWin 6 and GNOME Shell 48 come from Debian 13 roots (below).
+desktop_packages=(
+  kwin-wayland gnome-shell dconf-gsettings-backend libglib2.0-bin
+  at-spi2-core gir1.2-atspi-2.0 python3-gi mmdebstrap
+)
+
 case "$purpose" in
   run) packages=("${run_packages[@]}") ;;
   test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
@@ -46,7 +54,13 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ "${#missing[@]}" -gt 0 ]; then
+missing_desktop=()
+if [ "$purpose" = test ]; then
+  for p in "${desktop_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing_desktop+=("$p")
+  done
+fi
+if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_desktop[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # Postfix installs without questions, and its system instance stays down:
   # the tests run private instances of their own on loopback.
@@ -61,7 +75,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     fi
   fi
   $sudo apt-get update -qq
-  $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}"
+  [ "${#missing[@]}" -eq 0 ] || $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}"
+  [ "${#missing_desktop[@]}" -eq 0 ] ||
+    $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing_desktop[@]}"
   if [ -n "$placed_policy" ]; then $sudo rm -f /usr/sbin/policy-rc.d; fi
   if printf '%s\n' "${missing[@]}" | grep -qx postfix && command -v systemctl >/dev/null &&
      systemctl is-active --quiet postfix 2>/dev/null; then
@@ -87,4 +103,10 @@ if [ "$purpose" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$
   $sudo sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
   $sudo locale-gen >/dev/null
+fi
+
+# KWin 6 and GNOME Shell 48 for the desktop tests: Debian 13 roots, made once
+# per machine (a few minutes) and kept in /var/cache/morvane-ci.
+if [ "$purpose" = test ]; then
+  $sudo bash "$(dirname "$0")/make-desktop-roots.sh"
 fi

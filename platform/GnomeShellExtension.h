@@ -1,0 +1,35 @@
+#pragma once
+// Morvane's window list extension for GNOME Shell, as the running shell sees
+// it, and what a user has to do before it runs.
+//
+// The extension comes in two forms under two uuids, both installed: GNOME
+// Shell 45 and later load an ES module (kUuid), 43 and 44 a script
+// (kLegacyUuid). Each form's metadata names the shell versions it is made
+// for, so the shell itself reports the other form as out of date and runs
+// only the one that fits. The shell finds an extension only when it starts,
+// so a first install needs one log-out and log-in; enabling it is per user
+// and takes effect at once for an extension the shell has found.
+
+#include <QString>
+#include <string>
+
+class SessionBus;
+
+class GnomeShellExtension {
+ public:
+  static constexpr const char* kUuid = "windowlist@morvane.org";
+  static constexpr const char* kLegacyUuid = "windowlist-gnome43@morvane.org";
+  static constexpr const char* kBusName = "org.morvane.WindowList";
+
+  // Sees to it that the shell (the unique name `shell`) runs the window
+  // list: enables an extension the shell has found but that is not enabled
+  // for this user, and waits a moment for it to come up. Returns "" once the
+  // shell publishes the list, else a notice that says in plain words which
+  // case holds and what the user can do.
+  static std::string prepare(SessionBus& bus, const QString& shell);
+
+  // The installed copies a shell would find at its next start, looked for in
+  // $XDG_DATA_HOME and $XDG_DATA_DIRS; else one installed with this program
+  // in a folder the shell does not search. "" when there is none.
+  static std::string installedCopy(bool& whereShellLooks);
+};

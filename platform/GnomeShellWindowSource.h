@@ -1,0 +1,68 @@
+#pragma once
+// The toplevel windows of GNOME Shell, native Wayland and XWayland alike,
+// from Morvane's own window list extension (platform/gnome-shell/) over the
+// session bus.
+//
+// The source reads the list once and then keeps it from the extension's
+// signals (a window opened, got a title, closed), so a poll makes no call.
+// It trusts the list only from the shell itself: the bus name
+// org.morvane.WindowList must belong to the owner of org.gnome.Shell. When
+// the list goes (the shell restarts) the last one stays until it is back,
+// for at most kReturnGraceMs.
+//
+// Not thread-safe; it belongs to the thread that made it, whose event loop
+// delivers the signals.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/LiveWindowList.h"
+#include "platform/WindowSource.h"
+
+class QDBusMessage;
+class QDBusServiceWatcher;
+class SessionBus;
+
+class GnomeShellWindowSource : public WindowSource {
+ public:
+  // The source when GNOME Shell is on the session bus and publishes the
+  // window list, after enabling the extension where that is all it needs
+  // (see GnomeShellExtension::prepare); nullptr otherwise, with `why` set to
+  // the notice for the user when the shell is there.
+  static std::unique_ptr<GnomeShellWindowSource> open(std::string& why);
+  ~GnomeShellWindowSource() override;
+  GnomeShellWindowSource(const GnomeShellWindowSource&) = delete;
+  GnomeShellWindowSource& operator=(const GnomeShellWindowSource&) = delete;
+
+  // Throws IOException when the list has been gone for longer than the
+  // grace time.
+  int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) override;
+
+  size_t trackedCount() const noexcept { return windows_.size(); }
+
+  static constexpr int kReturnGraceMs = 10000;
+
+  // Signal glue; used by the receiver only.
+  void opened(uint64_t id, const QString& title);
+  void retitled(uint64_t id, const QString& title);
+  void closed(uint64_t id);
+  // The signal came from the shell that publishes the list now.
+  bool trusts(const QDBusMessage& message) const;
+  class Receiver;
+
+ private:
+  explicit GnomeShellWindowSource(std::unique_ptr<SessionBus> bus);
+  // Reads the whole list; false when the shell does not answer.
+  bool readList();
+  void listOwnerChanged(const QString& owner);
+
+  std::unique_ptr<SessionBus> bus_;
+  std::unique_ptr<Receiver> receiver_;
+  std::unique_ptr<QDBusServiceWatcher> listWatcher_;
+  QString shell_;           // the shell's unique name while it publishes the list
+  QElapsedTimer listGone_;  // valid while the list is away
+  LiveWindowList windows_;
+};

@@ -1,0 +1,40 @@
+#include "platform/LiveWindowList.h"
+
+bool LiveWindowList::open(const std::string& key, const std::string& title) {
+  auto known = byKey_.find(key);
+  if (known != byKey_.end()) return retitle(key, title);
+  windows_.push_front(Window{nextId_++, key, title});
+  byKey_.emplace(key, windows_.begin());
+  return true;
+}
+
+bool LiveWindowList::retitle(const std::string& key, const std::string& title) {
+  auto known = byKey_.find(key);
+  if (known == byKey_.end() || known->second->title == title) return false;
+  known->second->title = title;
+  return true;
+}
+
+bool LiveWindowList::close(const std::string& key) {
+  auto known = byKey_.find(key);
+  if (known == byKey_.end()) return false;
+  windows_.erase(known->second);
+  byKey_.erase(known);
+  return true;
+}
+
+void LiveWindowList::replace(const std::vector<std::pair<std::string, std::string>>& windows) {
+  windows_.clear();
+  byKey_.clear();
+  for (const auto& [key, title] : windows) open(key, title);
+}
+
+int32_t LiveWindowList::enumerate(int32_t maxTitleBytes, WindowSource::Callback callback, uintptr_t value) const {
+  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
+  int32_t calls = 0;
+  for (const Window& window : windows_) {
+    ++calls;
+    if (!callback(window.id, std::string_view(window.title).substr(0, maxBytes), value)) break;
+  }
+  return calls;
+}

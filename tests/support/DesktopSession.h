@@ -1,0 +1,98 @@
+#pragma once
+// A private headless desktop session for one test: KWin 5.27 or GNOME Shell
+// 43 from this machine's packages, KWin 6 or GNOME Shell 48 from a Debian 13
+// root (scripts/make-desktop-roots.sh), started by desktop-session.sh beside
+// this file. Its session bus accepts only its user, so under root every
+// client the test starts runs as that user (morvane-compositor), with the
+// session's environment; programs it runs are copied into the session's
+// folder first, where that user may run them. Everything is stopped by the
+// destructor. Throws std::runtime_error when the session cannot be started
+// (a missing root included: that is a setup failure, not a reason to skip).
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class DesktopSession {
+ public:
+  enum class Desktop { KWin5, KWin6, KWin6Wrapper, Gnome43, Gnome48 };
+  // "kwin5", "kwin6", "kwin6-wrapper", "gnome43", "gnome48".
+  static const char* name(Desktop desktop);
+
+  struct Setup {
+    // GNOME: Morvane's extension is in the session's data folder at the
+    // start, and enabled for the user.
+    bool extensionInstalled = true;
+    bool extensionEnabled = true;
+    // More settings before the start: "schema key value" each.
+    std::vector<std::string> settings;
+  };
+
+  explicit DesktopSession(Desktop desktop);
+  DesktopSession(Desktop desktop, const Setup& setup);
+  ~DesktopSession();
+  DesktopSession(const DesktopSession&) = delete;
+  DesktopSession& operator=(const DesktopSession&) = delete;
+
+  Desktop desktop() const { return desktop_; }
+  bool isKWin() const {
+    return desktop_ == Desktop::KWin5 || desktop_ == Desktop::KWin6 || desktop_ == Desktop::KWin6Wrapper;
+  }
+  // The session's folder under /tmp (its XDG_RUNTIME_DIR is run/ in it).
+  const std::string& folder() const { return folder_; }
+  // The environment of the session's clients ("NAME=value").
+  std::vector<std::string> environment() const;
+  std::string variable(const std::string& name) const;
+
+  // A folder of the session's user for its programs and their files.
+  std::string programs();
+  // Copies a file of the build into programs() once; returns the copy.
+  std::string install(const std::string& path);
+  // Puts Morvane's GNOME Shell extension into the session's data folder
+  // (as a package installed while the user is logged in would).
+  void installExtension();
+
+  // Starts argv as the session's user, with environment() and `extra`; its
+  // output goes to `outputFile` (discarded when empty), its input comes from
+  // `inputFd`; `asRoot` runs first, before the switch to the user (under
+  // root only). Killed by the destructor unless reaped and forgotten first.
+  pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {},
+              const std::string& outputFile = std::string(), int inputFd = -1,
+              const std::vector<std::string>& asRoot = {});
+  // For `asRoot`: a mount namespace of its own in which `folder` is an empty
+  // folder of the user that nobody else sees.
+  std::vector<std::string> privateFolder(const std::string& folder) const;
+  // Runs argv as the session's user and returns its standard output.
+  std::string run(const std::vector<std::string>& argv);
+  void kill(pid_t pid, int signal = 15);
+  void forget(pid_t pid);
+
+  // A native Wayland window (Qt) whose title can be changed while it runs,
+  // and an XWayland window (xmessage).
+  struct Window {
+    pid_t pid = -1;
+    int titleFd = -1;
+  };
+  Window openNativeWindow(const std::string& title);
+  void setTitle(const Window& window, const std::string& title);
+  pid_t openXWindow(const std::string& title);
+  void close(Window& window, int signal = 15);
+
+  // Ends the compositor at once (SIGKILL) and waits until it is up again:
+  // started anew, or by kwin_wayland_wrapper under the wrapper. For GNOME
+  // Shell this is what a log-out and log-in does to extensions.
+  void restart();
+
+ private:
+  void start(const Setup& setup);
+  void waitReady(int generation);
+  std::vector<std::string> asUser(const std::vector<std::string>& argv) const;
+
+  Desktop desktop_;
+  std::string folder_;
+  pid_t session_ = -1;
+  int generation_ = 0;
+  std::vector<pid_t> children_;
+  std::vector<int> titleFds_;
+};
