@@ -20,8 +20,11 @@
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -32,6 +35,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +53,7 @@ namespace {
 using Desktop = DesktopSession::Desktop;
 using Clock = std::chrono::steady_clock;
 constexpr size_t kBatch = 100;
+std::vector<std::string> churnScratch;
 
 double monotonicMs() {
   timespec t{};
@@ -138,6 +143,8 @@ struct XWindows {
   }
 };
 
+std::multiset<std::string> titlesOf(WindowSource& source, const std::string& prefix);
+
 size_t listed(WindowSource& source) {
   return static_cast<size_t>(source.enumWindows(
       0, [](uint32_t, std::string_view, uintptr_t) { return true; }, 0));
@@ -159,7 +166,34 @@ void awaitListed(WindowSource& source, size_t count) {
   while (listed(source) != count && !late) loop.exec();
   source.setChangeHandler({});
   if (late) {
-    std::fprintf(stderr, "the source lists %zu windows, not %zu\n", listed(source), count);
+    std::printf("  the source lists %zu windows, not %zu:", listed(source), count);
+    for (const std::string& title : titlesOf(source, "")) std::printf(" [%s]", title.c_str());
+    // What the extension itself holds tells on which side of the bus they stay.
+    SessionBus bus;
+    QDBusMessage reply =
+        bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+      std::printf("\n  the extension lists %s\n",
+                  QDBusArgument(reply.arguments().first().value<QDBusArgument>()).currentType() ==
+                          QDBusArgument::ArrayType
+                      ? "(see below)"
+                      : "?");
+      const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
+      windows.beginArray();
+      size_t n = 0;
+      while (!windows.atEnd()) {
+        qulonglong id = 0;
+        QString title;
+        windows.beginStructure();
+        windows >> id >> title;
+        windows.endStructure();
+        std::printf(" [%llu %s]", id, title.toStdString().c_str());
+        ++n;
+      }
+      windows.endArray();
+      std::printf("\n  %zu in the extension\n", n);
+    }
+    std::fflush(stdout);
     std::exit(1);
   }
 }
@@ -173,6 +207,119 @@ void openListed(XWindows& x, WindowSource& source, size_t count, std::vector<xcb
     for (xcb_window_t w : x.open(10)) windows.push_back(w);
     awaitListed(source, start + opened + 10);
   }
+}
+
+// Native Wayland windows of one client (desktop_churn_windows), driven line
+// by line; each command returns once the client has sent its requests.
+struct NativeWindows {
+  QProcess client;
+  explicit NativeWindows(const char* program) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "wayland");
+    environment.insert("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+    environment.remove("DISPLAY");
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(QString::fromLocal8Bit(program), {});
+    if (!client.waitForStarted(30000)) {
+      std::fprintf(stderr, "the churn client did not start\n");
+      std::exit(1);
+    }
+  }
+  ~NativeWindows() {
+    client.closeWriteChannel();  // its end
+    if (!client.waitForFinished(30000)) client.kill();
+  }
+  std::string command(const std::string& line) {
+    client.write((line + "\n").c_str());
+    client.waitForBytesWritten(30000);
+    while (!client.canReadLine()) {
+      if (!client.waitForReadyRead(60000)) {
+        std::fprintf(stderr, "the churn client does not answer \"%s\"\n", line.c_str());
+        std::exit(1);
+      }
+    }
+    return client.readLine().trimmed().toStdString();
+  }
+};
+
+std::multiset<std::string> titlesOf(WindowSource& source, const std::string& prefix) {
+  std::multiset<std::string> titles;
+  source.enumWindows(
+      4096,
+      [](uint32_t, std::string_view title, uintptr_t value) {
+        reinterpret_cast<std::vector<std::string>*>(value)->emplace_back(title);
+        return true;
+      },
+      reinterpret_cast<uintptr_t>(&churnScratch));
+  for (std::string& title : churnScratch) {
+    if (title.rfind(prefix, 0) == 0) titles.insert(std::move(title));
+  }
+  churnScratch.clear();
+  return titles;
+}
+
+size_t residentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return static_cast<size_t>(std::atoll(line.c_str() + 6));
+  }
+  return 0;
+}
+
+// Native windows opened and closed in bursts: a fifth closed at once,
+// before they are shown; the rest shown, retitled, half of them closed right
+// after the retitle and half a moment later. At the end the source's list
+// must be the client's own.
+void nativeChurn(WindowSource& source, size_t total) {
+  const char* program = std::getenv("CHURN_WINDOWS");
+  NativeWindows client(program);
+  constexpr size_t kBurst = 50;
+  auto burst = [&] {
+    client.command("flash " + std::to_string(kBurst / 5));  // gone before they are ever shown
+    client.command("open " + std::to_string(kBurst - kBurst / 5));
+    client.command("retitle");
+    client.command("close " + std::to_string(kBurst / 2));  // some just after the retitle
+    runLoop(100);
+    client.command("close " + std::to_string(kBurst));
+  };
+  burst();
+  runLoop(2000);
+  malloc_trim(0);
+  const size_t heapBefore = mallinfo2().uordblks, rssBefore = residentKiB();
+  for (size_t done = kBurst; done < total; done += kBurst) burst();
+  client.command("open 10");
+  client.command("retitle");
+  const std::string own = client.command("titles");
+  std::multiset<std::string> expected;
+  for (size_t tab = own.find('\t'); tab != std::string::npos;) {
+    const size_t next = own.find('\t', tab + 1);
+    expected.insert(own.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+    tab = next;
+  }
+  // Quiet until the list stops changing: the desktop has told everything.
+  QElapsedTimer settling;
+  settling.start();
+  while (titlesOf(source, "Churn ") != expected && settling.elapsed() < 120000) runLoop(200);
+  const std::multiset<std::string> seen = titlesOf(source, "Churn ");
+  size_t stale = 0, missing = 0;
+  for (const std::string& title : seen) stale += expected.count(title) == 0 ? 1 : 0;
+  for (const std::string& title : expected) missing += seen.count(title) == 0 ? 1 : 0;
+  client.command("close 10");
+  QElapsedTimer closing;
+  closing.start();
+  while (!titlesOf(source, "Churn ").empty() && closing.elapsed() < 120000) runLoop(200);
+  const size_t left = titlesOf(source, "Churn ").size();
+  runLoop(500);
+  malloc_trim(0);
+  const size_t heapAfter = mallinfo2().uordblks, rssAfter = residentKiB();
+  std::printf(
+      "  %zu native windows in bursts of %zu: at the end %zu listed for the client's %zu (%zu stale, %zu missing, "
+      "%.1f s to agree); after the last close %zu left; heap in use %zu -> %zu bytes (%+lld), RSS %zu -> %zu KiB\n",
+      total, kBurst, seen.size(), expected.size(), stale, missing, static_cast<double>(settling.elapsed()) / 1000,
+      left, heapBefore, heapAfter, static_cast<long long>(heapAfter) - static_cast<long long>(heapBefore), rssBefore,
+      rssAfter);
+  std::fflush(stdout);
 }
 
 template <class Work>
@@ -192,6 +339,80 @@ double nanosecondsPer(Work&& work) {
   return blocks[2];
 }
 
+// The event loop's longest stall as a user feels it: the lateness of a 5 ms
+// heartbeat timer.
+class Heartbeat {
+ public:
+  Heartbeat() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.nsecsElapsed();
+      worst_ = std::max(worst_, now - last_ - 5000000);
+      last_ = now;
+    });
+    clock_.start();
+    timer_.start();
+  }
+  void reset() {
+    worst_ = 0;
+    last_ = clock_.nsecsElapsed();
+  }
+  double worstMs() const { return static_cast<double>(worst_) / 1e6; }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 last_ = 0, worst_ = 0;
+};
+
+// Inside the session: the source opened and polled as the program does
+// (every 100 ms, and at once on a change report) under the heartbeat; with
+// "restart" the compositor is restarted meanwhile (by the caller, when
+// told "restart now").
+int stallInside(int argc, char** argv, const std::string& scenario) {
+  QCoreApplication application(argc, argv);
+  Heartbeat heartbeat;
+  runLoop(500);
+  heartbeat.reset();
+  runLoop(2000);
+  const double idle = heartbeat.worstMs();
+  std::unique_ptr<WindowSource> source;
+  auto poll = [&] {
+    try {
+      if (source) listed(*source);
+    } catch (const std::exception&) {
+      // A failed poll is the program's business; the stall is what counts.
+    }
+  };
+  QTimer interval;
+  QObject::connect(&interval, &QTimer::timeout, poll);
+  heartbeat.reset();
+  QTimer::singleShot(0, [&] {
+    source = WindowSource::open();
+    source->setWantedTitles({"Benchmark status"});
+    source->setChangeHandler([&] { QTimer::singleShot(0, poll); });
+    interval.start(100);
+  });
+  runLoop(scenario == "search" ? 20000 : 6000);
+  std::string kind = dynamic_cast<KWinWindowSource*>(source.get()) != nullptr ? "KWin" : "GNOME Shell";
+  if (auto* kwin = dynamic_cast<KWinWindowSource*>(source.get())) {
+    kind += kwin->mode() == KWinWindowSource::Mode::Search ? " window search" : " script";
+  }
+  std::printf("  %s: worst stall %.1f ms while the source starts (%s, %zu windows; idle loop %.1f ms)\n",
+              scenario.c_str(), heartbeat.worstMs(), kind.c_str(), listed(*source), idle);
+  std::fflush(stdout);
+  if (scenario == "restart") {
+    std::printf("restart now\n");
+    std::fflush(stdout);
+    heartbeat.reset();
+    runLoop(15000);
+    std::printf("  restart: worst stall %.1f ms while the compositor restarts and the source follows\n",
+                heartbeat.worstMs());
+  }
+  return 0;
+}
+
 int inside(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const pid_t compositor = static_cast<pid_t>(std::atoi(std::getenv("COMPOSITOR_PID")));
@@ -206,34 +427,43 @@ int inside(int argc, char** argv) {
     return 1;
   }
   runLoop(500);
-  const double ownStart = ownCpuSeconds(), compositorStart = cpuSeconds(compositor);
-  runLoop(10000);
-  std::printf("  idle 10 s: source's process %.3f%% CPU; compositor %.3f%% with it, %.3f%% before it\n",
-              (ownCpuSeconds() - ownStart) * 10, (cpuSeconds(compositor) - compositorStart) * 10, compositorAlone * 10);
-
+  const char* only = std::getenv("MORVANE_BENCH_ONLY");
+  const bool all = only == nullptr || *only == '\0';
+  if (all || std::string(only) == "churn") {
+    const char* native = std::getenv("MORVANE_BENCH_NATIVE");
+    nativeChurn(*source, native != nullptr ? static_cast<size_t>(std::atoll(native)) : 1000);
+  }
+  if (!all && std::string(only) != "xchurn") return 0;
   const size_t base = listed(*source);
   XWindows x;
-  std::vector<xcb_window_t> scene;
-  openListed(x, *source, kBatch, scene);
-  SessionBus bus;
-  auto fresh = [&] {
-    QDBusMessage reply =
-        kwin ? bus.call("org.kde.KWin", "/WindowsRunner", "org.kde.krunner1", "Match", {QStringLiteral("Toplevel")})
-             : bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-      std::printf("  the fresh listing failed: %s\n", reply.errorMessage().toStdString().c_str());
-      std::exit(1);
+  if (all) {
+    const double ownStart = ownCpuSeconds(), compositorStart = cpuSeconds(compositor);
+    runLoop(10000);
+    std::printf("  idle 10 s: source's process %.3f%% CPU; compositor %.3f%% with it, %.3f%% before it\n",
+                (ownCpuSeconds() - ownStart) * 10, (cpuSeconds(compositor) - compositorStart) * 10, compositorAlone * 10);
+
+    std::vector<xcb_window_t> scene;
+    openListed(x, *source, kBatch, scene);
+    SessionBus bus;
+    auto fresh = [&] {
+      QDBusMessage reply =
+          kwin ? bus.call("org.kde.KWin", "/WindowsRunner", "org.kde.krunner1", "Match", {QStringLiteral("Toplevel")})
+               : bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
+      if (reply.type() != QDBusMessage::ReplyMessage) {
+        std::printf("  the fresh listing failed: %s\n", reply.errorMessage().toStdString().c_str());
+        std::exit(1);
+      }
+    };
+    if (kwin) {  // the window search gathers the windows at its first query
+      bus.call("org.kde.KWin", "/WindowsRunner", "org.kde.krunner1", "Match", {QStringLiteral("Toplevel")}, 60000);
     }
-  };
-  if (kwin) {  // the window search gathers the windows at its first query
-    bus.call("org.kde.KWin", "/WindowsRunner", "org.kde.krunner1", "Match", {QStringLiteral("Toplevel")}, 60000);
+    const double poll = nanosecondsPer([&] { listed(*source); });
+    const double peer = nanosecondsPer(fresh);
+    std::printf("  poll of %zu windows %.2f us, fresh listing (%s) %.1f us: ratio %.4fx\n", listed(*source), poll / 1000,
+                kwin ? "window search" : "GetWindows", peer / 1000, poll / peer);
+    x.close(scene);
+    awaitListed(*source, base);
   }
-  const double poll = nanosecondsPer([&] { listed(*source); });
-  const double peer = nanosecondsPer(fresh);
-  std::printf("  poll of %zu windows %.2f us, fresh listing (%s) %.1f us: ratio %.4fx\n", listed(*source), poll / 1000,
-              kwin ? "window search" : "GetWindows", peer / 1000, poll / peer);
-  x.close(scene);
-  awaitListed(*source, base);
 
   const char* churnCount = std::getenv("MORVANE_BENCH_CHURN");
   const size_t total = churnCount != nullptr ? static_cast<size_t>(std::atoll(churnCount)) : 10000;
@@ -257,10 +487,35 @@ int inside(int argc, char** argv) {
   return 0;
 }
 
+// One stall measurement inside the session (stallInside); restarts the
+// compositor when the measurement asks for it.
+void runStall(DesktopSession& session, const std::string& self, const std::string& scenario,
+              const std::vector<std::string>& extra = {}, const std::vector<std::string>& asRoot = {}) {
+  const std::string output = session.programs() + "/stall-" + scenario + ".txt";
+  std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen"};
+  environment.insert(environment.end(), extra.begin(), extra.end());
+  pid_t pid = session.spawn({session.install(self), "--stall", scenario}, environment, output, -1, asRoot);
+  if (scenario == "restart") {
+    if (childprocess::waitFor([&] { return TempDir::read(output).find("restart now") != std::string::npos; },
+                              120000)) {
+      session.restart();
+    }
+  }
+  std::optional<int> status = childprocess::waitExit(pid, 300000);
+  session.forget(pid);
+  std::istringstream lines(TempDir::read(output));
+  for (std::string line; std::getline(lines, line);) {
+    if (line != "restart now") std::printf("%s\n", line.c_str());
+  }
+  if (status != 0) std::printf("  (the %s measurement failed)\n", scenario.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--inside") return inside(argc, argv);
+  if (argc > 2 && std::string(argv[1]) == "--stall") return stallInside(argc, argv, argv[2]);
   std::vector<Desktop> desktops;
   for (int i = 1; i < argc; ++i) {
     for (Desktop d : {Desktop::KWin5, Desktop::KWin6, Desktop::Gnome43, Desktop::Gnome48}) {
@@ -272,14 +527,38 @@ int main(int argc, char** argv) {
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return 1;
   self[n] = '\0';
+  const char* only = std::getenv("MORVANE_BENCH_ONLY");
+  const std::string part = only != nullptr ? only : "";
   for (Desktop desktop : desktops) {
     std::printf("%s\n", DesktopSession::name(desktop));
     std::fflush(stdout);
     DesktopSession session(desktop);
-    medianCloseLatencyMs(session, 20);
+    if (part.empty()) medianCloseLatencyMs(session, 20);
     std::fflush(stdout);
+    if (part.empty() || part == "stall") {
+      if (session.isKWin()) {
+        runStall(session, self, "restart");
+        // The script cannot be read there: the window search stands in.
+        const std::string hidden = session.programs() + "/private-runtime";
+        const std::string display = session.variable("XDG_RUNTIME_DIR") + "/" + session.variable("WAYLAND_DISPLAY");
+        runStall(session, self, "search", {"XDG_RUNTIME_DIR=" + hidden, "WAYLAND_DISPLAY=" + display},
+                 session.privateFolder(hidden));
+      } else {
+        runStall(session, self, "connect");
+        DesktopSession::Setup setup;
+        setup.extensionEnabled = false;
+        DesktopSession off(desktop, setup);
+        runStall(off, self, "switch-on");
+      }
+    }
+    if (part == "stall") continue;
     const std::string output = session.programs() + "/inside.txt";
-    pid_t pid = session.spawn({session.install(self), "--inside"}, {"QT_QPA_PLATFORM=offscreen"}, output);
+    std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen",
+                                         "CHURN_WINDOWS=" + session.install(MORVANE_CHURN_WINDOWS)};
+    for (const char* name : {"MORVANE_BENCH_ONLY", "MORVANE_BENCH_NATIVE", "MORVANE_BENCH_CHURN"}) {
+      if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
+    }
+    pid_t pid = session.spawn({session.install(self), "--inside"}, environment, output);
     std::optional<int> status = childprocess::waitExit(pid, 1800000);
     session.forget(pid);
     std::fputs(TempDir::read(output).c_str(), stdout);

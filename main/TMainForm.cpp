@@ -281,11 +281,19 @@ void TMainForm::sbConnectClick() {
       timerWarnings->start();
     }
     watch_->start();
-    // Watching has started: the dialog does not hold it up. A notice is no
-    // failure: it is told as information, on the channel and in a dialog.
-    const std::string notice = watch_->mark().notice();
-    if (!notice.empty() && mainChannel != nullptr) mainChannel->trace(true, "NOTICE: " + notice, 3, dialogWriter());
+    // Watching has started: the dialog does not hold it up.
+    toldNotice_.clear();
+    tellNotice();
   });
+}
+
+void TMainForm::tellNotice() {
+  // A notice is no failure: it is told as information, on the channel and
+  // in a dialog.
+  const std::string notice = watch_->mark().notice();
+  if (notice.empty() || notice == toldNotice_) return;
+  toldNotice_ = notice;
+  if (mainChannel != nullptr) mainChannel->trace(true, "NOTICE: " + notice, 3, dialogWriter());
 }
 
 std::unique_ptr<ConnectionMark> TMainForm::connectionMark() {
@@ -297,7 +305,9 @@ std::unique_ptr<ConnectionMark> TMainForm::connectionMark() {
 
 void TMainForm::timerTimer() {
   fatalOnFailure("timerTimer", [this] {
-    if (watch_) watch_->look();
+    if (!watch_) return;
+    watch_->look();
+    tellNotice();
   });
 }
 

@@ -100,6 +100,9 @@ class TMainForm : public QWidget {
   // The mark that tells whether the selected connection is up: its status
   // window. nullptr after a failure reported by getIterator.
   std::unique_ptr<ConnectionMark> connectionMark();
+  // Tells the watch's notice once, also one that comes while watching (a
+  // source that settles on the event loop).
+  void tellNotice();
   // The watch found the connection ended: logs its end and ends the program.
   void connectionEnded();
 
@@ -118,6 +121,7 @@ class TMainForm : public QWidget {
   // While connected: the rule applied to the connection's mark.
   std::unique_ptr<ConnectionWatch> watch_;
   bool connected_ = false;
+  std::string toldNotice_;
   bool shown_ = false;
   bool destroyed_ = false;
 };

@@ -3,9 +3,7 @@
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QThread>
 #include <QVariantMap>
 #include <vector>
 
@@ -17,9 +15,6 @@ namespace {
 const QString kShell = QStringLiteral("org.gnome.Shell");
 const QString kShellPath = QStringLiteral("/org/gnome/Shell");
 const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
-// How long an extension that was just enabled may take to publish the list.
-constexpr int kStartMs = 3000;
-
 // The states GNOME Shell reports for an extension.
 enum State { Unknown = 0, Enabled = 1, Disabled = 2, Failed = 3, OutOfDate = 4, NotEnabled = 6 };
 
@@ -45,17 +40,6 @@ QVariant shellProperty(SessionBus& bus, const QString& interface, const QString&
   QDBusMessage reply = bus.call(kShell, kShellPath, "org.freedesktop.DBus.Properties", "Get", {interface, name});
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return QVariant();
   return reply.arguments().first().value<QDBusVariant>().variant();
-}
-
-// Waits for the shell to own the window list's name.
-bool awaitList(SessionBus& bus, const QString& shell, int ms) {
-  QElapsedTimer waited;
-  waited.start();
-  do {
-    if (bus.ownerOf(GnomeShellExtension::kBusName) == shell) return true;
-    QThread::msleep(20);
-  } while (waited.elapsed() < ms);
-  return false;
 }
 
 // Where the extensions installed for this user alone are.
@@ -89,7 +73,8 @@ std::string GnomeShellExtension::installedCopy(bool& whereShellLooks) {
   return copyIn(QFileInfo(QString::fromStdString(TSystem::getExecutablePath())).absolutePath() + "/../../share");
 }
 
-std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) {
+std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, std::string& ifLate) {
+  ifLate.clear();
   const QString owner = bus.ownerOf(kBusName);
   if (owner == shell) return std::string();
   if (!owner.isEmpty()) {
@@ -114,13 +99,13 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell) 
         "org.gnome.shell disable-user-extensions false`.");
   }
   if (any({Enabled}) != nullptr) {
-    if (awaitList(bus, shell, kStartMs)) return std::string();
-    return notice("GNOME Shell runs it, but it does not publish the windows: log out and log in once.");
+    ifLate = notice("GNOME Shell runs it, but it does not publish the windows: log out and log in once.");
+    return std::string();
   }
   if (const Extension* off = any({Disabled, NotEnabled})) {
     bus.call(kShell, kShellPath, kExtensions, "EnableExtension", {off->uuid});
-    if (awaitList(bus, shell, kStartMs)) return std::string();
-    return notice("Morvane has switched it on for you; GNOME Shell starts it after you log out and log in once.");
+    ifLate = notice("Morvane has switched it on for you; GNOME Shell starts it after you log out and log in once.");
+    return std::string();
   }
   if (const Extension* failed = any({Failed})) {
     return notice("GNOME Shell could not start it (" + failed->error.toStdString() +

@@ -21,12 +21,16 @@ class GnomeShellExtension {
   static constexpr const char* kLegacyUuid = "windowlist-gnome43@morvane.org";
   static constexpr const char* kBusName = "org.morvane.WindowList";
 
+  // How long an extension that is enabled may take to publish the list.
+  static constexpr int kStartMs = 3000;
+
   // Sees to it that the shell (the unique name `shell`) runs the window
   // list: enables an extension the shell has found but that is not enabled
-  // for this user, and waits a moment for it to come up. Returns "" once the
-  // shell publishes the list, else a notice that says in plain words which
-  // case holds and what the user can do.
-  static std::string prepare(SessionBus& bus, const QString& shell);
+  // for this user. Returns "" when the shell publishes the list or is about
+  // to, else a notice that says in plain words which case holds and what
+  // the user can do. When the list is not there yet, `ifLate` is the notice
+  // for a list that has not come within kStartMs.
+  static std::string prepare(SessionBus& bus, const QString& shell, std::string& ifLate);
 
   // The installed copies a shell would find at its next start, looked for in
   // $XDG_DATA_HOME and $XDG_DATA_DIRS; else one installed with this program

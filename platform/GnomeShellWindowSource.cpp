@@ -2,7 +2,6 @@
 
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusServiceWatcher>
 #include <QObject>
 #include <utility>
 #include <vector>
@@ -16,6 +15,9 @@ namespace {
 const QString kListName = QString::fromLatin1(GnomeShellExtension::kBusName);
 const QString kListPath = QStringLiteral("/org/morvane/WindowList");
 const QString kListInterface = QStringLiteral("org.morvane.WindowList1");
+const QString kShellName = QStringLiteral("org.gnome.Shell");
+// How long the shell may take to answer for its list.
+constexpr int kListAnswerMs = 2000;
 
 std::string keyOf(uint64_t id) { return std::to_string(id); }
 
@@ -43,21 +45,21 @@ class GnomeShellWindowSource::Receiver : public QObject {
 };
 
 GnomeShellWindowSource::GnomeShellWindowSource(std::unique_ptr<SessionBus> bus)
-    : bus_(std::move(bus)), receiver_(std::make_unique<Receiver>(*this)) {}
+    : feed_(std::move(bus)), receiver_(std::make_unique<Receiver>(*this)) {}
 
 GnomeShellWindowSource::~GnomeShellWindowSource() = default;
 
 std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string& why) {
   auto bus = std::make_unique<SessionBus>();
   if (!bus->connected()) return nullptr;
-  const QString shell = bus->ownerOf(QStringLiteral("org.gnome.Shell"));
+  const QString shell = bus->ownerOf(kShellName);  // the bus itself answers, not the shell
   if (shell.isEmpty()) return nullptr;
-  why = GnomeShellExtension::prepare(*bus, shell);
+  std::string ifLate;
+  why = GnomeShellExtension::prepare(*bus, shell, ifLate);
   if (!why.empty()) return nullptr;
   std::unique_ptr<GnomeShellWindowSource> source(new GnomeShellWindowSource(std::move(bus)));
-  source->shell_ = shell;
   // Signals first, then the list: a change in between comes after the list.
-  QDBusConnection& connection = source->bus_->connection();
+  QDBusConnection& connection = source->feed_.bus().connection();
   Receiver* receiver = source->receiver_.get();
   const bool subscribed = connection.connect(kListName, kListPath, kListInterface, "WindowOpened", receiver,
                                              SLOT(windowOpened(qulonglong, QString, QDBusMessage))) &&
@@ -65,53 +67,58 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
                                              SLOT(titleChanged(qulonglong, QString, QDBusMessage))) &&
                           connection.connect(kListName, kListPath, kListInterface, "WindowClosed", receiver,
                                              SLOT(windowClosed(qulonglong, QDBusMessage)));
-  if (!subscribed || !source->readList()) {
-    why = "GNOME Shell's window list (Morvane's extension) does not answer: log out and log in once.";
+  if (!subscribed) {
+    why = "GNOME Shell's window list (Morvane's extension) cannot be followed: log out and log in once.";
     return nullptr;
   }
-  source->listWatcher_ =
-      std::make_unique<QDBusServiceWatcher>(kListName, connection, QDBusServiceWatcher::WatchForOwnerChange);
   GnomeShellWindowSource* self = source.get();
-  QObject::connect(source->listWatcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, receiver,
-                   [self](const QString&, const QString&, const QString& owner) { self->listOwnerChanged(owner); });
+  source->feed_.watch(kListName, kShellName, [self](const QString& owner) { self->listOwnerChanged(owner); });
+  if (ifLate.empty()) {
+    source->feed_.setFeeder(shell);
+    source->readList();
+    ifLate = "GNOME Shell's window list (Morvane's extension) does not answer: log out and log in once.";
+  } else {
+    source->feed_.setFeeder(QString());
+  }
+  source->feed_.after(GnomeShellExtension::kStartMs + kListAnswerMs, [self, ifLate] {
+    if (self->listed_) return;
+    self->feed_.standIn(ifLate);
+    self->notifyChanged();
+  });
   return source;
 }
 
-bool GnomeShellWindowSource::readList() {
-  QDBusMessage reply = bus_->call(kListName, kListPath, kListInterface, "GetWindows");
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("a(ts)")) return false;
-  std::vector<std::pair<std::string, std::string>> list;
-  const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
-  windows.beginArray();
-  while (!windows.atEnd()) {
-    qulonglong id = 0;
-    QString title;
-    windows.beginStructure();
-    windows >> id >> title;
-    windows.endStructure();
-    list.emplace_back(keyOf(id), title.toStdString());
-  }
-  windows.endArray();
-  windows_.replace(list);
-  listGone_.invalidate();
-  notifyChanged();
-  return true;
-}
-
-bool GnomeShellWindowSource::trusts(const QDBusMessage& message) const {
-  return !shell_.isEmpty() && message.service() == shell_;
+void GnomeShellWindowSource::readList() {
+  const unsigned reading = ++reading_;
+  const QString shell = feed_.feeder();
+  feed_.call(kListName, kListPath, kListInterface, "GetWindows", {}, kListAnswerMs,
+             [this, reading, shell](const QDBusMessage& reply) {
+               if (reading != reading_ || shell != feed_.feeder()) return;  // a newer publisher decides
+               if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("a(ts)")) return;
+               std::vector<std::pair<std::string, std::string>> list;
+               const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
+               windows.beginArray();
+               while (!windows.atEnd()) {
+                 qulonglong id = 0;
+                 QString title;
+                 windows.beginStructure();
+                 windows >> id >> title;
+                 windows.endStructure();
+                 list.emplace_back(keyOf(id), title.toStdString());
+               }
+               windows.endArray();
+               if (feed_.standingIn() != nullptr || !feed_.notice().empty()) return;  // XWayland has taken over
+               listed_ = true;
+               windows_.replace(list);
+               feed_.fed();
+               notifyChanged();
+             });
 }
 
 void GnomeShellWindowSource::listOwnerChanged(const QString& owner) {
-  // A list from anyone but the shell is not one to trust.
-  const QString shell = owner.isEmpty() ? QString() : bus_->ownerOf(QStringLiteral("org.gnome.Shell"));
-  if (owner.isEmpty() || owner != shell) {
-    shell_.clear();
-    if (!listGone_.isValid()) listGone_.start();
-    return;
-  }
-  shell_ = shell;
-  readList();
+  // A list from anyone but the shell is not one to trust (the helper has
+  // checked): the last list stays for the grace time.
+  if (!owner.isEmpty()) readList();
 }
 
 void GnomeShellWindowSource::opened(uint64_t id, const QString& title) {
@@ -127,7 +134,9 @@ void GnomeShellWindowSource::closed(uint64_t id) {
 }
 
 int32_t GnomeShellWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
-  if (listGone_.isValid() && listGone_.elapsed() > kReturnGraceMs) {
+  if (WindowSource* xwayland = feed_.standingIn()) return xwayland->enumWindows(maxTitleBytes, callback, value);
+  if (!feed_.notice().empty()) throw IOException("GnomeShellWindowSource.enumWindows: " + feed_.notice());
+  if (feed_.goneTooLong()) {
     throw IOException("GnomeShellWindowSource.enumWindows: GNOME Shell's window list has gone and not come back");
   }
   return windows_.enumerate(maxTitleBytes, callback, value);

@@ -8,30 +8,32 @@
 // It trusts the list only from the shell itself: the bus name
 // org.morvane.WindowList must belong to the owner of org.gnome.Shell. When
 // the list goes (the shell restarts) the last one stays until it is back,
-// for at most kReturnGraceMs.
+// for at most kReturnGraceMs. No call waits for the shell.
 //
 // Not thread-safe; it belongs to the thread that made it, whose event loop
 // delivers the signals.
 
-#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/BusFedSource.h"
 #include "platform/LiveWindowList.h"
 #include "platform/WindowSource.h"
 
 class QDBusMessage;
-class QDBusServiceWatcher;
 class SessionBus;
 
 class GnomeShellWindowSource : public WindowSource {
  public:
   // The source when GNOME Shell is on the session bus and publishes the
-  // window list, after enabling the extension where that is all it needs
-  // (see GnomeShellExtension::prepare); nullptr otherwise, with `why` set to
-  // the notice for the user when the shell is there.
+  // window list or is about to (after enabling the extension where that is
+  // all it needs, see GnomeShellExtension::prepare); nullptr otherwise, with
+  // `why` set to the notice for the user when the shell is there. It is
+  // usable at once: the list is read on the event loop, and a list that
+  // does not come within GnomeShellExtension::kStartMs leaves the source
+  // watching XWayland windows, with the notice that says why.
   static std::unique_ptr<GnomeShellWindowSource> open(std::string& why);
   ~GnomeShellWindowSource() override;
   GnomeShellWindowSource(const GnomeShellWindowSource&) = delete;
@@ -40,29 +42,31 @@ class GnomeShellWindowSource : public WindowSource {
   // Throws IOException when the list has been gone for longer than the
   // grace time.
   int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) override;
+  std::string notice() const override { return feed_.notice(); }
 
   size_t trackedCount() const noexcept { return windows_.size(); }
+  // Whether XWayland stands in for a list that never came.
+  bool standingIn() const noexcept { return feed_.standingIn() != nullptr; }
 
-  static constexpr int kReturnGraceMs = 10000;
+  static constexpr int kReturnGraceMs = BusFedSource::kReturnGraceMs;
 
   // Signal glue; used by the receiver only.
   void opened(uint64_t id, const QString& title);
   void retitled(uint64_t id, const QString& title);
   void closed(uint64_t id);
   // The signal came from the shell that publishes the list now.
-  bool trusts(const QDBusMessage& message) const;
+  bool trusts(const QDBusMessage& message) const { return feed_.trusts(message); }
   class Receiver;
 
  private:
   explicit GnomeShellWindowSource(std::unique_ptr<SessionBus> bus);
-  // Reads the whole list; false when the shell does not answer.
-  bool readList();
+  // Reads the whole list from the current publisher.
+  void readList();
   void listOwnerChanged(const QString& owner);
 
-  std::unique_ptr<SessionBus> bus_;
+  BusFedSource feed_;
   std::unique_ptr<Receiver> receiver_;
-  std::unique_ptr<QDBusServiceWatcher> listWatcher_;
-  QString shell_;           // the shell's unique name while it publishes the list
-  QElapsedTimer listGone_;  // valid while the list is away
+  unsigned reading_ = 0;   // the latest read of the list; older answers are void
+  bool listed_ = false;    // a list has come since the start
   LiveWindowList windows_;
 };

@@ -2,18 +2,15 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDBusArgument>
-#include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QThread>
-#include <QTimer>
 #include <QVariantMap>
+#include <memory>
 #include <set>
 
 #include "basis/Exceptions.h"
@@ -77,64 +74,48 @@ class KWinWindowSource::Receiver : public QDBusVirtualObject {
 };
 
 KWinWindowSource::KWinWindowSource(std::unique_ptr<SessionBus> bus)
-    : bus_(std::move(bus)), receiver_(std::make_unique<Receiver>(*this)), timers_(std::make_unique<QObject>()) {
+    : feed_(std::move(bus)), receiver_(std::make_unique<Receiver>(*this)) {
   static unsigned sources = 0;
   // Unique among the scripts KWin holds: this process, this source.
   plugin_ = QStringLiteral("morvane-window-list-%1-%2").arg(::getpid()).arg(++sources);
-  bus_->connection().registerVirtualObject(kObjectPath, receiver_.get(), QDBusConnection::SingleNode);
+  feed_.bus().connection().registerVirtualObject(kObjectPath, receiver_.get(), QDBusConnection::SingleNode);
 }
 
 KWinWindowSource::~KWinWindowSource() {
-  timers_.reset();
-  kwinWatcher_.reset();
-  if (scriptLoaded_ && !kwinOwner_.isEmpty()) unloadScript();
+  // One short call at the end, so that KWin does not keep the script until
+  // its watchdog notices.
+  if (scriptLoaded_ && !feed_.feeder().isEmpty()) unloadScript();
   removeScriptFile();
-  bus_->connection().unregisterObject(kObjectPath);
+  feed_.bus().connection().unregisterObject(kObjectPath);
 }
 
-std::unique_ptr<KWinWindowSource> KWinWindowSource::open(std::string& why) {
+std::unique_ptr<KWinWindowSource> KWinWindowSource::open(std::string& /*why*/) {
   auto bus = std::make_unique<SessionBus>();
   if (!bus->connected()) return nullptr;
-  QString kwin = bus->ownerOf(kKWin);
+  QString kwin = bus->ownerOf(kKWin);  // the bus itself answers, not KWin
   if (kwin.isEmpty()) return nullptr;
   std::unique_ptr<KWinWindowSource> source(new KWinWindowSource(std::move(bus)));
-  source->kwinOwner_ = kwin;
-  std::string scriptFailure;
-  bool running = source->loadScript(scriptFailure) && source->awaitReport(kFirstReportMs);
-  if (!running && source->scriptLoaded_) {
-    source->bus_->call(kKWin, "/Scripting", kScripting, "start");
-    running = source->awaitReport(kRetriedReportMs);
-    if (!running) {
-      scriptFailure = "it was loaded but never reported";
-      source->unloadScript();
-      source->removeScriptFile();
-    }
-  }
-  if (!running && !source->startSearch()) {
-    why = "KWin did not run Morvane's window list script (" + scriptFailure +
-          ") and offers no window search (/WindowsRunner).";
-    return nullptr;
-  }
-  source->kwinWatcher_ = std::make_unique<QDBusServiceWatcher>(kKWin, source->bus_->connection(),
-                                                               QDBusServiceWatcher::WatchForOwnerChange);
   KWinWindowSource* self = source.get();
-  QObject::connect(source->kwinWatcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, source->timers_.get(),
-                   [self](const QString&, const QString&, const QString& owner) { self->kwinOwnerChanged(owner); });
+  source->feed_.setFeeder(kwin);
+  source->feed_.watch(kKWin, QString(), [self](const QString& owner) { self->kwinOwnerChanged(owner); });
+  source->load(false);
   return source;
 }
 
-bool KWinWindowSource::loadScript(std::string& why) {
-  ++load_;
+void KWinWindowSource::load(bool retry, int attempt) {
+  const unsigned load = ++load_;
   reported_ = false;
+  scriptLoaded_ = false;
   QFile resource(QStringLiteral(":/morvane/kwin/window-list.js"));
-  if (!resource.open(QIODevice::ReadOnly)) {
-    why = "the script is missing from the program";
-    return false;
-  }
-  QJsonObject config{
-      {"service", bus_->uniqueName()},    {"path", kObjectPath},      {"iface", kInterface}, {"plugin", plugin_},
-      {"token", static_cast<int>(load_)}, {"watchdogMs", kWatchdogMs}};
+  if (!resource.open(QIODevice::ReadOnly)) return fallBack("the script is missing from the program");
+  QJsonObject config{{"service", feed_.bus().uniqueName()},
+                     {"path", kObjectPath},
+                     {"iface", kInterface},
+                     {"plugin", plugin_},
+                     {"token", static_cast<int>(load)},
+                     {"watchdogMs", kWatchdogMs}};
   QByteArray script = resource.readAll().replace("@CONFIG@", QJsonDocument(config).toJson(QJsonDocument::Compact));
+  removeScriptFile();
   scriptFile_ = scriptFolder() + QStringLiteral("/%1.js").arg(plugin_);
   // A new file of our own: a leftover of an earlier process with this pid
   // goes first; a file or link of someone else's (in /tmp) stays and fails
@@ -142,37 +123,48 @@ bool KWinWindowSource::loadScript(std::string& why) {
   QFile::remove(scriptFile_);
   QFile file(scriptFile_);
   if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(script) != script.size() || !file.flush()) {
-    why = "cannot write " + text(scriptFile_) + ": " + text(file.errorString());
+    const std::string why = "cannot write " + text(scriptFile_) + ": " + text(file.errorString());
     removeScriptFile();
-    return false;
+    return fallBack(why);
   }
   file.close();
-  QDBusMessage reply = bus_->call(kKWin, "/Scripting", kScripting, "loadScript", {scriptFile_, plugin_});
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    why = "loading it failed: " + errorText(reply);
-    removeScriptFile();
-    return false;
-  }
-  const int id = reply.arguments().first().toInt();
-  if (id < 0) {
-    why = "KWin refused to load it";
-    removeScriptFile();
-    return false;
-  }
-  scriptLoaded_ = true;
+  const QString owner = feed_.feeder();
+  feed_.call(kKWin, "/Scripting", kScripting, "loadScript", {scriptFile_, plugin_}, 2000,
+             [this, load, retry, attempt, owner](const QDBusMessage& reply) {
+               if (load != load_) return;
+               const bool answered = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
+               const int id = answered ? reply.arguments().first().toInt() : -1;
+               if (id >= 0) {
+                 scriptLoaded_ = true;
+                 return run(load, id);
+               }
+               removeScriptFile();
+               // A KWin that has just taken its bus name may not offer scripting yet.
+               if (retry && attempt * kReloadRetryMs < kReturnGraceMs) {
+                 feed_.after(kReloadRetryMs, [this, load, attempt, owner] {
+                   if (load == load_ && owner == feed_.feeder()) this->load(true, attempt + 1);
+                 });
+                 return;
+               }
+               fallBack(answered ? "KWin refused to load it" : "loading it failed: " + errorText(reply));
+             });
+}
+
+void KWinWindowSource::run(unsigned load, int id) {
   // KWin 6 runs a loaded script through /Scripting/Script<id>, KWin 5
   // through /<id>; the object that exists tells which one this is. (A reused
   // id may name another script: only the first report proves anything.)
-  for (const QString& path : {QStringLiteral("/Scripting/Script%1").arg(id), QStringLiteral("/%1").arg(id)}) {
-    reply = bus_->call(kKWin, path, "org.kde.kwin.Script", "run");
-    if (reply.type() == QDBusMessage::ReplyMessage) return true;
-  }
-  why = "running it failed: " + errorText(reply);
-  return true;  // loaded: KWin may still start it
+  feed_.call(kKWin, QStringLiteral("/Scripting/Script%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
+             [this, load, id](const QDBusMessage& reply) {
+               if (load != load_ || reply.type() == QDBusMessage::ReplyMessage) return;
+               feed_.call(kKWin, QStringLiteral("/%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
+                          [](const QDBusMessage&) {});  // KWin may still start it: the report decides
+             });
+  feed_.after(kFirstReportMs, [this, load] { checkStarted(load, false); });
 }
 
 void KWinWindowSource::unloadScript() {
-  bus_->call(kKWin, "/Scripting", kScripting, "unloadScript", {plugin_}, 1000);
+  feed_.bus().call(kKWin, "/Scripting", kScripting, "unloadScript", {plugin_}, 1000);
   scriptLoaded_ = false;
 }
 
@@ -181,74 +173,46 @@ void KWinWindowSource::removeScriptFile() {
   scriptFile_.clear();
 }
 
-bool KWinWindowSource::awaitReport(int ms) {
-  // The bus's thread posts each incoming call to the receiver; delivering
-  // only those keeps every other timer and event of the program waiting.
-  QElapsedTimer waited;
-  waited.start();
-  while (!reported_ && waited.elapsed() < ms) {
-    QCoreApplication::sendPostedEvents(receiver_.get());
-    if (!reported_) QThread::msleep(2);
-  }
-  return reported_;
-}
-
 void KWinWindowSource::kwinOwnerChanged(const QString& owner) {
-  kwinOwner_ = owner;
   scriptLoaded_ = false;  // the script went with the old KWin
   removeScriptFile();
   if (owner.isEmpty()) {
-    kwinGone_.start();
+    ++load_;  // what is under way was for the KWin that has gone
   } else if (mode_ == Mode::Script) {
-    reload(0);
+    load(true);
   } else {
-    kwinGone_.invalidate();
+    feed_.fed();
   }
-}
-
-void KWinWindowSource::reload(int attempt) {
-  std::string why;
-  if (loadScript(why)) {
-    const unsigned load = load_;
-    QTimer::singleShot(kFirstReportMs, timers_.get(), [this, load] { checkStarted(load, false); });
-    return;
-  }
-  // A KWin that has just taken its bus name may not offer scripting yet.
-  if (attempt * kReloadRetryMs < kReturnGraceMs) {
-    const QString owner = kwinOwner_;
-    QTimer::singleShot(kReloadRetryMs, timers_.get(), [this, attempt, owner] {
-      if (owner == kwinOwner_) reload(attempt + 1);
-    });
-    return;
-  }
-  fallBack("KWin came back but did not load Morvane's window list script: " + why);
 }
 
 void KWinWindowSource::checkStarted(unsigned load, bool retried) {
   if (load != load_ || reported_) return;
   if (!retried) {
-    bus_->call(kKWin, "/Scripting", kScripting, "start");
-    QTimer::singleShot(kRetriedReportMs, timers_.get(), [this, load] { checkStarted(load, true); });
+    feed_.call(kKWin, "/Scripting", kScripting, "start", {}, 2000, [](const QDBusMessage&) {});
+    feed_.after(kRetriedReportMs, [this, load] { checkStarted(load, true); });
     return;
   }
-  unloadScript();
+  feed_.call(kKWin, "/Scripting", kScripting, "unloadScript", {plugin_}, 2000, [](const QDBusMessage&) {});
+  scriptLoaded_ = false;
   removeScriptFile();
-  fallBack("KWin came back but did not run Morvane's window list script");
+  fallBack("it was loaded but never reported");
 }
 
 void KWinWindowSource::fallBack(const std::string& why) {
-  if (!startSearch()) failure_ = why;
-  notifyChanged();  // the next poll searches, or tells the failure
-}
-
-bool KWinWindowSource::startSearch() {
+  ++load_;  // a late report of the failed load no longer counts
   // The search answers its first query only once it has gathered every
   // window, which takes seconds with a hundred of them.
-  QDBusMessage reply = bus_->call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()}, kFirstSearchMs);
-  if (reply.type() != QDBusMessage::ReplyMessage) return false;
-  mode_ = Mode::Search;
-  kwinGone_.invalidate();
-  return true;
+  feed_.call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()}, kFirstSearchMs,
+             [this, why](const QDBusMessage& reply) {
+               if (reply.type() == QDBusMessage::ReplyMessage) {
+                 mode_ = Mode::Search;
+                 feed_.fed();
+               } else {
+                 feed_.standIn("KWin did not run Morvane's window list script (" + why +
+                               ") and offers no window search (/WindowsRunner).");
+               }
+               notifyChanged();  // the next poll searches, or tells the failure
+             });
 }
 
 void KWinWindowSource::setWantedTitles(const std::vector<std::string>& titles) {
@@ -261,38 +225,62 @@ void KWinWindowSource::setWantedTitles(const std::vector<std::string>& titles) {
 }
 
 void KWinWindowSource::searchWindows() {
+  if (searching_) return;
+  searching_ = true;
   // The search matches any part of a caption, without regard to case: what
-  // it finds includes every window the watcher's rule can match.
-  std::vector<std::pair<std::string, std::string>> found;
-  std::set<QString> ids;
+  // it finds includes every window the watcher's rule can match. One search
+  // per title, all at once; the list changes when the last one answers.
+  struct Round {
+    size_t left = 0;
+    std::string error;
+    std::vector<std::pair<std::string, std::string>> found;
+    std::set<QString> ids;
+  };
+  auto round = std::make_shared<Round>();
+  round->left = wanted_.size();
+  auto finish = [this, round] {
+    searching_ = false;
+    if (!round->error.empty()) {
+      if (feed_.feeder().isEmpty()) return;  // KWin restarts: the last result stands meanwhile
+      failure_ = "KWin's window search failed: " + round->error;
+      notifyChanged();
+    } else if (windows_.replace(round->found)) {
+      notifyChanged();
+    }
+  };
+  if (wanted_.empty()) return finish();
   for (const QString& query : wanted_) {
-    QDBusMessage reply = bus_->call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {query});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      if (kwinOwner_.isEmpty()) return;  // KWin restarts: the last result stands meanwhile
-      throw IOException("KWinWindowSource.enumWindows: KWin's window search failed: " + errorText(reply));
-    }
-    const QDBusArgument matches = reply.arguments().first().value<QDBusArgument>();
-    matches.beginArray();
-    while (!matches.atEnd()) {
-      QString id, caption, icon;
-      int type = 0;
-      double relevance = 0;
-      QVariantMap properties;
-      matches.beginStructure();
-      matches >> id >> caption >> icon >> type >> relevance >> properties;
-      matches.endStructure();
-      // Windows are "0_{uuid}"; other matches (desktops, actions) are not.
-      if (id.startsWith(QStringLiteral("0_")) && ids.insert(id).second)
-        found.emplace_back(text(id), text(ownTitle(caption)));
-    }
-    matches.endArray();
+    feed_.call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {query}, 2000,
+               [round, finish](const QDBusMessage& reply) {
+                 if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                   round->error = errorText(reply);
+                 } else {
+                   const QDBusArgument matches = reply.arguments().first().value<QDBusArgument>();
+                   matches.beginArray();
+                   while (!matches.atEnd()) {
+                     QString id, caption, icon;
+                     int type = 0;
+                     double relevance = 0;
+                     QVariantMap properties;
+                     matches.beginStructure();
+                     matches >> id >> caption >> icon >> type >> relevance >> properties;
+                     matches.endStructure();
+                     // Windows are "0_{uuid}"; other matches (desktops, actions) are not.
+                     if (id.startsWith(QStringLiteral("0_")) && round->ids.insert(id).second)
+                       round->found.emplace_back(text(id), text(ownTitle(caption)));
+                   }
+                   matches.endArray();
+                 }
+                 if (--round->left == 0) finish();
+               });
   }
-  windows_.replace(found);
 }
 
 int32_t KWinWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
+  if (WindowSource* xwayland = feed_.standingIn()) return xwayland->enumWindows(maxTitleBytes, callback, value);
+  if (!feed_.notice().empty()) throw IOException("KWinWindowSource.enumWindows: " + feed_.notice());
   if (!failure_.empty()) throw IOException("KWinWindowSource.enumWindows: " + failure_);
-  if (kwinGone_.isValid() && kwinGone_.elapsed() > kReturnGraceMs) {
+  if (feed_.goneTooLong()) {
     throw IOException("KWinWindowSource.enumWindows: KWin has left the session and not come back");
   }
   if (mode_ == Mode::Search) searchWindows();
@@ -305,7 +293,7 @@ QDBusMessage KWinWindowSource::handle(const QDBusMessage& message) {
     return message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("Event(s) is the only method"));
   }
   // Only KWin's script speaks here: anyone else could feed the list.
-  if (message.service() != kwinOwner_ || kwinOwner_.isEmpty()) {
+  if (!feed_.trusts(message)) {
     return message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("only KWin reports windows here"));
   }
   const KWinReport report = KWinReport::parse(message.arguments().first().toString().toUtf8());
@@ -315,7 +303,7 @@ QDBusMessage KWinWindowSource::handle(const QDBusMessage& message) {
   const bool changed = report.applyTo(windows_);
   if (report.kind == KWinReport::Kind::List) {
     reported_ = true;
-    kwinGone_.invalidate();
+    feed_.fed();
     removeScriptFile();  // KWin has read it
   }
   if (changed) notifyChanged();

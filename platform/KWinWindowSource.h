@@ -11,7 +11,8 @@
 // which one is there. KWin fails silently when a script does not run (a
 // reused script id, a file it cannot read), so only the script's first
 // report counts: until then the source asks KWin to start its loaded
-// scripts once more, and then gives up.
+// scripts once more, and then gives up. Every call to KWin is answered on
+// the event loop: a slow or restarting KWin never holds up the program.
 //
 // The script goes when the source is destroyed, and by itself within a few
 // seconds when this process is gone without that (a watchdog in the script
@@ -21,88 +22,85 @@
 //
 // Where KWin does not run the script, the source polls KWin's window
 // search (/WindowsRunner) for the titles it is given (setWantedTitles):
-// one call per title and poll, no events.
+// a poll starts one search per title and lists what the last one found;
+// the change handler tells when a search found something new.
 //
 // Not thread-safe; it belongs to the thread that made it, whose event loop
 // delivers the script's reports.
 
-#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/BusFedSource.h"
 #include "platform/LiveWindowList.h"
 #include "platform/WindowSource.h"
 
 class QDBusMessage;
-class QDBusServiceWatcher;
-class QObject;
 class SessionBus;
 
 class KWinWindowSource : public WindowSource {
  public:
+  // Script: the script's reports (until the first one, an empty list);
+  // Search: KWin's window search, where the script did not run.
   enum class Mode { Script, Search };
 
-  // The source when KWin is on the session bus and runs the script or
-  // offers its window search; nullptr otherwise. When KWin is there but
-  // offers neither, `why` says so for the user.
+  // The source when KWin is on the session bus; nullptr otherwise. It is
+  // usable at once: the script is loaded and, where it does not run, the
+  // window search taken on the event loop, each step reported through the
+  // change handler. `why` stays empty (kept for WindowSource::open()).
   static std::unique_ptr<KWinWindowSource> open(std::string& why);
   ~KWinWindowSource() override;
   KWinWindowSource(const KWinWindowSource&) = delete;
   KWinWindowSource& operator=(const KWinWindowSource&) = delete;
 
   // Throws IOException when KWin has left the session for good or stopped
-  // answering the window search.
+  // answering the search. Where KWin offers neither the script nor the
+  // window search, XWayland stands in, with the notice why.
   int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) override;
+  std::string notice() const override { return feed_.notice(); }
   void setWantedTitles(const std::vector<std::string>& titles) override;
 
   Mode mode() const noexcept { return mode_; }
   // The name the script is loaded under in KWin.
   const QString& scriptName() const noexcept { return plugin_; }
+  // Whether XWayland stands in for KWin's list.
+  bool standingIn() const noexcept { return feed_.standingIn() != nullptr; }
   // Windows kept in memory.
   size_t trackedCount() const noexcept { return windows_.size(); }
 
   // How long the last list is kept after KWin has left the session bus.
-  static constexpr int kReturnGraceMs = 10000;
+  static constexpr int kReturnGraceMs = BusFedSource::kReturnGraceMs;
 
   class Receiver;
 
  private:
   explicit KWinWindowSource(std::unique_ptr<SessionBus> bus);
-  // Writes the script for this load and asks KWin to load and run it.
-  // Returns false with `why` when KWin refuses.
-  bool loadScript(std::string& why);
+  // Writes the script for a new load and asks KWin to load and run it;
+  // `retry`: a KWin that has just come is asked again while it refuses.
+  void load(bool retry, int attempt = 0);
+  void run(unsigned load, int id);
   void unloadScript();
-  // Waits up to `ms` for the script's first report, delivering only this
-  // source's incoming calls meanwhile (nothing else of the event loop runs).
-  bool awaitReport(int ms);
-  // After a KWin restart: the same steps as at the start, on timers, the
-  // load tried again while the new KWin is not ready for it.
-  void reload(int attempt);
   void checkStarted(unsigned load, bool retried);
   // The script cannot run: the window search, else the failure `why`.
   void fallBack(const std::string& why);
   void kwinOwnerChanged(const QString& owner);
-  bool startSearch();
   void searchWindows();
   // Handles one call of the script; returns the reply to send.
   QDBusMessage handle(const QDBusMessage& message);
   void removeScriptFile();
 
-  std::unique_ptr<SessionBus> bus_;
+  BusFedSource feed_;
   std::unique_ptr<Receiver> receiver_;
-  std::unique_ptr<QDBusServiceWatcher> kwinWatcher_;
-  std::unique_ptr<QObject> timers_;  // owns pending timer callbacks
   Mode mode_ = Mode::Script;
-  QString kwinOwner_;
   QString plugin_;
   QString scriptFile_;
   unsigned load_ = 0;      // this load's token; reports of an older one are ignored
   bool reported_ = false;  // the current load's script has reported
   bool scriptLoaded_ = false;
-  QElapsedTimer kwinGone_;  // valid while KWin is away
+  bool searching_ = false;  // a window search is under way
   std::string failure_;     // why the source can no longer see windows
   std::vector<QString> wanted_;
   LiveWindowList windows_;

@@ -23,10 +23,18 @@ bool LiveWindowList::close(const std::string& key) {
   return true;
 }
 
-void LiveWindowList::replace(const std::vector<std::pair<std::string, std::string>>& windows) {
+bool LiveWindowList::replace(const std::vector<std::pair<std::string, std::string>>& windows) {
+  // The list holds the newest first.
+  bool same = windows.size() == windows_.size();
+  auto known = windows_.rbegin();
+  for (size_t i = 0; same && i < windows.size(); ++i, ++known) {
+    same = known->key == windows[i].first && known->title == windows[i].second;
+  }
+  if (same) return false;
   windows_.clear();
   byKey_.clear();
   for (const auto& [key, title] : windows) open(key, title);
+  return true;
 }
 
 int32_t LiveWindowList::enumerate(int32_t maxTitleBytes, WindowSource::Callback callback, uintptr_t value) const {

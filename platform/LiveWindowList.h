@@ -27,8 +27,9 @@ class LiveWindowList {
   bool retitle(const std::string& key, const std::string& title);
   // Returns true when the window was known.
   bool close(const std::string& key);
-  // Replaces the whole list (keys and titles, oldest first).
-  void replace(const std::vector<std::pair<std::string, std::string>>& windows);
+  // Replaces the whole list (keys and titles, oldest first). Returns true
+  // when the list changed.
+  bool replace(const std::vector<std::pair<std::string, std::string>>& windows);
 
   // One poll over the list, as WindowSource::enumWindows.
   int32_t enumerate(int32_t maxTitleBytes, WindowSource::Callback callback, uintptr_t value) const;

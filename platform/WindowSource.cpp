@@ -36,6 +36,8 @@ const char* const kNoToplevelList =
 
 }  // namespace
 
+std::string WindowSource::xwaylandNotice(const std::string& why) { return why + kMeanwhile; }
+
 std::unique_ptr<WindowSource> WindowSource::open() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if (wayland == nullptr || *wayland == '\0') return std::make_unique<X11WindowEnumerator>();
@@ -53,7 +55,7 @@ std::unique_ptr<WindowSource> WindowSource::open() {
     if (std::unique_ptr<GnomeShellWindowSource> gnome = GnomeShellWindowSource::open(why)) return gnome;
   }
   try {
-    return std::make_unique<XWaylandOnlySource>(why.empty() ? kNoToplevelList : why + kMeanwhile);
+    return std::make_unique<XWaylandOnlySource>(why.empty() ? kNoToplevelList : xwaylandNotice(why));
   } catch (const IOException& e) {
     throw IOException("WindowSource.open: The Wayland compositor of \"" + std::string(wayland) +
                       "\" lists no windows to other programs, and no X display is reachable either: " +

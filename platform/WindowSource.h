@@ -54,4 +54,8 @@ class WindowSource : public ChangeNotifier {
   // why native Wayland windows stay unseen. Throws IOException when no
   // source can be opened.
   static std::unique_ptr<WindowSource> open();
+
+  // The notice of a source that sees only XWayland windows because of
+  // `why`: the reason, then what the user can do meanwhile.
+  static std::string xwaylandNotice(const std::string& why);
 };

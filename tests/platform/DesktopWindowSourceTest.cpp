@@ -98,7 +98,7 @@ TEST_P(KWinScriptTest, GoesWithItsProgramAndSearchStandsInWhereItCannotRun) {
   const std::string display = session.variable("XDG_RUNTIME_DIR") + "/" + session.variable("WAYLAND_DISPLAY");
   WindowSourceProbe probe(session, {"  dial-up STATUS", "Verbindung"},
                           {"XDG_RUNTIME_DIR=" + hidden, "WAYLAND_DISPLAY=" + display}, session.privateFolder(hidden));
-  EXPECT_EQ(probe.source(), "kwin-search") << probe.output();
+  EXPECT_TRUE(childprocess::waitFor([&] { return probe.source() == "kwin-search"; }, 30000)) << probe.output();
   DesktopSession::Window status = session.openNativeWindow(kStatus);
   session.openXWindow("Something else");
   EXPECT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();

@@ -85,8 +85,9 @@ void WindowSourceProbe::kill() {
 std::string WindowSourceProbe::output() const { return TempDir::read(outputFile_); }
 
 std::string WindowSourceProbe::field(const std::string& name) const {
-  for (const std::string& line : lines(output())) {
-    if (line.rfind(name + " ", 0) == 0) return line.substr(name.size() + 1);
+  const std::vector<std::string> all = lines(output());
+  for (auto line = all.rbegin(); line != all.rend(); ++line) {
+    if (line->rfind(name + " ", 0) == 0) return line->substr(name.size() + 1);
   }
   return std::string();
 }

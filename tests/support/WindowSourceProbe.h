@@ -23,7 +23,8 @@ class WindowSourceProbe {
   WindowSourceProbe(const WindowSourceProbe&) = delete;
   WindowSourceProbe& operator=(const WindowSourceProbe&) = delete;
 
-  // "kwin-script", "kwin-search", "gnome", "wayland" or "x11".
+  // "kwin-script", "kwin-search", "gnome", "wayland" or "x11"; the latest
+  // told, as the source settles (also for the notice).
   std::string source() const { return field("source"); }
   std::string script() const { return field("script"); }
   std::string notice() const { return field("notice"); }

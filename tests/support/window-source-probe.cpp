@@ -8,7 +8,8 @@
 //                         CLOCK_MONOTONIC time in milliseconds
 //   failed <text>         a poll failed; the probe ends with status 1
 // The source is polled when it reports a change; KWin's window search,
-// which has no events, every 20 ms. "quit" on standard input ends the probe (status 0).
+// which has no events, every 20 ms. The source and notice lines come again
+// when they change. "quit" on standard input ends the probe (status 0).
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -29,9 +30,10 @@ namespace {
 
 std::string kindOf(const WindowSource& source) {
   if (auto* kwin = dynamic_cast<const KWinWindowSource*>(&source)) {
+    if (kwin->standingIn()) return "x11";
     return kwin->mode() == KWinWindowSource::Mode::Script ? "kwin-script" : "kwin-search";
   }
-  if (dynamic_cast<const GnomeShellWindowSource*>(&source) != nullptr) return "gnome";
+  if (auto* gnome = dynamic_cast<const GnomeShellWindowSource*>(&source)) return gnome->standingIn() ? "x11" : "gnome";
   if (dynamic_cast<const WaylandWindowSource*>(&source) != nullptr) return "wayland";
   return "x11";
 }
@@ -55,16 +57,30 @@ int main(int argc, char** argv) {
     return 1;
   }
   source->setWantedTitles(titles);
-  const std::string kind = kindOf(*source);
+  std::string kind = kindOf(*source);
   std::printf("source %s\n", kind.c_str());
   if (auto* kwin = dynamic_cast<KWinWindowSource*>(source.get())) {
     std::printf("script %s\n", kwin->scriptName().toStdString().c_str());
   }
-  if (!source->notice().empty()) std::printf("notice %s\n", source->notice().c_str());
+  std::string notice = source->notice();
+  if (!notice.empty()) std::printf("notice %s\n", notice.c_str());
   std::fflush(stdout);
+  QTimer interval;
 
   std::string last;
   auto poll = [&] {
+    // The source settles on the event loop: a later kind or notice is told
+    // again (the last one holds).
+    if (std::string now = kindOf(*source); now != kind) {
+      kind = now;
+      std::printf("source %s\n", kind.c_str());
+    }
+    if (std::string now = source->notice(); now != notice) {
+      notice = now;
+      std::printf("notice %s\n", notice.c_str());
+    }
+    std::fflush(stdout);
+    if (kind == "kwin-search" && !interval.isActive()) interval.start(20);
     std::string line;
     int count = 0;
     try {
@@ -92,9 +108,7 @@ int main(int argc, char** argv) {
   scheduled.setInterval(0);
   QObject::connect(&scheduled, &QTimer::timeout, poll);
   source->setChangeHandler([&] { scheduled.start(); });
-  QTimer interval;
   QObject::connect(&interval, &QTimer::timeout, poll);
-  if (kind == "kwin-search") interval.start(20);
   poll();
 
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
