@@ -116,6 +116,7 @@ void runLoop(int ms) {
 // Titled XWayland windows of one X client.
 struct XWindows {
   xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+  ~XWindows() { xcb_disconnect(x); }
   size_t next = 0;
   std::vector<xcb_window_t> open(size_t count) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
@@ -173,11 +174,7 @@ void awaitListed(WindowSource& source, size_t count) {
     QDBusMessage reply =
         bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
     if (reply.type() == QDBusMessage::ReplyMessage) {
-      std::printf("\n  the extension lists %s\n",
-                  QDBusArgument(reply.arguments().first().value<QDBusArgument>()).currentType() ==
-                          QDBusArgument::ArrayType
-                      ? "(see below)"
-                      : "?");
+      std::printf("\n  the extension lists:");
       const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
       windows.beginArray();
       size_t n = 0;
@@ -191,7 +188,7 @@ void awaitListed(WindowSource& source, size_t count) {
         ++n;
       }
       windows.endArray();
-      std::printf("\n  %zu in the extension\n", n);
+      std::printf("\n  %zu windows in the extension\n", n);
     }
     std::fflush(stdout);
     std::exit(1);
@@ -484,6 +481,7 @@ int inside(int argc, char** argv) {
       "  %zu windows opened and closed: %zu listed afterwards (%zu before), heap in use %zu -> %zu bytes (%+lld)\n",
       total, listed(*source), base, heapBefore, heapAfter,
       static_cast<long long>(heapAfter) - static_cast<long long>(heapBefore));
+  std::fflush(stdout);
   return 0;
 }
 

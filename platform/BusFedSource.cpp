@@ -39,6 +39,16 @@ void BusFedSource::watch(const QString& name, const QString& vouch, OwnerChanged
   watcher_ = std::make_unique<QDBusServiceWatcher>(name, bus_->connection(), QDBusServiceWatcher::WatchForOwnerChange);
   QObject::connect(watcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, context_.get(),
                    [this](const QString&, const QString&, const QString& owner) { ownerChanged(owner); });
+  // The name may have changed hands before the watch began (a desktop that
+  // was just asked to publish it): its owner now counts as a change.
+  const unsigned change = change_;
+  call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"), {name}, 2000,
+       [this, change](const QDBusMessage& reply) {
+         if (change != change_ || reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return;
+         const QString owner = reply.arguments().first().toString();
+         if (owner != feeder_) ownerChanged(owner);
+       });
 }
 
 void BusFedSource::setFeeder(const QString& owner) {

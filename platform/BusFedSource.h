@@ -50,7 +50,8 @@ class BusFedSource {
 
   // Watches `name`: `changed` gets each new owner that is to be trusted
   // (when `vouch` is given, it must own that name too), or "" when the name
-  // is gone or its owner is not to be trusted. The feeder follows.
+  // is gone or its owner is not to be trusted; an owner other than the
+  // feeder at the start counts as new. The feeder follows.
   void watch(const QString& name, const QString& vouch, OwnerChanged changed);
   // The unique name asked by watch(), or (before it) given at the start.
   void setFeeder(const QString& owner);
