@@ -351,8 +351,11 @@ start
 rm -f "$dir/ctl"
 mkfifo -m 600 "$dir/ctl"
 exec 3<>"$dir/ctl"
+partial=
 while kill -0 "$parent" 2>/dev/null; do
-  read -r -t 1 command <&3 || continue
+  # A read that times out keeps what it got of a line: the rest follows.
+  if ! read -r -t 1 command <&3; then partial+=$command; continue; fi
+  command=$partial$command partial=
   case $command in
     restart)
       log "restart"
