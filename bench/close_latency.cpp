@@ -1,10 +1,16 @@
-// close_latency [RUNS]: how long after its status window went the real
-// program logs "close connection", on a private Xvfb without and under
-// openbox and on headless sway, RUNS times each (20 by default), with
-// interval = 5 so that no tick helps. The peer, in the same runs, is a
-// client that does nothing but wait for the server's own news of the end (a
-// DestroyNotify on the root; the compositor's toplevel "closed"): the least
-// any watcher could take. Prints median and worst of both, and their ratio.
+// close_latency [RUNS] [DESKTOP...]: how long after its status window went
+// the real program logs "close connection", RUNS times per desktop (20 by
+// default), with interval = 5 so that no tick helps. DESKTOP is x11 (a
+// private Xvfb), openbox (the same under openbox), sway (headless sway), or
+// a headless desktop session of tests/support/desktop-session.sh (kwin5,
+// kwin6, kwin6-wrapper, kwin67, gnome43, gnome48, gnome50, gnome51; the
+// program natively on Wayland with a native status window); x11, openbox
+// and sway when none is given. The peer, in the same runs, waits for nothing
+// but the news of the end: a client that takes the server's own (a
+// DestroyNotify on the root; the compositor's toplevel "closed"), or on a
+// desktop session the session's window source alone in a process of its own
+// (tests/support/window-source-probe). Prints median and worst of both, and
+// their ratio.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,8 +33,10 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/DesktopSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WaylandTestCompositor.h"
+#include "tests/support/WindowSourceProbe.h"
 #include "tests/support/X11TestDisplay.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -157,6 +166,7 @@ class WaylandPeer {
 struct Desktop {
   std::string name;
   std::string title;  // what the configuration watches
+  std::string folder;  // where the program runs; a fresh temporary folder when empty
   std::function<pid_t(const std::string& folder)> startConnected;
   std::function<void()> open;
   std::function<void()> close;
@@ -171,13 +181,16 @@ struct Figures {
 Figures measure(const Desktop& desktop, int runs) {
   Figures figures;
   TempDir dir;
-  std::filesystem::copy_file(MORVANE_PROGRAM, dir.file("morvane"));
-  dir.write("morvane.properties", "interval = 5\nnames = demo\ndemo = /bin/true\nwindow = " + desktop.title + "\n");
-  const std::string log = dir.file("net.log");
-  dir.write("debug.properties", "system.debug.tracesystemout = false\nnet-log.debug.tracefile = " + log + "\n");
+  const std::string folder = desktop.folder.empty() ? dir.path() : desktop.folder;
+  std::filesystem::copy_file(MORVANE_PROGRAM, folder + "/morvane", std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(folder + "/morvane.properties")
+      << "interval = 5\nnames = demo\ndemo = /bin/true\nwindow = " << desktop.title << "\n";
+  const std::string log = folder + "/net.log";
+  std::ofstream(folder + "/debug.properties")
+      << "system.debug.tracesystemout = false\nnet-log.debug.tracefile = " << log << "\n";
   for (int run = 0; run < runs; ++run) {
     std::filesystem::remove(log);
-    pid_t program = desktop.startConnected(dir.path());
+    pid_t program = desktop.startConnected(folder);
     if (!waitForLine(log, "open connection @demo", 30000)) {
       std::fprintf(stderr, "%s: run %d did not connect\n", desktop.name.c_str(), run);
       std::exit(1);
@@ -214,17 +227,15 @@ void report(const std::string& name, Figures figures) {
               figures.peer.back(), peerMedian > 0 ? programMedian / peerMedian : 0.0);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
-  for (bool openbox : {false, true}) {
+void measureX11(bool openbox, int runs) {
+  {
     X11TestDisplay display;
     if (openbox) display.startWindowManager();
     uint32_t window = 0;
     Desktop desktop{
         openbox ? "openbox" : "X11",
         "Dial Status",
+        std::string(),
         [&](const std::string& folder) {
           pid_t pid = childprocess::spawn({folder + "/morvane"}, {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb",
                                                                   "HOME=" + folder, "XDG_CONFIG_HOME=", "XDG_CONFIG_DIRS=" + folder});
@@ -246,11 +257,15 @@ int main(int argc, char** argv) {
         }};
     report(desktop.name, measure(desktop, runs));
   }
+}
+
+void measureSway(int runs) {
   WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
   std::vector<uint32_t> windows;
   Desktop desktop{
       "sway",
       "Toplevel 0",
+      std::string(),
       [&](const std::string& folder) {
         pid_t pid = sway.spawn({folder + "/morvane"}, {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
                                                        "HOME=" + folder, "XDG_CONFIG_HOME=", "XDG_CONFIG_DIRS=" + folder});
@@ -271,5 +286,80 @@ int main(int argc, char** argv) {
         }
       }};
   report(desktop.name, measure(desktop, runs));
+}
+
+// On a desktop session the program runs as the session's user, natively on
+// Wayland; "Verbinden" is pressed through the accessibility bus.
+void measureSession(DesktopSession::Desktop which, int runs) {
+  const std::string title = "Dial Status";
+  DesktopSession session(which);
+  WindowSourceProbe probe(session, {title});
+  DesktopSession::Window window;
+  Desktop desktop{
+      DesktopSession::name(which),
+      title,
+      session.programs(),
+      [&](const std::string& folder) {
+        pid_t pid = session.spawn({"env", "-C", folder, folder + "/morvane"},
+                                  {"QT_QPA_PLATFORM=wayland", "QT_WAYLAND_DISABLE_WINDOWDECORATION=1",
+                                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+        if (session.run({"/usr/bin/python3", session.install(MORVANE_PRESS_BUTTON), std::to_string(pid),
+                         "Verbinden"}) != "pressed\n") {
+          std::fprintf(stderr, "%s: cannot press Verbinden\n", DesktopSession::name(which));
+          std::exit(1);
+        }
+        return pid;
+      },
+      [&] {
+        window = session.openNativeWindow(title);
+        if (!probe.waitForCount(title, 1)) {
+          std::fprintf(stderr, "%s: the status window is not seen\n", DesktopSession::name(which));
+          std::exit(1);
+        }
+      },
+      [&] { session.close(window); },
+      [&] {
+        const double armed = millis(Clock::now().time_since_epoch());
+        return [&probe, title, armed] {
+          probe.waitFor([&](const WindowSourceProbe& p) { return p.reportedAt(title, 0, armed) >= 0; }, 5000);
+          const double at = std::max(probe.reportedAt(title, 0, armed), armed);
+          return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(at)));
+        };
+      },
+      [&](pid_t pid) {
+        if (childprocess::waitExit(pid, 10000)) {
+          session.forget(pid);
+        } else {
+          session.kill(pid);
+        }
+      }};
+  report(desktop.name, measure(desktop, runs));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+  std::vector<std::string> desktops(argv + std::min(argc, 2), argv + argc);
+  if (desktops.empty()) desktops = {"x11", "openbox", "sway"};
+  std::vector<DesktopSession::Desktop> sessions = DesktopSession::matrix();
+  sessions.push_back(DesktopSession::Desktop::KWin6Wrapper);
+  for (const std::string& name : desktops) {
+    if (name == "x11" || name == "openbox") {
+      measureX11(name == "openbox", runs);
+      continue;
+    }
+    if (name == "sway") {
+      measureSway(runs);
+      continue;
+    }
+    auto session = std::find_if(sessions.begin(), sessions.end(),
+                                [&](DesktopSession::Desktop d) { return name == DesktopSession::name(d); });
+    if (session == sessions.end()) {
+      std::fprintf(stderr, "close_latency: unknown desktop %s\n", name.c_str());
+      return 2;
+    }
+    measureSession(*session, runs);
+  }
   return 0;
 }

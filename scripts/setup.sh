@@ -35,9 +35,10 @@ test_packages=(
 
 # Headless KDE Plasma (KWin 5.27) and GNOME (Shell 43) sessions for the
 # desktop tests, without the rest of either desktop; AT-SPI presses buttons
-# there. KWin 6 and GNOME Shell 48 come from Debian 13 roots (below).
+# there; kwin-x11 (and gnome-shell --x11) for the X11 sessions of both. KWin
+# 6.3 and 6.7 and GNOME Shell 48, 50 and 51 come from Debian roots (below).
 desktop_packages=(
-  kwin-wayland gnome-shell dconf-gsettings-backend libglib2.0-bin
+  kwin-wayland kwin-x11 gnome-shell dconf-gsettings-backend libglib2.0-bin
   at-spi2-core gir1.2-atspi-2.0 python3-gi mmdebstrap
 )
 
@@ -105,8 +106,9 @@ if [ "$purpose" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$
   $sudo locale-gen >/dev/null
 fi
 
-# KWin 6 and GNOME Shell 48 for the desktop tests: Debian 13 roots, made once
-# per machine (a few minutes) and kept in /var/cache/morvane-ci.
+# KWin 6.3 and 6.7, GNOME Shell 48, 50 and 51 for the desktop tests and
+# NetworkManager for its tests: Debian roots, made once per machine (a few
+# minutes) and kept in /var/cache/morvane-ci.
 if [ "$purpose" = test ]; then
   $sudo bash "$(dirname "$0")/make-desktop-roots.sh"
 fi

@@ -39,8 +39,18 @@ const char* DesktopSession::name(Desktop desktop) {
       return "kwin6-wrapper";
     case Desktop::Gnome43:
       return "gnome43";
+    case Desktop::KWin67:
+      return "kwin67";
     case Desktop::Gnome48:
       return "gnome48";
+    case Desktop::Gnome50:
+      return "gnome50";
+    case Desktop::Gnome51:
+      return "gnome51";
+    case Desktop::KWin5X11:
+      return "kwin5-x11";
+    case Desktop::Gnome43X11:
+      return "gnome43-x11";
   }
   return "?";
 }
@@ -48,7 +58,7 @@ const char* DesktopSession::name(Desktop desktop) {
 DesktopSession::DesktopSession(Desktop desktop) : DesktopSession(desktop, Setup()) {}
 
 DesktopSession::DesktopSession(Desktop desktop, const Setup& setup) : desktop_(desktop) {
-  // Under /tmp: a Debian 13 root shares this machine's /tmp, so the paths
+  // Under /tmp: a Debian root shares this machine's /tmp, so the paths
   // of sockets and files mean the same on both sides.
   char pattern[] = "/tmp/morvane-desktop.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -65,7 +75,7 @@ DesktopSession::DesktopSession(Desktop desktop, const Setup& setup) : desktop_(d
 void DesktopSession::start(const Setup& setup) {
   std::ofstream settings(folder_ + "/settings");
   if (!isKWin()) {
-    if (setup.extensionInstalled) installExtension();
+    if (setup.extensionInstalled) installExtension(setup.extensionOutOfDate);
     std::string enabled =
         setup.extensionEnabled ? "['windowlist@morvane.org', 'windowlist-gnome43@morvane.org']" : "@as []";
     settings << "org.gnome.shell enabled-extensions " << enabled << "\n"
@@ -140,12 +150,21 @@ std::string DesktopSession::install(const std::string& path) {
   return copy;
 }
 
-void DesktopSession::installExtension() {
+void DesktopSession::installExtension(bool outOfDate) {
   const std::string target = folder_ + "/share/gnome-shell/extensions";
   std::filesystem::create_directories(target);
   for (const char* uuid : kExtensions) {
     std::filesystem::copy(std::string(MORVANE_GNOME_EXTENSIONS) + "/" + uuid, target + "/" + uuid,
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+    if (outOfDate) {
+      const std::string metadata = target + "/" + uuid + "/metadata.json";
+      std::string text = TempDir::read(metadata);
+      const size_t from = text.find("\"shell-version\"");
+      const size_t to = text.find(']', from);
+      if (from == std::string::npos || to == std::string::npos) throw std::runtime_error("no shell-version in " + metadata);
+      text.replace(from, to + 1 - from, "\"shell-version\": [\"40\"]");
+      std::ofstream(metadata, std::ios::trunc) << text;
+    }
   }
   // Readable by the session's user.
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_ + "/share")) {

@@ -1,10 +1,13 @@
 #!/bin/bash
 # A private headless desktop session for one test, as an unprivileged user:
 #   desktop-session.sh DESKTOP DIR
-# DESKTOP: kwin5 and gnome43 (this machine's Debian 12 packages), kwin6 and
-# gnome48 (a Debian 13 root made by scripts/make-desktop-roots.sh; needs
-# root), kwin6-wrapper (KWin 6 under kwin_wayland_wrapper, which restarts it
-# after a crash as Plasma 6 does).
+# DESKTOP: kwin5 (KWin 5.27) and gnome43 (GNOME Shell 43) are this
+# machine's Debian 12 packages; the rest run in a Debian root made by
+# scripts/make-desktop-roots.sh (needs root): kwin6 (KWin 6.3, Debian 13),
+# kwin6-wrapper (the same under kwin_wayland_wrapper, which restarts KWin
+# after a crash as Plasma 6 does), kwin67 (KWin 6.7, forky), gnome48 (Debian
+# 13), gnome50 (forky), gnome51 (sid). kwin5-x11 and gnome43-x11 are X11
+# sessions of the Debian 12 ones (kwin_x11, gnome-shell --x11) on Xvfb.
 # DIR: a fresh directory under /tmp (the roots share this machine's /tmp, so
 # paths there mean the same on both sides). The session lives in DIR/run
 # (XDG_RUNTIME_DIR) and DIR/home (HOME). Before the start, DIR/settings may
@@ -28,15 +31,19 @@ log() { echo "$(date +%T.%3N) $*" >>"$dir/session.log"; }
 fail() { log "$*"; touch "$dir/failed"; exit 1; }
 
 case $desktop in
-  kwin5 | gnome43) root= ;;
+  kwin5 | gnome43 | kwin5-x11 | gnome43-x11) root= ;;
   kwin6 | kwin6-wrapper) root=$roots/trixie-kwin ;;
+  kwin67) root=$roots/forky-kwin ;;
   gnome48) root=$roots/trixie-gnome ;;
+  gnome50) root=$roots/forky-gnome ;;
+  gnome51) root=$roots/sid-gnome ;;
   *) echo "desktop-session: unknown desktop '$desktop'" >&2; exit 2 ;;
 esac
 case $desktop in kwin*) kind=kwin ;; *) kind=gnome ;; esac
+case $desktop in *-x11) session_type=x11 ;; *) session_type=wayland ;; esac
 
 if [ -n "$root" ] && [ -z "${DESKTOP_SESSION_NS:-}" ]; then
-  [ "$(id -u)" = 0 ] || fail "$desktop runs in a Debian 13 root: run the test as root"
+  [ "$(id -u)" = 0 ] || fail "$desktop runs in a Debian root: run the test as root"
   [ -e "$root/.morvane-recipe" ] || fail "no root $root: run scripts/setup.sh test (or scripts/make-desktop-roots.sh)"
   # A mount namespace of its own: the root's mounts end with the session.
   export DESKTOP_SESSION_NS=1 DESKTOP_SESSION_PARENT=$PPID
@@ -51,6 +58,10 @@ else
 fi
 rt=$dir/run home=$dir/home
 chmod 711 "$dir"
+# Xwayland's socket folder: KWin does not start without it, and on a machine
+# where systemd-tmpfiles never ran nothing else may have made it.
+[ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix 2>/dev/null || [ -d /tmp/.X11-unix ] ||
+  fail "/tmp/.X11-unix is missing and cannot be made"
 install -d -m 700 -o "$uid" -g "$gid" "$rt" "$home" "$dir/bin"
 tag="MORVANE_SESSION_TAG=$dir"   # every process of the session carries it: cleanup finds them
 
@@ -66,7 +77,7 @@ fi
 
 bus="unix:path=$rt/bus"
 session_env=(PATH="$dir/bin:/usr/local/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 "$tag"
-  XDG_RUNTIME_DIR="$rt" DBUS_SESSION_BUS_ADDRESS="$bus" XDG_SESSION_TYPE=wayland
+  XDG_RUNTIME_DIR="$rt" DBUS_SESSION_BUS_ADDRESS="$bus" XDG_SESSION_TYPE=$session_type
   XDG_DATA_DIRS="$dir/share:/usr/local/share:/usr/share")
 # What a Plasma session tells its programs goes to the clients only: KWin 6
 # started with it looks for Plasma's platform theme and crashes without it.
@@ -245,35 +256,86 @@ start_kwin() {
   return 1
 }
 
+# Up once ShellVersion answers; a shell that answered before (GNOME 50 under
+# load still finishes its start after the first answer and may miss a check
+# then) gets up to 10 s more to answer again.
+shell_answers() {
+  local t0=$SECONDS
+  shell_up && return 0
+  [ -n "${1:-}" ] || return 1
+  while kill -0 "$compositor_pid" 2>/dev/null && [ $((SECONDS - t0)) -lt 10 ]; do
+    shell_up && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 start_shell() {
-  local attempt t0 stuck
+  local attempt t0 stuck answered=
   for attempt in 1 2 3; do
     in_session gnome-shell --headless --wayland --virtual-monitor 1280x800 --wayland-display wayland-morvane \
       >"$dir/compositor.log" 2>&1 &
-    compositor_pid=$!
+    compositor_pid=$! answered=
     t0=$SECONDS stuck=0
     while [ $((SECONDS - t0)) -lt 30 ]; do
       kill -0 $compositor_pid 2>/dev/null || break
-      shell_up && break
+      shell_up && { answered=1; break; }
       # A fork that has not gone on to exec for 4 s is the hang: start again at once.
       if stuck_child $compositor_pid; then stuck=$((stuck + 1)); else stuck=0; fi
       [ $stuck -ge 40 ] && { log "GNOME Shell start $attempt hangs"; break; }
       sleep 0.1
     done
-    shell_up && break
+    shell_answers $answered && break
     log "GNOME Shell start $attempt failed: $(tail -3 "$dir/compositor.log")"
     kill_compositor "$compositor_pid"
+    answered=
   done
-  shell_up || return 1
+  shell_answers $answered || return 1
   local x
   x=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$dir/compositor.log" | head -1)
   client_env=(WAYLAND_DISPLAY=wayland-morvane DISPLAY="$x"
     XAUTHORITY="$(ls -t "$rt"/.mutter-Xwaylandauth.* 2>/dev/null | head -1)" COMPOSITOR_PID="$compositor_pid")
 }
 
+# An X11 session: Xvfb, then the desktop's window manager on it, up when it
+# answers on the bus (a start that does not is tried again, up to three times).
+start_x11() {
+  local attempt t0 x
+  if [ -z "${xvfb_pid:-}" ]; then
+    in_session Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp >"$dir/xdisplay" 2>>"$dir/xvfb.log" &
+    xvfb_pid=$!
+    t0=$SECONDS
+    until [ -s "$dir/xdisplay" ] || [ $((SECONDS - t0)) -ge 10 ]; do sleep 0.05; done
+    [ -s "$dir/xdisplay" ] || { log "Xvfb did not start: $(tail -3 "$dir/xvfb.log")"; return 1; }
+    session_env+=(DISPLAY=":$(head -1 "$dir/xdisplay")")
+  fi
+  for attempt in 1 2 3; do
+    if [ $kind = kwin ]; then
+      in_session kwin_x11 --replace >>"$dir/compositor.log" 2>&1 &
+    else
+      in_session gnome-shell --x11 --replace >>"$dir/compositor.log" 2>&1 &
+    fi
+    compositor_pid=$!
+    t0=$SECONDS
+    while [ $((SECONDS - t0)) -lt 30 ] && kill -0 $compositor_pid 2>/dev/null; do
+      if [ $kind = kwin ]; then kwin_up; else shell_up; fi && { client_env=(COMPOSITOR_PID="$compositor_pid"); return 0; }
+      sleep 0.1
+    done
+    log "$desktop start $attempt did not answer: $(tail -3 "$dir/compositor.log")"
+    kill_compositor "$compositor_pid"
+  done
+  return 1
+}
+
 start() {
   rm -f "$dir/ready"
-  if [ $kind = kwin ]; then start_kwin "$@"; else start_shell; fi || fail "$desktop did not start: $(tail -5 "$dir/compositor.log")"
+  if [ $session_type = x11 ]; then
+    start_x11
+  elif [ $kind = kwin ]; then
+    start_kwin "$@"
+  else
+    start_shell
+  fi || fail "$desktop did not start: $(tail -5 "$dir/compositor.log")"
   starts=$((starts + 1))
   local e
   for e in "${session_env[@]}" "${desktop_env[@]}" "${client_env[@]}"; do
@@ -289,8 +351,11 @@ start
 rm -f "$dir/ctl"
 mkfifo -m 600 "$dir/ctl"
 exec 3<>"$dir/ctl"
+partial=
 while kill -0 "$parent" 2>/dev/null; do
-  read -r -t 1 command <&3 || continue
+  # A read that times out keeps what it got of a line: the rest follows.
+  if ! read -r -t 1 command <&3; then partial+=$command; continue; fi
+  command=$partial$command partial=
   case $command in
     restart)
       log "restart"
