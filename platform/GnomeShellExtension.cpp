@@ -1,6 +1,7 @@
 #include "platform/GnomeShellExtension.h"
 
 #include <QDBusArgument>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFileInfo>
@@ -103,7 +104,10 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, 
     return std::string();
   }
   if (const Extension* off = any({Disabled, NotEnabled})) {
-    bus.call(kShell, kShellPath, kExtensions, "EnableExtension", {off->uuid});
+    // The shell answers once the extension has started; the source does not wait for that.
+    QDBusMessage enable = QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, "EnableExtension");
+    enable << off->uuid;
+    bus.connection().asyncCall(enable);
     ifLate = notice("Morvane has switched it on for you; GNOME Shell starts it after you log out and log in once.");
     return std::string();
   }
