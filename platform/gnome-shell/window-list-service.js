@@ -53,6 +53,27 @@ class WindowListService {
             this._emit('WindowOpened', w, true);
     }
 
+    // The list must be the shell's own even where a window's 'unmanaged'
+    // or the display's 'window-created' was never seen (a window gone while
+    // the shell was busy with a burst of them): after the stack changed, the
+    // windows the display no longer has are closed and those it has but the
+    // list lacks are opened, once per idle moment.
+    _reconcileSoon() {
+        if (this._reconcileId)
+            return;
+        this._reconcileId = GLib.idle_add(GLib.PRIORITY_LOW, () => {
+            this._reconcileId = 0;
+            const present = new Set(global.display.list_all_windows());
+            for (const w of [...this._windows.keys()]) {
+                if (!present.has(w))
+                    this._untrack(w);
+            }
+            for (const w of present)
+                this._track(w, true);
+            return GLib.SOURCE_REMOVE;
+        });
+    }
+
     _untrack(w) {
         const handlers = this._windows.get(w);
         if (!handlers)
@@ -66,6 +87,7 @@ class WindowListService {
         for (const w of global.display.list_all_windows())
             this._track(w, false);
         this._createdId = global.display.connect('window-created', (_display, w) => this._track(w, true));
+        this._restackedId = global.display.connect('restacked', () => this._reconcileSoon());
         this._object.export(Gio.DBus.session, WINDOW_LIST_PATH);
         this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, WINDOW_LIST_NAME,
             Gio.BusNameOwnerFlags.NONE, null, null);
@@ -75,6 +97,10 @@ class WindowListService {
         Gio.bus_unown_name(this._nameId);
         this._object.unexport();
         global.display.disconnect(this._createdId);
+        global.display.disconnect(this._restackedId);
+        if (this._reconcileId)
+            GLib.source_remove(this._reconcileId);
+        this._reconcileId = 0;
         for (const [w, handlers] of this._windows)
             handlers.forEach(id => w.disconnect(id));
         this._windows.clear();
