@@ -20,7 +20,8 @@
 //    nothing happens, against the compositor's 10 s before the source came.
 // Run as root (the sessions' users are switched to):
 //   bench_desktop_watch [kwin5|kwin6|kwin67|gnome43|gnome48|gnome50|gnome51]...
-// MORVANE_BENCH_ONLY=stall|churn|xchurn runs one part alone;
+// MORVANE_BENCH_ONLY=close,stall,churn,idle,xchurn runs only the parts named
+// (idle: the idle CPU and the poll cost; xchurn: the XWayland growth);
 // MORVANE_BENCH_NATIVE overrides the 1,000, MORVANE_BENCH_CHURN the 10,000.
 // Best in a Release build (heap figures need one without sanitizers).
 #include <malloc.h>
@@ -63,6 +64,13 @@ using Desktop = DesktopSession::Desktop;
 using Clock = std::chrono::steady_clock;
 constexpr size_t kBatch = 100;
 std::vector<std::string> churnScratch;
+
+// MORVANE_BENCH_ONLY: the parts to run, separated by commas; all when unset.
+bool wanted(const char* part) {
+  const char* only = std::getenv("MORVANE_BENCH_ONLY");
+  if (only == nullptr || *only == '\0') return true;
+  return ("," + std::string(only) + ",").find("," + std::string(part) + ",") != std::string::npos;
+}
 
 double monotonicMs() {
   timespec t{};
@@ -454,13 +462,12 @@ int inside(int argc, char** argv) {
     return 1;
   }
   runLoop(500);
-  const char* only = std::getenv("MORVANE_BENCH_ONLY");
-  const bool all = only == nullptr || *only == '\0';
-  if (all || std::string(only) == "churn") {
+  const bool all = wanted("idle");  // idle CPU and the poll cost
+  if (wanted("churn")) {
     const char* native = std::getenv("MORVANE_BENCH_NATIVE");
     nativeChurn(*source, native != nullptr ? static_cast<size_t>(std::atoll(native)) : 1000);
   }
-  if (!all && std::string(only) != "xchurn") return 0;
+  if (!all && !wanted("xchurn")) return 0;
   const size_t base = listed(*source);
   XWindows x;
   if (all) {
@@ -555,15 +562,13 @@ int main(int argc, char** argv) {
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return 1;
   self[n] = '\0';
-  const char* only = std::getenv("MORVANE_BENCH_ONLY");
-  const std::string part = only != nullptr ? only : "";
   for (Desktop desktop : desktops) {
     std::printf("%s\n", DesktopSession::name(desktop));
     std::fflush(stdout);
     DesktopSession session(desktop);
-    if (part.empty()) medianCloseLatencyMs(session, 20);
+    if (wanted("close")) medianCloseLatencyMs(session, 20);
     std::fflush(stdout);
-    if (part.empty() || part == "stall") {
+    if (wanted("stall")) {
       if (session.isKWin()) {
         runStall(session, self, "restart");
         // The script cannot be read there: the window search stands in.
@@ -579,7 +584,7 @@ int main(int argc, char** argv) {
         runStall(off, self, "switch-on");
       }
     }
-    if (part == "stall") continue;
+    if (!wanted("churn") && !wanted("xchurn") && !wanted("idle")) continue;
     const std::string output = session.programs() + "/inside.txt";
     std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen",
                                          "CHURN_WINDOWS=" + session.install(MORVANE_CHURN_WINDOWS)};
