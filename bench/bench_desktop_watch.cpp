@@ -621,7 +621,7 @@ int main(int argc, char** argv) {
     const std::string output = session.programs() + "/inside.txt";
     std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen",
                                          "CHURN_WINDOWS=" + session.install(MORVANE_CHURN_WINDOWS)};
-    for (const char* name : {"MORVANE_BENCH_ONLY", "MORVANE_BENCH_NATIVE", "MORVANE_BENCH_CHURN"}) {
+    for (const char* name : {"MORVANE_BENCH_ONLY", "MORVANE_BENCH_NATIVE", "MORVANE_BENCH_CHURN", "GLIBC_TUNABLES"}) {
       if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
     }
     pid_t pid = session.spawn({session.install(self), "--inside"}, environment, output);
