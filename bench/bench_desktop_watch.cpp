@@ -24,7 +24,9 @@
 // MORVANE_BENCH_ONLY=close,stall,churn,idle,xchurn runs only the parts named
 // (idle: the idle CPU and the poll cost; xchurn: the XWayland growth);
 // MORVANE_BENCH_NATIVE overrides the 1,000, MORVANE_BENCH_CHURN the 10,000.
-// Best in a Release build (heap figures need one without sanitizers).
+// Best in a Release build (heap figures need one without sanitizers); the
+// measurement inside the session runs without glibc's per-thread cache
+// unless GLIBC_TUNABLES is given.
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -624,6 +626,10 @@ int main(int argc, char** argv) {
     for (const char* name : {"MORVANE_BENCH_ONLY", "MORVANE_BENCH_NATIVE", "MORVANE_BENCH_CHURN", "GLIBC_TUNABLES"}) {
       if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
     }
+    // Each thread's malloc cache keeps freed blocks that count as in use,
+    // filling up over the first thousands of windows: without it the heap
+    // figures show what the program holds.
+    if (std::getenv("GLIBC_TUNABLES") == nullptr) environment.push_back("GLIBC_TUNABLES=glibc.malloc.tcache_count=0");
     pid_t pid = session.spawn({session.install(self), "--inside"}, environment, output);
     std::optional<int> status = childprocess::waitExit(pid, 1800000);
     session.forget(pid);
