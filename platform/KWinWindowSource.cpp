@@ -12,6 +12,7 @@
 #include <QVariantMap>
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "basis/Exceptions.h"
 #include "platform/KWinReport.h"
@@ -279,7 +280,11 @@ void KWinWindowSource::searchWindows() {
 int32_t KWinWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
   if (WindowSource* xwayland = feed_.standingIn()) return xwayland->enumWindows(maxTitleBytes, callback, value);
   if (!feed_.notice().empty()) throw IOException("KWinWindowSource.enumWindows: " + feed_.notice());
-  if (!failure_.empty()) throw IOException("KWinWindowSource.enumWindows: " + failure_);
+  if (!failure_.empty()) {
+    // Told once, as a failed search was before: the next poll searches again.
+    const std::string failure = std::exchange(failure_, std::string());
+    throw IOException("KWinWindowSource.enumWindows: " + failure);
+  }
   if (feed_.goneTooLong()) {
     throw IOException("KWinWindowSource.enumWindows: KWin has left the session and not come back");
   }

@@ -101,7 +101,7 @@ class KWinWindowSource : public WindowSource {
   bool reported_ = false;  // the current load's script has reported
   bool scriptLoaded_ = false;
   bool searching_ = false;  // a window search is under way
-  std::string failure_;     // why the source can no longer see windows
+  std::string failure_;     // why the last window search failed, for the next poll
   std::vector<QString> wanted_;
   LiveWindowList windows_;
 };
