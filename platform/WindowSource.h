@@ -51,8 +51,9 @@ class WindowSource : public ChangeNotifier {
   // Wayland windows: the compositor's ext_foreign_toplevel_list_v1, its
   // zwlr_foreign_toplevel_manager_v1, KWin, GNOME Shell's window list
   // extension; else the X server of $DISPLAY (XWayland), whose notice() says
-  // why native Wayland windows stay unseen. Throws IOException when no
-  // source can be opened.
+  // why native Wayland windows stay unseen. The KWin and GNOME Shell
+  // sources settle on the event loop and may let XWayland stand in later,
+  // with such a notice. Throws IOException when no source can be opened.
   static std::unique_ptr<WindowSource> open();
 
   // The notice of a source that sees only XWayland windows because of
