@@ -435,7 +435,7 @@ void TCustomWSocket::continueSetup() {
   }
 }
 
-void TCustomWSocket::endSetup(const std::string& failure) {
+void TCustomWSocket::endSetup(std::string failure) {
   LifeGuard::Watch alive = life_.watch();
   const uint64_t session = session_;
   life_.notify(OnTlsDone, this, failure);

@@ -218,8 +218,9 @@ class TCustomWSocket {
   // The next step of the transport's setup (the TLS handshake), from a
   // readiness event.
   void continueSetup();
-  // Notifies the end of the setup; after a failure the connection ends.
-  void endSetup(const std::string& failure);
+  // Notifies the end of the setup; after a failure the connection ends. The
+  // failure is a copy: a handler that closes the socket ends the transport.
+  void endSetup(std::string failure);
 
   std::string addr_;
   std::string port_;
