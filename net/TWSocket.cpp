@@ -8,14 +8,19 @@
 #include <QSocketNotifier>
 
 #include "basis/TString.h"
+#include "net/PlainTransport.h"
 #include "net/SocketErrors.h"
 #include "net/SocketResolution.h"
+#include "net/TlsTransport.h"
 
 namespace {
 int32_t liveSockets = 0;
 }  // namespace
 
-TCustomWSocket::TCustomWSocket() : context_(std::make_unique<QObject>()) { ++liveSockets; }
+TCustomWSocket::TCustomWSocket()
+    : context_(std::make_unique<QObject>()), transport_(std::make_unique<PlainTransport>(handle_)) {
+  ++liveSockets;
+}
 
 TCustomWSocket::~TCustomWSocket() {
   destroying_ = true;
@@ -263,14 +268,11 @@ void TCustomWSocket::guarded(const std::function<void()>& work) {
 
 void TCustomWSocket::handleReadReady() {
   if (!handle_.isOpen()) return;
-  if (tlsHandshaking_) return guarded([this] { continueHandshake(); });
-  if (sendWaitsForRead_) {
-    // What TLS waited for has come: the next write event sends again.
-    sendWaitsForRead_ = false;
-    enableWrite(true);
-  }
+  if (transport_->settingUp()) return guarded([this] { continueSetup(); });
+  // What the transport waited for has come: the next write event sends again.
+  if (transport_->endReadWait()) enableWrite(true);
   uint16_t error = 0;
-  const SocketHandle::Incoming incoming = peekIncoming(error);
+  const SocketHandle::Incoming incoming = transport_->peek(error);
   if (incoming == SocketHandle::Incoming::Nothing) return;
   // The end of the stream and a failed connection both close the session.
   const uint32_t bits = incoming == SocketHandle::Incoming::Data ? FD_READ : FD_CLOSE;
@@ -280,7 +282,7 @@ void TCustomWSocket::handleReadReady() {
 void TCustomWSocket::handleWriteReady() {
   if (!handle_.isOpen()) return;
   enableWrite(false);
-  if (tlsHandshaking_) return guarded([this] { continueHandshake(); });
+  if (transport_->settingUp()) return guarded([this] { continueSetup(); });
   uint32_t bits = FD_WRITE;
   uint16_t error = 0;
   if (state_ == wsConnecting || state_ == wsOpened) {
@@ -335,143 +337,10 @@ void TCustomWSocket::handleSocketEvent(uint32_t bits, uint16_t error) {
   }
 }
 
-void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
-  LifeGuard::Watch alive = life_.watch();
-  const uint64_t session = session_;
-  const bool once = honourNoLoop && componentOptions_.count(wsoNoReceiveLoop) > 0;
-  // A peer that sends faster than the handler reads would hold the thread
-  // here for as long as it sends, and no timer would run. After a bounded
-  // number of passes or bytes the event loop gets its turn; the read notifier
-  // offers the rest at the next one. The loop before a close drains all.
-  constexpr int kPassesPerEvent = 64;
-  constexpr uint64_t kBytesPerEvent = 64 * 1024;
-  const uint64_t readBefore = readCount_;
-  for (int pass = 1;; ++pass) {
-    lastError_ = 0;
-    if (OnDataAvailable) {
-      const uint64_t receivesBefore = receiveCalls_;
-      OnDataAvailable(this, error);
-      if (!alive || session != session_) return;
-      if (receiveCalls_ == receivesBefore) {
-        // A handler that does not read would be offered the same data for
-        // ever: readiness is not watched again until it calls Receive.
-        if (readNotifier_) readNotifier_->setEnabled(false);
-        return;
-      }
-    } else {
-      char discard[1024];
-      if (Receive(discard, sizeof discard) < 0 && lastError_ == WSAEWOULDBLOCK) {
-        lastError_ = 0;
-        return;
-      }
-    }
-    if (once || lastError_ != 0 || !handle_.isOpen()) return;
-    if (honourNoLoop && (pass >= kPassesPerEvent || readCount_ - readBefore >= kBytesPerEvent)) {
-      // Bytes already decrypted are not announced by the handle again.
-      if (tls_ && !tlsHandshaking_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
-      return;
-    }
-    if (waiting() <= 0) return;
-  }
-}
-
-// ---- sending
-
-void TCustomWSocket::QueueData(const void* data, int32_t length) {
-  queue_.append(static_cast<const char*>(data), length);
-}
-
-void TCustomWSocket::discardQueue() { queue_.clear(); }
-
-int32_t TCustomWSocket::Send(const void* data, int32_t length) {
-  if (state_ != wsConnected) {
-    failed(WSAENOTCONN, "Send");
-    return -1;
-  }
-  allSent_ = false;
-  QueueData(data, length);
-  LifeGuard::Watch alive = life_.watch();
-  tryToSend();
-  if (!alive) return length <= 0 ? 0 : length;
-  // OnDataSent must never run inside Send: the event loop delivers it.
-  if (allSent_ && handle_.isOpen()) postSocketEvent(FD_WRITE, 0);
-  return length <= 0 ? 0 : length;
-}
-
-int32_t TCustomWSocket::SendText(const std::string& text) {
-  return Send(text.data(), static_cast<int32_t>(text.size()));
-}
-
-void TCustomWSocket::tryToSend() {
-  // The unsent bytes of up to kGather blocks leave in one call, in queue
-  // order; a block emptied by it is freed unless it is the only one.
-  constexpr size_t kGather = 64;
-  if (tlsHandshaking_) return;  // the bytes leave once the handshake is done
-  while (handle_.isOpen() && !queue_.empty()) {
-    iovec parts[kGather];
-    size_t wanted = 0;
-    const size_t count = queue_.gather(parts, kGather, wanted);
-    if (count == 0) {
-      queue_.trim();
-      allSent_ = true;
-      return;
-    }
-    size_t sent = 0;
-    const uint16_t code = transportSend(parts, count, sent);
-    if (code == 0) {
-      queue_.consume(sent);
-      // TLS takes one record per call: more may go at once.
-      if (sent == wanted || (tls_ && sent > 0)) continue;
-      enableWrite(true);  // the next write event resumes
-      return;
-    }
-    if (code == WSAEWOULDBLOCK) {
-      if (!sendWaitsForRead_) enableWrite(true);
-      return;
-    }
-    if (code == WSAEINVAL || code == WSAENOTSOCK || code == WSAECONNABORTED || code == WSAECONNRESET ||
-        code == WSAENOTCONN) {
-      LifeGuard::Watch alive = life_.watch();
-      closedNotified_ = true;
-      Close();
-      if (alive) life_.notify(OnSessionClosed, this, code);
-      return;
-    }
-    failed(code, "TryToSend failed");
-    return;
-  }
-  if (queue_.empty()) allSent_ = true;
-}
-
-// ---- receiving
-
-int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
-  ++receiveCalls_;
-  if (readNotifier_ && state_ == wsConnected && !readNotifier_->isEnabled()) {
-    readNotifier_->setEnabled(true);
-    if (tls_ && !tlsHandshaking_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
-  }
-  if (!handle_.isOpen()) {
-    lastError_ = WSAENOTSOCK;
-    return -1;
-  }
-  if (size <= 0) return 0;
-  size_t received = 0;
-  const uint16_t error = transportReceive(buffer, static_cast<size_t>(size), received);
-  if (error != 0) {
-    lastError_ = error;
-    return -1;
-  }
-  readCount_ += received;
-  return static_cast<int32_t>(received);
-}
-
 // ---- closing
 
 void TCustomWSocket::closeHandle() {
-  tls_.reset();
-  tlsHandshaking_ = false;
-  sendWaitsForRead_ = false;
+  transport_ = std::make_unique<PlainTransport>(handle_);
   delete readNotifier_;
   readNotifier_ = nullptr;
   delete writeNotifier_;
@@ -491,7 +360,7 @@ void TCustomWSocket::internalClose(bool shutdownFirst) {
     return;
   }
   if (shutdownFirst && state_ == wsConnected && streamSocket_) {
-    if (TlsActive()) tls_->closeNotify();
+    transport_->closeNotify();
     handle_.shutdownSend();
   }
   closeHandle();
@@ -544,42 +413,29 @@ void TCustomWSocket::StartTls(const std::string& host, const std::string& caFile
     failed(WSAENOTCONN, "StartTls");
     return;
   }
-  if (tls_ || tlsHandshaking_) return RaiseException("StartTls: TLS already started");
+  if (transport_->settingUp() || transport_->encrypted()) return RaiseException("StartTls: TLS already started");
   // Bytes queued before would leave encrypted, where the server expects them plain.
   if (!queue_.empty() && !allSent_) return RaiseException("StartTls: data still waiting to be sent");
-  std::string failure;
-  tls_ = TlsChannel::open(handle_, host, caFile, failure);
-  tlsHandshaking_ = true;  // from here on every byte that arrives is the handshake's
+  // From here on every byte that arrives is the handshake's.
+  transport_ = std::make_unique<TlsTransport>(handle_, host, caFile);
   const uint64_t session = session_;
-  postToLoop([this, session, failure] {
-    if (session != session_ || !tlsHandshaking_) return;
-    if (tls_) {
-      continueHandshake();
-    } else {
-      endHandshake(failure);
-    }
+  postToLoop([this, session] {
+    if (session == session_ && transport_->settingUp()) continueSetup();
   });
 }
 
-void TCustomWSocket::continueHandshake() {
-  switch (tls_->handshake()) {
-    case TlsChannel::Status::Ok:
-      tlsHandshaking_ = false;
-      endHandshake("");
-      return;
-    case TlsChannel::Status::WantRead:
+void TCustomWSocket::continueSetup() {
+  switch (transport_->advanceSetup()) {
+    case SocketTransport::Setup::Done: endSetup(""); return;
+    case SocketTransport::Setup::WantRead:
       if (readNotifier_) readNotifier_->setEnabled(true);
       return;
-    case TlsChannel::Status::WantWrite:
-      enableWrite(true);
-      return;
-    default:
-      endHandshake(tls_->failure());
-      return;
+    case SocketTransport::Setup::WantWrite: enableWrite(true); return;
+    case SocketTransport::Setup::Failed: endSetup(transport_->failure()); return;
   }
 }
 
-void TCustomWSocket::endHandshake(const std::string& failure) {
+void TCustomWSocket::endSetup(std::string failure) {
   LifeGuard::Watch alive = life_.watch();
   const uint64_t session = session_;
   life_.notify(OnTlsDone, this, failure);
@@ -589,50 +445,7 @@ void TCustomWSocket::endHandshake(const std::string& failure) {
     return;
   }
   if (!queue_.empty()) tryToSend();
-  if (alive && session == session_ && tls_ && tls_->pending() > 0) postSocketEvent(FD_READ, 0);
-}
-
-uint16_t TCustomWSocket::tlsError(TlsChannel::Status status) {
-  switch (status) {
-    case TlsChannel::Status::Ok: return 0;
-    case TlsChannel::Status::WantWrite: return WSAEWOULDBLOCK;
-    case TlsChannel::Status::WantRead: return WSAEWOULDBLOCK;
-    default:
-      // A broken record is tampering or a broken peer: the connection ends.
-      return tls_->transportError() != 0 ? tls_->transportError() : WSAECONNABORTED;
-  }
-}
-
-uint16_t TCustomWSocket::transportSend(const iovec* parts, size_t count, size_t& sent) {
-  if (!tls_) return handle_.send(parts, count, sent);
-  const TlsChannel::Status status = tls_->send(parts, count, sent);
-  if (status == TlsChannel::Status::WantRead) sendWaitsForRead_ = true;
-  return tlsError(status);
-}
-
-uint16_t TCustomWSocket::transportReceive(void* buffer, size_t size, size_t& received) {
-  received = 0;
-  if (tlsHandshaking_) return WSAEWOULDBLOCK;
-  if (!tls_) return handle_.receive(buffer, size, received);
-  const TlsChannel::Status status = tls_->receive(buffer, size, received);
-  return status == TlsChannel::Status::Closed ? 0 : tlsError(status);
-}
-
-SocketHandle::Incoming TCustomWSocket::peekIncoming(uint16_t& error) {
-  if (!tls_) return handle_.peek(error);
-  switch (const TlsChannel::Status status = tls_->peek()) {
-    case TlsChannel::Status::Ok: return SocketHandle::Incoming::Data;
-    case TlsChannel::Status::Closed: return SocketHandle::Incoming::End;
-    case TlsChannel::Status::Failed:
-      error = tlsError(status);
-      return SocketHandle::Incoming::Failed;
-    default: return SocketHandle::Incoming::Nothing;
-  }
-}
-
-int32_t TCustomWSocket::waiting() const {
-  if (tlsHandshaking_) return 0;
-  return tls_ ? static_cast<int32_t>(tls_->pending()) : handle_.waiting();
+  if (alive && session == session_ && transport_->held() > 0) postSocketEvent(FD_READ, 0);
 }
 
 std::string TCustomWSocket::LocalAddress() const { return handle_.localAddress(); }

@@ -7,9 +7,12 @@
 // session closed. Readiness comes from QSocketNotifier on a non-blocking
 // POSIX socket; deferred work is queued to a private context object, so
 // anything still queued dies with the socket. The system calls themselves
-// live in SocketHandle, name and port resolution in SocketResolution. Error codes are the classic
-// socket error numbers (10061 connection refused, 11001 host not found, ...);
-// system errors are mapped onto them.
+// live in SocketHandle, name and port resolution in SocketResolution; the
+// bytes travel through a SocketTransport (plain, or TLS after StartTls).
+// The data side (sending, Receive, the receive loop) is in
+// SocketDataFlow.cpp. Error codes are the classic socket error numbers
+// (10061 connection refused, 11001 host not found, ...); system errors are
+// mapped onto them.
 //
 // A notification handler may destroy the socket; the socket touches nothing
 // of itself afterwards.
@@ -27,7 +30,7 @@
 #include "net/LifeGuard.h"
 #include "net/SendQueue.h"
 #include "net/SocketHandle.h"
-#include "net/TlsChannel.h"
+#include "net/SocketTransport.h"
 
 MORVANE_EXCEPTION(ESocketException, Exception);
 
@@ -158,9 +161,9 @@ class TCustomWSocket {
   // Whether every queued byte was handed to the network.
   bool AllSent() const { return allSent_; }
   // Whether the session runs over TLS, the handshake complete.
-  bool TlsActive() const { return tls_ != nullptr && !tlsHandshaking_; }
+  bool TlsActive() const { return transport_->encrypted(); }
   // The TLS version in use ("TLSv1.3"), "" without TLS.
-  std::string TlsProtocol() const { return TlsActive() ? tls_->protocol() : std::string(); }
+  std::string TlsProtocol() const { return transport_->protocol(); }
   // The numeric local address of the connection ("192.0.2.1"), "" without one.
   std::string LocalAddress() const;
 
@@ -212,16 +215,12 @@ class TCustomWSocket {
   // OnBgException (and an Abort when it allows).
   void guarded(const std::function<void()>& work);
   void fireSessionClosed(uint16_t error);
-  // The next step of the TLS handshake, from a readiness event.
-  void continueHandshake();
-  // Notifies the end of the handshake; after a failure the connection ends.
-  void endHandshake(const std::string& failure);
-  uint16_t tlsError(TlsChannel::Status status);
-  // The handle's I/O, through TLS once it was started.
-  uint16_t transportSend(const iovec* parts, size_t count, size_t& sent);
-  uint16_t transportReceive(void* buffer, size_t size, size_t& received);
-  SocketHandle::Incoming peekIncoming(uint16_t& error);
-  int32_t waiting() const;
+  // The next step of the transport's setup (the TLS handshake), from a
+  // readiness event.
+  void continueSetup();
+  // Notifies the end of the setup; after a failure the connection ends. The
+  // failure is a copy: a handler that closes the socket ends the transport.
+  void endSetup(std::string failure);
 
   std::string addr_;
   std::string port_;
@@ -253,12 +252,9 @@ class TCustomWSocket {
   bool closedNotified_ = false;
   bool destroying_ = false;
   uint64_t receiveCalls_ = 0;
-  // The TLS session once StartTls was called; the handshake is running
-  // while tlsHandshaking_ is set.
-  std::unique_ptr<TlsChannel> tls_;
-  bool tlsHandshaking_ = false;
-  // TLS needs to read before the queued bytes can leave.
-  bool sendWaitsForRead_ = false;
+  // How the bytes travel over handle_: plain, or TLS from StartTls to the
+  // end of the session.
+  std::unique_ptr<SocketTransport> transport_;
   // Expires when the socket is destroyed; every notification goes through it.
   LifeGuard life_;
 };
