@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "basis/ConnectionLogLine.h"
 #include "debug/TDebugEntry.h"
-#include "report/ConnectionMessage.h"
 #include "report/ConnectionNames.h"
 #include "report/ZoneClock.h"
 
