@@ -23,12 +23,6 @@ bool fileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool isReadOnlyFile(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
 std::string systemMessage(int error) {
   char buffer[256];
   // GNU strerror_r may return a static text instead of filling the buffer.

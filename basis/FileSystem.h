@@ -11,9 +11,6 @@ namespace fileutil {
 
 // True when `path` names an existing file that is not a directory.
 bool fileExists(const std::string& path);
-// True when `path` exists and may not be written: no write permission bit
-// set, or the process is refused write access.
-bool isReadOnlyFile(const std::string& path);
 // The system's text for an errno value.
 std::string systemMessage(int error);
 
@@ -56,6 +53,8 @@ struct OpenedFile {
   FileDescriptor fd;
   int error = 0;
   std::string failure;
+  // Refused for writing since the file may not be written (openForWriting).
+  bool readOnly = false;
   bool ok() const { return fd.get() >= 0; }
 };
 // The kinds of file an open accepts besides regular files.

@@ -10,6 +10,7 @@
 #include "basis/FileSystem.h"
 #include "basis/THashtable.h"
 #include "basis/TString.h"
+#include "basis/WritableFile.h"
 
 namespace {
 
@@ -55,16 +56,14 @@ void TFile::close() {
 
 bool TFile::open() {
   try {
-    if (path_.empty()) throw IOException("Missing filename, can't write to stdout.");
     if (forWrite_) {
-      if (fileutil::isReadOnlyFile(path_)) {
-        throw IOException("Try to write read only file '" + path_ + "'.");
-      }
-      fileutil::OpenedFile file = fileutil::openFile(path_, O_WRONLY | O_CREAT | O_TRUNC, fileutil::FileKinds::RegularOnly);
+      fileutil::OpenedFile file =
+          fileutil::openForWriting(path_, fileutil::WriteMode::Replace, fileutil::FileKinds::RegularOnly);
       if (!file.ok()) throw IOException(file.failure);
       fd_ = file.fd.release();
       if (!header_.empty()) writeChars(header_);
     } else {
+      if (path_.empty()) throw IOException(fileutil::missingNameMessage());
       if (!fileutil::fileExists(path_)) throw FileNotFoundException(path_);
       fileutil::OpenedFile file = fileutil::openFile(path_, O_RDONLY, fileutil::FileKinds::RegularOnly);
       if (!file.ok()) throw IOException(file.failure);
@@ -202,11 +201,21 @@ void TFile::readBuffer(void* bytes, int32_t count) {
 }
 
 int32_t TFile::readInteger() {
-  uint8_t b[4];
+  char b[4];
   readBuffer(b, 4);
+  return integerOf(b);
+}
+
+std::string TFile::integerBytes(int32_t value) {
+  uint8_t bytes[4];
+  putLittleEndian(bytes, static_cast<uint32_t>(value));
+  return std::string(reinterpret_cast<const char*>(bytes), 4);
+}
+
+int32_t TFile::integerOf(const char* bytes) {
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes);
   return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                              static_cast<uint32_t>(b[2]) << 16 |
-                              static_cast<uint32_t>(b[3]) << 24);
+                              static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
 }
 
 int64_t TFile::bytesLeft() const {

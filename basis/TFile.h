@@ -82,6 +82,9 @@ class TFile : public TPObject {
   // The bytes writeTPObject(obj) adds to a file (its class name, then its
   // record), built in memory: what appending `obj` to a stored list adds.
   static std::string bytesOf(TPObject& obj);
+  // The 4 bytes writeInteger(value) writes, and the integer 4 such bytes hold.
+  static std::string integerBytes(int32_t value);
+  static int32_t integerOf(const char* bytes);
 
   // Stored class names to the names to create: TString -> TString, not owned.
   THashtable* classMap = nullptr;

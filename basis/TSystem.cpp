@@ -87,7 +87,9 @@ std::string TSystem::configurationFileName(const std::string& executablePath) {
   return name + ".properties";
 }
 
-std::vector<std::string> TSystem::configurationFolders() {
+std::vector<std::string> TSystem::configurationFolders() { return configurationFolders(getApplicationPath()); }
+
+std::vector<std::string> TSystem::configurationFolders(const std::string& programFolder) {
   std::vector<std::string> folders;
   std::string userHome = environment("XDG_CONFIG_HOME");
   if (!userHome.empty() && userHome[0] == '/') {
@@ -96,7 +98,7 @@ std::vector<std::string> TSystem::configurationFolders() {
     std::string home = environment("HOME");
     if (!home.empty() && home[0] == '/') addFolder(folders, (home == "/" ? "" : home) + "/.config");
   }
-  folders.push_back(getApplicationPath());
+  folders.push_back(programFolder);
   const size_t before = folders.size();
   std::unique_ptr<TStringCollection> systemDirs = TString::split(environment("XDG_CONFIG_DIRS"), ':');
   for (int32_t i = 0; i < systemDirs->size(); ++i) addFolder(folders, systemDirs->get(i));
@@ -109,8 +111,12 @@ std::string TSystem::getConfigurationPath() {
 }
 
 std::string TSystem::getConfigurationPath(const std::string& name) {
-  for (const std::string& folder : configurationFolders()) {
+  return getConfigurationPath(name, getApplicationPath());
+}
+
+std::string TSystem::getConfigurationPath(const std::string& name, const std::string& programFolder) {
+  for (const std::string& folder : configurationFolders(programFolder)) {
     if (fileutil::fileExists(folder + name)) return folder;
   }
-  return getApplicationPath();
+  return programFolder;
 }

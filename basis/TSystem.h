@@ -50,6 +50,9 @@ class TSystem {
   // directory, then every $XDG_CONFIG_DIRS entry + /morvane (else
   // /etc/xdg/morvane). Relative entries in the variables are ignored.
   static std::vector<std::string> configurationFolders();
+  // The same with `programFolder` (ending with "/") in the executable's place,
+  // for a companion command that looks where the program would.
+  static std::vector<std::string> configurationFolders(const std::string& programFolder);
   // The first of configurationFolders() that holds the main configuration
   // file; the executable's directory when none does. debug.properties is
   // read from the same folder.
@@ -57,4 +60,5 @@ class TSystem {
   // The same for a main configuration file of the name `mainFileName`, so a
   // companion command finds the program's configuration under its name.
   static std::string getConfigurationPath(const std::string& mainFileName);
+  static std::string getConfigurationPath(const std::string& mainFileName, const std::string& programFolder);
 };

@@ -8,6 +8,7 @@
 #include "basis/FileSystem.h"
 #include "basis/TFile.h"
 #include "basis/TStringCollection.h"
+#include "basis/WritableFile.h"
 
 TTextFile::TTextFile(const std::string& path, int32_t mode) : TPObject(TBlank{}) {
   initialize();
@@ -40,19 +41,16 @@ void TTextFile::initialize() {
 
 bool TTextFile::open() {
   try {
-    if (path_.empty()) throw IOException("Missing filename, can't write to stdout.");
-    if (mode_ != MODE_READ && fileutil::isReadOnlyFile(path_)) {
-      throw IOException("Try to write read only file '" + path_ + "'.");
-    }
-    int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    if (mode_ == MODE_APPEND) {
-      if (!fileutil::fileExists(path_)) throw IOException("Cannot open '" + path_ + "': " + fileutil::systemMessage(ENOENT));
-      flags = O_WRONLY | O_APPEND;
-    } else if (mode_ == MODE_READ) {
+    const auto kinds = fileutil::FileKinds::AlsoCharacterDevices;
+    fileutil::OpenedFile opened;
+    if (mode_ == MODE_READ) {
+      if (path_.empty()) throw IOException(fileutil::missingNameMessage());
       if (!fileutil::fileExists(path_)) throw IOException("File '" + path_ + "' does not exist.");
-      flags = O_RDONLY;
+      opened = fileutil::openFile(path_, O_RDONLY, kinds);
+    } else {
+      const auto mode = mode_ == MODE_APPEND ? fileutil::WriteMode::Append : fileutil::WriteMode::Replace;
+      opened = fileutil::openForWriting(path_, mode, kinds);
     }
-    fileutil::OpenedFile opened = fileutil::openFile(path_, flags, fileutil::FileKinds::AlsoCharacterDevices);
     if (!opened.ok()) throw IOException(opened.failure);
     // Appends exclude each other, and the text writers, until the file is closed.
     if (mode_ == MODE_APPEND && !fileutil::lockFile(opened.fd.get(), true, fileutil::kLockWaitMilliseconds)) {

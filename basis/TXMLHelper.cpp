@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "basis/FileSystem.h"
+#include "basis/WritableFile.h"
 
 namespace {
 
@@ -63,8 +64,10 @@ class Utf8Declaration {
 };
 
 void writeAll(const std::string& fileName, const QByteArray& bytes) {
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw IOException(fileutil::systemMessage(errno));
+  fileutil::OpenedFile file =
+      fileutil::openForWriting(fileName, fileutil::WriteMode::Replace, fileutil::FileKinds::RegularOnly);
+  if (!file.ok()) throw IOException(file.failure);
+  const int fd = file.fd.release();
   const char* p = bytes.constData();
   qsizetype left = bytes.size();
   while (left > 0) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "basis/ConnectionLogLine.h"
 #include "basis/DateTime.h"
 #include "debug/TTraceEntry.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   }
   const long long size = std::atoll(argv[2]) * 1000000LL;
   const char* const names[] = {"dsl", "vpn-office", "mobile"};
+  const std::string channel(CONNECTION_LOG_CHANNEL);
   int64_t micros = 946684800LL * 1000000;  // 2000-01-01 00:00 UTC
   long long written = 0;
   std::string lines;
@@ -32,14 +34,13 @@ int main(int argc, char** argv) {
       lines += TTraceEntry(text, channel, 3, 0, 0.0, datetime::fromUnixMicros(at)).toString();
       lines += "\r\n";
     };
-    line("net-log", "open connection @" + name, micros + 17000);
+    line(channel.c_str(), openConnectionLine(name), micros + 17000);
     if (session % 10 == 0) line("morvane", "TMainForm.timerTimer: still polling", micros + 60000000);
     const int64_t end = micros + 180000000 + (session % 7) * 1000;
     if (session % 2 == 0) {
-      line("net-log", "traffic connection @" + name + ": " + std::to_string(123456789 + session) +
-                          " bytes received, " + std::to_string(4567890 + session) + " bytes sent", end);
+      line(channel.c_str(), trafficConnectionLine(name, 123456789 + session, 4567890 + session), end);
     }
-    line("net-log", "close connection @" + name, end);
+    line(channel.c_str(), closeConnectionLine(name), end);
     micros += 240000000;
     if (lines.size() > (1 << 20)) {
       written += static_cast<long long>(std::fwrite(lines.data(), 1, lines.size(), out));

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "basis/FileSystem.h"
+#include "basis/WritableFile.h"
 #include "debug/TDebugEntry.h"
 
 bool TTextWriter::writeLocked(const TDebugEntry& entry, int waitMilliseconds) {
@@ -14,24 +15,12 @@ bool TTextWriter::writeLocked(const TDebugEntry& entry, int waitMilliseconds) {
   line += "\r\n";
   // The append and write modes of a text file in one open, so a report
   // costs one open, one write and one close.
-  auto failOpen = [](const std::string& why) { throw IOException("TTextFile.open: " + why); };
-  if (fileName.empty()) failOpen("Missing filename, can't write to stdout.");
-  const std::string readOnly = "Try to write read only file '" + fileName + "'.";
-  const int flags = O_WRONLY | O_APPEND | O_CREAT;
-  const auto kinds = fileutil::FileKinds::AlsoCharacterDevices;
-  fileutil::OpenedFile file = fileutil::openFile(fileName, flags, kinds);
-  if (!file.ok() && file.error == ENOENT) {
-    const std::string folderFailure = fileutil::makeFolderOf(fileName);
-    if (!folderFailure.empty()) failOpen(folderFailure);
-    file = fileutil::openFile(fileName, flags, kinds);
-  }
-  if (!file.ok()) failOpen(file.error == EACCES && fileutil::fileExists(fileName) ? readOnly : file.failure);
+  fileutil::OpenedFile file = fileutil::openForWriting(fileName, fileutil::WriteMode::AppendOrMake,
+                                                       fileutil::FileKinds::AlsoCharacterDevices);
+  if (!file.ok()) throw IOException("TTextFile.open: " + file.failure);
   if (!fileutil::lockFile(file.fd.get(), true, waitMilliseconds)) return false;
-  // Refused like a text file refuses it, also for a process that could
-  // override the bits.
   struct stat st {};
   const bool known = ::fstat(file.fd.get(), &st) == 0;
-  if (known && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) failOpen(readOnly);
   // Under the lock the end of the file is where this line starts; nobody
   // else appends until the lock goes, so cutting back touches only it.
   const off_t before = known && S_ISREG(st.st_mode) ? st.st_size : -1;

@@ -8,35 +8,28 @@
 #include <cstdio>
 #include <cstring>
 
+#include "basis/FileSystem.h"
 #include "mail/MailExceptions.h"
 
 namespace {
 
 constexpr size_t kLongestPassword = 4096;
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::string readPasswordFile(const std::string& path) {
   const std::string file = "The password file '" + path + "'";
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  fileutil::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) throw MailTransportException(file + " cannot be opened: " + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) throw MailTransportException(file + " cannot be read: " + std::strerror(errno));
   if (!S_ISREG(info.st_mode)) throw MailTransportException(file + " is not a regular file");
+  // Reached through a link, another user's file passes the mode check; but
+  // that user chose the password and may change it at any time.
+  if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+    throw MailTransportException(file + " belongs to another user (uid " + std::to_string(info.st_uid) +
+                                 "): use a file of your own");
+  }
   if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));

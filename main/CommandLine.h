@@ -5,8 +5,10 @@
 
 #include <string>
 
+#include "basis/CommandLineAction.h"
+
 struct CommandLineRequest {
-  enum class Action { Run, Help, Version, UsageError };
+  using Action = CommandLineAction;
   Action action = Action::Run;
   std::string badOption;  // for UsageError
 };

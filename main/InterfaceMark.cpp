@@ -1,7 +1,8 @@
 #include "main/InterfaceMark.h"
 
+#include "basis/ConnectionLogLine.h"
+
 std::vector<std::string> InterfaceMark::closingLines(const std::string& connectionName) {
   const LinkCounters bytes = watch_.traffic();
-  return {"traffic connection @" + connectionName + ": " + std::to_string(bytes.rxBytes) + " bytes received, " +
-          std::to_string(bytes.txBytes) + " bytes sent"};
+  return {trafficConnectionLine(connectionName, bytes.rxBytes, bytes.txBytes)};
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <utility>
 
+#include "basis/ConnectionLogLine.h"
 #include "basis/Exceptions.h"
 #include "basis/TProperties.h"
 #include "basis/TString.h"
@@ -267,7 +268,7 @@ void TMainForm::sbConnectClick() {
     const Connection* selected = selectedConnection();
     std::unique_ptr<ConnectionMark> mark;
     if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
-    if (cbLog->isChecked()) netLogChannel->trace("open connection @" + connectionName());
+    if (cbLog->isChecked()) netLogChannel->trace(openConnectionLine(connectionName()));
     startConnection();
     connected_ = true;
     if (!mark) mark = connectionMark();
@@ -315,7 +316,7 @@ void TMainForm::connectionEnded() {
   if (cbLog->isChecked()) {
     const std::string name = connectionName();
     for (const std::string& line : watch_->mark().closingLines(name)) netLogChannel->trace(line);
-    netLogChannel->trace("close connection @" + name);
+    netLogChannel->trace(closeConnectionLine(name));
   }
   connected_ = false;
   requestTermination(EXIT_CONNECTION_ENDED);

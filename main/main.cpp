@@ -12,6 +12,7 @@
 #include <string>
 
 #include "basis/BasisStartup.h"
+#include "basis/ConnectionLogLine.h"
 #include "basis/Exceptions.h"
 #include "debug/DebugStartup.h"
 #include "debug/DialogHook.h"
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
   startupBasis();
   startupDebug();
   mainChannel = TChannelPool::getChannel("morvane");
-  netLogChannel = TChannelPool::getChannel("net-log");
+  netLogChannel = TChannelPool::getChannel(std::string(CONNECTION_LOG_CHANNEL));
 
   int status;
   {

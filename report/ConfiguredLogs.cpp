@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "basis/ConnectionLogLine.h"
 #include "basis/FileSystem.h"
 #include "basis/TArrayList.h"
 #include "basis/TProperties.h"
@@ -10,7 +11,6 @@
 #include "debug/TBinaryWriter.h"
 #include "debug/TChannel.h"
 #include "debug/TTextWriter.h"
-#include "report/ConnectionMessage.h"
 
 namespace {
 constexpr const char* PROGRAM = "morvane";
@@ -33,10 +33,9 @@ std::string programFolder() {
 
 ConfiguredLogs configuredConnectionLogs() {
   ConfiguredLogs logs;
-  TSystem::setApplicationPath(programFolder());
-  logs.searched = TSystem::configurationFolders();
-  logs.folder = TSystem::getConfigurationPath(TSystem::configurationFileName(PROGRAM));
-  TSystem::setApplicationPath("");
+  const std::string program = programFolder();
+  logs.searched = TSystem::configurationFolders(program);
+  logs.folder = TSystem::getConfigurationPath(TSystem::configurationFileName(PROGRAM), program);
   const std::string settingsFile = logs.folder + "debug.properties";
   if (!fileutil::fileExists(settingsFile)) {
     logs.problem = settingsFile + " is missing";
@@ -54,8 +53,9 @@ ConfiguredLogs configuredConnectionLogs() {
     return logs;
   }
   if (logs.files.empty()) {
-    logs.problem = settingsFile + " names no connection log: net-log.debug.tracefile (a text log) or "
-                   "net-log.debug.binary-tracefile (an entry file), or their system.* forms";
+    const std::string channel(CONNECTION_LOG_CHANNEL);
+    logs.problem = settingsFile + " names no connection log: " + channel + ".debug.tracefile (a text log) or " +
+                   channel + ".debug.binary-tracefile (an entry file), or their system.* forms";
   }
   return logs;
 }

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "basis/ConnectionLogLine.h"
+
 struct ConnectionEvent {
-  enum class Kind { Open, Traffic, Close };
+  using Kind = ConnectionLineKind;
   Kind kind = Kind::Open;
   uint32_t name = 0;  // a ConnectionNames id
   int64_t localMs = 0;  // the entry's time stamp (ZoneClock::localMillis)

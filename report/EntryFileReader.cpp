@@ -1,9 +1,9 @@
 #include "report/EntryFileReader.h"
 
+#include "basis/ConnectionLogLine.h"
 #include "debug/TBinaryReader.h"
 #include "debug/TDebugEntries.h"
 #include "debug/TTraceEntry.h"
-#include "report/ConnectionMessage.h"
 #include "report/ConnectionNames.h"
 #include "report/ZoneClock.h"
 

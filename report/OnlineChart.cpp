@@ -11,6 +11,7 @@
 #include <cmath>
 #include <map>
 
+#include "basis/WritableFile.h"
 #include "report/ConnectionNames.h"
 #include "report/ReportFormatting.h"
 
@@ -143,11 +144,20 @@ class Chart {
 bool writeOnlineChart(const std::string& path, const std::vector<DayTotal>& days, const ConnectionNames& names,
                       DayRange range, std::string& error) {
   const Chart chart(days, names, range);
-  QFile file(QString::fromLocal8Bit(path.c_str()));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  // Opened as every file the programs write, so a FIFO there is refused
+  // rather than waited on for good.
+  fileutil::OpenedFile opened =
+      fileutil::openForWriting(path, fileutil::WriteMode::Replace, fileutil::FileKinds::RegularOnly);
+  if (!opened.ok()) {
+    error = opened.error != 0 ? fileutil::systemMessage(opened.error) : opened.failure;
+    return false;
+  }
+  QFile file;
+  if (!file.open(opened.fd.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
     error = file.errorString().toStdString();
     return false;
   }
+  opened.fd.release();
   bool written;
   if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0) {
     QSvgGenerator svg;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "basis/CommandLineAction.h"
 #include "report/OnlineTotals.h"
 #include "report/ReportWriter.h"
 
@@ -17,7 +18,7 @@ struct ReportOptions {
 };
 
 struct ReportCommandLine {
-  enum class Action { Run, Help, Version, UsageError };
+  using Action = CommandLineAction;
   Action action = Action::Run;
   ReportOptions options;
   std::string error;  // what is wrong, for UsageError

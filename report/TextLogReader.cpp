@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "basis/ConnectionLogLine.h"
 #include "debug/TDebugEntry.h"
-#include "report/ConnectionMessage.h"
 #include "report/ConnectionNames.h"
 #include "report/ZoneClock.h"
 
@@ -89,8 +89,8 @@ bool TextLogReader::next(ConnectionEvent& event) {
 std::string TextLogReader::failure() const {
   if (readError_ != 0) return "read failed: " + fileutil::systemMessage(readError_);
   if (stamped_ == 0 && unstamped_ > 0) {
-    return "written without time stamps, so its sessions have no times; set "
-           "net-log.debug.verbosemode (or system.debug.verbosemode) in debug.properties to a "
+    return "written without time stamps, so its sessions have no times; set " + std::string(CONNECTION_LOG_CHANNEL) +
+           ".debug.verbosemode (or system.debug.verbosemode) in debug.properties to a "
            "value that includes 1, the time stamp (the default 3 does)";
   }
   return {};

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "basis/BasisStartup.h"
+#include "basis/ConnectionLogLine.h"
 #include "debug/DebugStartup.h"
 #include "report/ConfiguredLogs.h"
 #include "report/ConnectionReport.h"
@@ -20,6 +21,7 @@
 namespace {
 
 std::string helpText() {
+  const std::string channel(CONNECTION_LOG_CHANNEL);
   std::string text =
       "Usage: morvane-report [OPTION]... [FILE]...\n"
       "Reports the online time per connection from Morvane's connection logs, text logs\n"
@@ -35,15 +37,18 @@ std::string helpText() {
       "  -h, --help           show this help and exit\n"
       "  --version            show the version and exit\n"
       "\n"
-      "A session runs from \"open connection @NAME\" to the next \"close connection @NAME\";\n"
+      "A session runs from \"" +
+      openConnectionLine("NAME") + "\" to the next \"" + closeConnectionLine("NAME") +
+      "\";\n"
       "one never closed is listed as unfinished and not counted. Day and month totals\n"
       "split sessions at local midnight. Where the clock was set back and an hour\n"
       "repeats, a session takes the reading that gives it the shortest length that is\n"
       "not negative.\n"
       "\n"
       "Without FILE the connection logs of Morvane's configuration are read: the files\n"
-      "that debug.properties in its configuration folder names for the \"net-log\"\n"
-      "channel (net-log.debug.tracefile, net-log.debug.binary-tracefile, or their\n"
+      "that debug.properties in its configuration folder names for the \"" +
+      channel + "\"\nchannel (" + channel + ".debug.tracefile, " + channel +
+      ".debug.binary-tracefile, or their\n"
       "system.* forms).\n";
   const ConfiguredLogs logs = configuredConnectionLogs();
   text += "Configuration folder: " + logs.folder + "\nLooked for in this order (the first holding morvane.properties is used):\n";

@@ -1,6 +1,7 @@
 // Mail addresses, messages that send themselves, and the mail queue, against
 // a real SMTP server and scripted ones on loopback.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -291,6 +292,16 @@ TEST_F(MailTest, LoginSettingsThatCannotWorkAreReportedAndNothingIsSent) {
               "TMailMessage.send: The password file '" + file + "' cannot be opened: No such file or directory.");
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
     EXPECT_EQ(outcome(*message("x")), "TMailMessage.send: The password file '" + file + "' is not a regular file.");
+  }
+  if (const passwd* nobody = ::getpwnam("nobody"); nobody != nullptr && ::geteuid() == 0) {
+    SCOPED_TRACE("a link to a file of another user, of mode 600");
+    const std::string theirs = dir_.write("theirs", "secret");
+    ASSERT_EQ(::chown(theirs.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod(theirs.c_str(), 0600), 0);
+    ::unlink(file.c_str());
+    ASSERT_EQ(::symlink(theirs.c_str(), file.c_str()), 0);
+    EXPECT_EQ(outcome(*message("x")), "TMailMessage.send: The password file '" + file + "' belongs to another user (uid " +
+                                          std::to_string(nobody->pw_uid) + "): use a file of your own.");
   }
   EXPECT_EQ(server.authLog(), "") << "a login left";
   EXPECT_EQ(server.message(1), "");

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <sys/stat.h>
 
 #include "tests/report/ReportTestSupport.h"
 #include "tests/support/ChildProcess.h"
@@ -19,7 +20,7 @@ ToolRun runTool(const TempDir& dir, const std::string& arguments) {
   const std::string errFile = dir.file("stderr.txt");
   ToolRun run;
   run.status = childprocess::shellRun(
-      "TZ=UTC " + std::string(MORVANE_REPORT_TOOL) + " " + arguments + " 2>" + errFile, run.out);
+      "TZ=UTC timeout 120 " + std::string(MORVANE_REPORT_TOOL) + " " + arguments + " 2>" + errFile, run.out);
   run.err = TempDir::read(errFile);
   return run;
 }
@@ -76,4 +77,10 @@ TEST(ReportTool, ChartsArePaintedOffscreen) {
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find("morvane-report: " + dir.file("missing/chart.png") + ": "), std::string::npos)
       << unwritable.err;
+  // A FIFO that nobody reads is refused at once, not waited on.
+  const std::string fifo = dir.file("fifo.png");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  const ToolRun refused = runTool(dir, "--chart " + fifo + " " + log);
+  EXPECT_EQ(refused.status, 1) << "124: it waited";
+  EXPECT_EQ(refused.err, "morvane-report: " + fifo + ": File '" + fifo + "' is a FIFO, not a regular file.\n");
 }

@@ -1,4 +1,4 @@
-#include "report/ConnectionMessage.h"
+#include "basis/ConnectionLogLine.h"
 
 #include <cstring>
 
@@ -45,18 +45,27 @@ bool takeTrailingCount(std::string_view& text, uint64_t& value) {
 
 }  // namespace
 
+std::string openConnectionLine(const std::string& name) { return std::string(OPEN) + name; }
+
+std::string closeConnectionLine(const std::string& name) { return std::string(CLOSE) + name; }
+
+std::string trafficConnectionLine(const std::string& name, uint64_t received, uint64_t sent) {
+  return std::string(TRAFFIC) + name + ": " + std::to_string(received) + std::string(RECEIVED) +
+         std::to_string(sent) + std::string(SENT);
+}
+
 bool parseConnectionMessage(std::string_view message, ConnectionMessage& result) {
   if (message.empty()) return false;
   std::string_view name;
   switch (message[0]) {
     case 'o':
       if (!startsWith(message, OPEN)) return false;
-      result.kind = ConnectionEvent::Kind::Open;
+      result.kind = ConnectionLineKind::Open;
       name = message.substr(OPEN.size());
       break;
     case 'c':
       if (!startsWith(message, CLOSE)) return false;
-      result.kind = ConnectionEvent::Kind::Close;
+      result.kind = ConnectionLineKind::Close;
       name = message.substr(CLOSE.size());
       break;
     case 't': {
@@ -67,7 +76,7 @@ bool parseConnectionMessage(std::string_view message, ConnectionMessage& result)
       rest.remove_suffix(RECEIVED.size());
       if (!takeTrailingCount(rest, result.received) || !endsWith(rest, ": ")) return false;
       rest.remove_suffix(2);
-      result.kind = ConnectionEvent::Kind::Traffic;
+      result.kind = ConnectionLineKind::Traffic;
       name = rest;
       break;
     }

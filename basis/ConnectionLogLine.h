@@ -1,19 +1,27 @@
 #pragma once
-// The texts Morvane traces on its "net-log" channel, read back:
+// The lines of the connection log, the channel "net-log": the program
+// writes them and the report reads them back, both through this unit alone,
+// so a word changed here changes both sides.
 //   open connection @<name>
 //   traffic connection @<name>: <R> bytes received, <S> bytes sent
 //   close connection @<name>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
-
-#include "report/ConnectionEvent.h"
 
 // The channel of the connection log.
 constexpr std::string_view CONNECTION_LOG_CHANNEL = "net-log";
 
+enum class ConnectionLineKind { Open, Traffic, Close };
+
+std::string openConnectionLine(const std::string& name);
+std::string closeConnectionLine(const std::string& name);
+std::string trafficConnectionLine(const std::string& name, uint64_t received, uint64_t sent);
+
+// A line of the connection log, read back.
 struct ConnectionMessage {
-  ConnectionEvent::Kind kind = ConnectionEvent::Kind::Open;
+  ConnectionLineKind kind = ConnectionLineKind::Open;
   std::string_view name;  // points into the message
   uint64_t received = 0;
   uint64_t sent = 0;
