@@ -691,8 +691,12 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     // The connection log goes to the state folder: XDG_STATE_HOME, or ~/.local/state.
     stateHome_ = install.environment.empty() ? dir_.file("state") : std::string();
     const std::string stateFolder = stateHome_.empty() ? home() + "/.local/state" : stateHome_;
+    // In English, from the translation in the installed data folder.
+    EXPECT_TRUE(std::filesystem::is_regular_file(install.root + "/share/morvane/translations/morvane_en.qm"));
+    environment_["LANG"] = "en_US.UTF-8";
     start({}, bin, dir_.file("elsewhere"));
     typeIntoMainWindow(install.keys);
+    EXPECT_EQ(xdotool("search --sync --name '^Morvane: ' getwindowname"), "Morvane: [Connected to demo]");
     expectExit(0, 40s);
     std::string log = TempDir::read(stateFolder + "/morvane/morvane-net.log");
     EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
