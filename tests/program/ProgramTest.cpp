@@ -410,19 +410,20 @@ class ProgramLanguageTest : public ProgramTest {
 // language. The connection log is the same in every language.
 TEST_F(ProgramLanguageTest, TheWindowSpeaksTheUsersLanguageAndTheLogStaysTheSame) {
   struct Case {
+    std::string label;
     std::map<std::string, std::optional<std::string>> language;
     bool english;
   };
   const std::vector<Case> cases = {
-      {{{"LANG", "en_US.UTF-8"}}, true},
-      {{{"LANG", "de_DE.UTF-8"}}, false},
-      {{{"LANG", "C"}}, false},
-      {{}, false},
-      {{{"LANGUAGE", "fr:en"}}, true},
+      {"LANG=en_US.UTF-8", {{"LANG", "en_US.UTF-8"}}, true},
+      {"LANG=de_DE.UTF-8", {{"LANG", "de_DE.UTF-8"}}, false},
+      {"LANG=C", {{"LANG", "C"}}, false},
+      {"no language", {}, false},
+      {"LANGUAGE=fr:en", {{"LANGUAGE", "fr:en"}}, true},
   };
   std::optional<std::string> firstLog;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.language.empty() ? std::string("no language") : c.language.begin()->first + "=" + *c.language.begin()->second);
+    SCOPED_TRACE(c.label);
     Seen seen = connectUnder(c.language);
     EXPECT_EQ(seen.controls, c.english ? english : german);
     EXPECT_EQ(seen.title, c.english ? "Morvane: [Connected to demo]" : "Morvane: [Verbunden mit demo]");
