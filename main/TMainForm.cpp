@@ -73,7 +73,7 @@ TMainForm::TMainForm() {
   cbxConnection->setGeometry(8, 8, 225, 21);
   cbxConnection->setEditable(false);
 
-  sbConnect = new QPushButton("Verbinden", this);
+  sbConnect = new QPushButton(tr("Verbinden"), this);
   sbConnect->setGeometry(8, 40, 121, 25);
   sbConnect->setFocusPolicy(Qt::NoFocus);  // a speed button takes no focus
   // It is still reachable from the keyboard: Return anywhere in the window
@@ -83,15 +83,15 @@ TMainForm::TMainForm() {
     auto* shortcut = new QShortcut(keys, this);
     connect(shortcut, &QShortcut::activated, sbConnect, &QPushButton::click);  // no-op while disabled
   }
-  cbxConnection->setAccessibleName("Verbindung");
-  sbConnect->setAccessibleName("Verbinden");
-  sbConnect->setAccessibleDescription("Startet die gewählte Verbindung (Eingabetaste, Alt+V)");
+  cbxConnection->setAccessibleName(tr("Verbindung"));
+  sbConnect->setAccessibleName(sbConnect->text());
+  sbConnect->setAccessibleDescription(tr("Startet die gewählte Verbindung (Eingabetaste, Alt+V)"));
 
-  cbLog = new QCheckBox("Log schreiben", this);
+  cbLog = new QCheckBox(tr("Log schreiben"), this);
   // The design width, or what the caption needs in this style if that is more.
   cbLog->setGeometry(144, 40, std::max(89, cbLog->sizeHint().width()), 17);
   cbLog->setChecked(true);
-  cbLog->setAccessibleName("Log schreiben");
+  cbLog->setAccessibleName(cbLog->text());
   setTabOrder(cbxConnection, cbLog);
 
   timer = new QTimer(this);
@@ -255,11 +255,11 @@ void TMainForm::sbConnectClick() {
     showMinimized();
     // The taskbar shows the main window's title on X11, so the application
     // title and the form caption are one and the same text.
-    const std::string caption = "Morvane: [Verbunden mit " + connectionName() + "]";
-    setWindowTitle(toQt(caption));
+    setWindowTitle(tr("Morvane: [Verbunden mit %1]").arg(toQt(connectionName())));
     cbxConnection->setEnabled(false);
     sbConnect->setEnabled(false);
-    sbConnect->setText("Verbunden");
+    sbConnect->setText(tr("Verbunden"));
+    sbConnect->setAccessibleName(sbConnect->text());
     cbLog->setEnabled(false);
     // A connection with an interface is watched through it alone. Its link
     // events are opened before anything is logged or started, so a failure
@@ -324,7 +324,7 @@ void TMainForm::connectionEnded() {
 
 void TMainForm::timerWarningsTimer() {
   try {
-    showDialog(DialogKind::Information, "Es besteht eine Internetverbindung.");
+    showDialog(DialogKind::Information, tr("Es besteht eine Internetverbindung.").toStdString());
   } catch (const std::exception& e) {
     reportError(&e, "TMainForm.timerWarningsTimer: ");
   } catch (...) {

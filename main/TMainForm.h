@@ -7,6 +7,7 @@
 // interfaces or the desktop's windows change. Once the mark was seen and is
 // gone again, the program ends.
 
+#include <QCoreApplication>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,9 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_ENDED_WHILE_CONNECTED = 3;
 
 class TMainForm : public QWidget {
+  // Its texts are translated in the context "TMainForm" (main/translations).
+  Q_DECLARE_TR_FUNCTIONS(TMainForm)
+
  public:
   TMainForm();
   ~TMainForm() override;

@@ -23,6 +23,7 @@
 #include "main/MessageBoxHook.h"
 #include "main/TMainForm.h"
 #include "main/TerminationSignals.h"
+#include "main/UiLanguage.h"
 #include "platform/DisplayCheck.h"
 
 namespace {
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
   platformStart.started();
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName("morvane");
+  installUiTranslation(application);
   installMessageBoxHook();
 
   startupBasis();

@@ -28,6 +28,10 @@ echo "== $deb"
 
 lintian --fail-on error "$deb"
 
+# The window's English translation.
+dpkg-deb -c "$deb" | grep -q '\./usr/share/morvane/translations/morvane_en\.qm$' ||
+  { echo "the package lacks the English translation" >&2; exit 1; }
+
 # The configuration as conffiles, and the GNOME Shell extension in both forms,
 # each for the shell versions that load it.
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/xdg/morvane/morvane.properties
@@ -52,7 +56,8 @@ cleanup() {
 trap cleanup EXIT
 
 # The installed program, run as a user would run it: its own home, an
-# unrelated current folder, the system configuration.
+# unrelated current folder, the system configuration, an English locale (the
+# window then speaks English: the taskbar title says so while connected).
 mkfifo "$work/display"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
 xvfb=$!
@@ -62,19 +67,27 @@ status=0
 (
   cd "$work/elsewhere"
   export DISPLAY=":$number" QT_QPA_PLATFORM=xcb HOME="$work/home"
-  unset XDG_CONFIG_HOME XDG_CONFIG_DIRS XDG_STATE_HOME
+  unset XDG_CONFIG_HOME XDG_CONFIG_DIRS XDG_STATE_HOME LANGUAGE LC_ALL LC_MESSAGES
+  export LANG=en_US.UTF-8
   morvane --help >"$work/help.txt"
   grep -qx 'Configuration folder: /etc/xdg/morvane/' "$work/help.txt"
   morvane >"$work/output.txt" 2>&1 &
   program=$!
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Morvane$' | head -n 1)
   xdotool windowfocus --sync "$window" key Return
+  if timeout 30 xdotool search --sync --name '^Morvane: \[Connected to demo\]$' >/dev/null; then
+    touch "$work/english"
+  fi
   wait "$program"
 ) || status=$?
 log="$work/home/.local/state/morvane/morvane-net.log"
 if [ "$status" -ne 0 ] || ! grep -q 'close connection @demo' "$log"; then
   echo "The installed program did not complete the demo connection (status $status)." >&2
   cat "$work/output.txt" "$log" >&2 || true
+  exit 1
+fi
+if [ ! -e "$work/english" ]; then
+  echo "The installed program did not show its English title under LANG=en_US.UTF-8." >&2
   exit 1
 fi
 # The installed report reads that log through the system configuration.

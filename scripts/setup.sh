@@ -18,6 +18,8 @@ run_packages=(
   xdg-utils xvfb x11-utils
   # morvane-report draws its charts as SVG too
   qt6-svg-dev
+  # the window's translations: lrelease and its CMake package
+  qt6-tools-dev qt6-l10n-tools
 )
 test_packages=(
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
@@ -99,10 +101,19 @@ if [ "$purpose" = test ] && ! id -u morvane-compositor >/dev/null 2>&1; then
   $sudo useradd --system --no-create-home --shell /usr/sbin/nologin morvane-compositor
 fi
 
-# A second locale with a decimal comma for the locale-dependent tests.
-if [ "$purpose" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  $sudo sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+# A second locale with a decimal comma for the locale-dependent tests, and
+# an English one for the window's translation.
+missing_locales=()
+for name in de_DE en_US; do
+  if [ "$purpose" = test ] && ! locale -a 2>/dev/null | grep -qi "^$name\.utf-\?8\$"; then
+    missing_locales+=("$name")
+  fi
+done
+if [ "${#missing_locales[@]}" -gt 0 ]; then
+  for name in "${missing_locales[@]}"; do
+    $sudo sed -i "s/^# *$name.UTF-8 UTF-8/$name.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  done
   $sudo locale-gen >/dev/null
 fi
 

@@ -100,6 +100,8 @@ class ProgramTest : public ::testing::Test {
       ::setenv("HOME", home().c_str(), 1);
       ::setenv("XDG_CONFIG_DIRS", dir_.file("xdg").c_str(), 1);
       for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) ::unsetenv(name);
+      // No language of the tester's: the window's German texts.
+      for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
       if (!stateHome_.empty()) ::setenv("XDG_STATE_HOME", stateHome_.c_str(), 1);
       if (fileSizeLimit_ != RLIM_INFINITY) {
         struct rlimit limit {fileSizeLimit_, fileSizeLimit_};
@@ -184,7 +186,7 @@ class ProgramTest : public ::testing::Test {
   // to end with status 1 within `limit`.
   void connectExpectingAFatalEnd(std::chrono::seconds limit) {
     clickConnect();
-    EXPECT_TRUE(closeDialog("Error"));
+    EXPECT_TRUE(closeDialog("Fehler"));
     expectExit(1, limit);
   }
   // Waits up to `limit` for the end, closing error dialogs as a user would
@@ -193,7 +195,7 @@ class ProgramTest : public ::testing::Test {
     std::optional<int> status;
     auto end = std::chrono::steady_clock::now() + limit;
     while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
-      if (!xdotool("search --onlyvisible --name '^Error$'").empty() && closeDialog("Error") && closed != nullptr) {
+      if (!xdotool("search --onlyvisible --name '^Fehler$'").empty() && closeDialog("Fehler") && closed != nullptr) {
         ++*closed;
       }
     }
@@ -310,8 +312,8 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
       writeConfiguration(c.configuration);
     }
     start();
-    EXPECT_TRUE(closeDialog("Error")) << "no error report";
-    EXPECT_TRUE(closeDialog("Error")) << "no configuration dialog";
+    EXPECT_TRUE(closeDialog("Fehler")) << "no error report";
+    EXPECT_TRUE(closeDialog("Fehler")) << "no configuration dialog";
     expectExit(1, 20s);
     std::string out = output();
     EXPECT_NE(out.find("morvane: FATAL ERROR: TMainForm.init: "), std::string::npos) << out;
@@ -335,13 +337,127 @@ TEST_F(ProgramTest, RemindsWhileConnected) {
   EXPECT_FALSE(waitExit(500ms).has_value());
 }
 
+// ---- the window's language
+
+// The program with its English translation beside it and a private session
+// bus, on which the accessibility bus is started for reading its controls
+// as a screen reader would.
+class ProgramLanguageTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    translation_ = dir_.file("morvane_en.qm");
+    std::filesystem::copy_file(std::filesystem::path(MORVANE_PROGRAM).parent_path() / "morvane_en.qm", translation_);
+    const std::string socket = dir_.file("bus");
+    bus_ = childprocess::spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket});
+    ASSERT_TRUE(childprocess::waitFor([&] { return std::filesystem::exists(socket); }, 10000)) << "no session bus";
+    busAddress_ = "unix:path=" + socket;
+    writeConfiguration("names = demo\ndemo = /bin/true\nwindow = Dial Status\n");
+  }
+  void TearDown() override {
+    ProgramTest::TearDown();
+    if (bus_ > 0) childprocess::stop(bus_);
+  }
+
+  // What a user sees in one run under `language`: the controls before and
+  // while connected ("role: name" lines), the taskbar title while connected,
+  // and the connection log with its digits (the time stamps) masked.
+  struct Seen {
+    std::string controls, title, connectedControls, log;
+  };
+  Seen connectUnder(const std::map<std::string, std::optional<std::string>>& language) {
+    Seen seen;
+    environment_ = language;
+    environment_["DBUS_SESSION_BUS_ADDRESS"] = busAddress_;
+    environment_["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1";
+    std::filesystem::remove(dir_.file("net.log"));
+    start();
+    seen.controls = controls();
+    clickConnect();
+    EXPECT_TRUE(childprocess::waitFor([&] { return netLog().find("open connection") != std::string::npos; }, 20000));
+    // The program watches the desktop from now on: the status window comes,
+    // stays for a few ticks while the texts are read, and goes.
+    const auto opened = std::chrono::steady_clock::now();
+    uint32_t status = display_.createTitled("Dial Status");
+    seen.title = xdotool("search --sync --name '^Morvane: ' getwindowname");
+    seen.connectedControls = controls();
+    std::this_thread::sleep_until(opened + 3s);
+    display_.destroyWindow(status);
+    expectExit(0, 30s);
+    seen.log = netLog();
+    for (char& c : seen.log) {
+      if (c >= '0' && c <= '9') c = '#';
+    }
+    return seen;
+  }
+  std::string controls() {
+    return childprocess::shellOutput("DISPLAY=" + display_.name() + " DBUS_SESSION_BUS_ADDRESS=" + quote(busAddress_) +
+                                     " timeout 60 /usr/bin/python3 " +
+                                     quote(std::string(MORVANE_SOURCE_DIR) + "/tests/support/control-names.py") + " " +
+                                     std::to_string(pid_) + " 2>&1");
+  }
+
+  const std::string german = "push button: Verbinden\ncheck box: Log schreiben\n";
+  const std::string germanConnected = "push button: Verbunden\ncheck box: Log schreiben\n";
+  const std::string english = "push button: Connect\ncheck box: Write log\n";
+  const std::string englishConnected = "push button: Connected\ncheck box: Write log\n";
+  std::string translation_;
+  pid_t bus_ = -1;
+  std::string busAddress_;
+};
+
+// German for German, C, POSIX and no language; English for any other first
+// language. The connection log is the same in every language.
+TEST_F(ProgramLanguageTest, TheWindowSpeaksTheUsersLanguageAndTheLogStaysTheSame) {
+  struct Case {
+    std::string label;
+    std::map<std::string, std::optional<std::string>> language;
+    bool english;
+  };
+  const std::vector<Case> cases = {
+      {"LANG=en_US.UTF-8", {{"LANG", "en_US.UTF-8"}}, true},
+      {"LANG=de_DE.UTF-8", {{"LANG", "de_DE.UTF-8"}}, false},
+      {"LANG=C", {{"LANG", "C"}}, false},
+      {"no language", {}, false},
+      {"LANGUAGE=fr:en", {{"LANGUAGE", "fr:en"}}, true},
+  };
+  std::optional<std::string> firstLog;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Seen seen = connectUnder(c.language);
+    EXPECT_EQ(seen.controls, c.english ? english : german);
+    EXPECT_EQ(seen.title, c.english ? "Morvane: [Connected to demo]" : "Morvane: [Verbunden mit demo]");
+    EXPECT_EQ(seen.connectedControls, c.english ? englishConnected : germanConnected);
+    EXPECT_NE(seen.log.find("net-log: close connection @demo\r\n"), std::string::npos) << seen.log;
+    if (!firstLog) firstLog = seen.log;
+    EXPECT_EQ(seen.log, *firstLog);
+  }
+}
+
+// A translation that is missing, cut short or no translation at all leaves German.
+TEST_F(ProgramLanguageTest, WithoutAReadableTranslationTheWindowStaysGerman) {
+  const std::string built = TempDir::read(translation_);
+  ASSERT_GT(built.size(), 64u);
+  for (const std::optional<std::string>& content :
+       {std::optional<std::string>(), std::optional<std::string>(built.substr(0, built.size() / 2)),
+        std::optional<std::string>("not a translation, and long enough to look like one: 0123456789abcdef")}) {
+    SCOPED_TRACE(content ? "broken: " + content->substr(0, 16) : std::string("missing"));
+    std::filesystem::remove(translation_);
+    if (content) dir_.write("morvane_en.qm", *content);
+    Seen seen = connectUnder({{"LANG", "en_US.UTF-8"}});
+    EXPECT_EQ(seen.controls, german);
+    EXPECT_EQ(seen.title, "Morvane: [Verbunden mit demo]");
+    EXPECT_EQ(seen.connectedControls, germanConnected);
+  }
+}
+
 TEST_F(ProgramTest, MissingDebugPropertiesFallsBackToStandardOutput) {
   std::filesystem::remove(dir_.file("debug.properties"));
   writeConfiguration("names = demo\ndemo = " + statusScript("Dial Status", 3) + "\nwindow = Dial\n");
   start();
   // One internal-error report per channel: "morvane" and "net-log".
-  EXPECT_TRUE(closeDialog("Error"));
-  EXPECT_TRUE(closeDialog("Error"));
+  EXPECT_TRUE(closeDialog("Fehler"));
+  EXPECT_TRUE(closeDialog("Fehler"));
   clickConnect();
   expectExit(0, 30s);
   std::string out = output();
@@ -455,7 +571,7 @@ TEST_F(ProgramTest, LogFilesThatBlockFailOrAreLockedDoNotStopTheCycle) {
     clickConnect();
     // The target starts at once, and no dialog waits for anyone.
     EXPECT_TRUE(childprocess::waitFor([this] { return std::filesystem::exists(dir_.file("started")); }, 20000));
-    EXPECT_EQ(xdotool("search --onlyvisible --name '^Error$'"), "");
+    EXPECT_EQ(xdotool("search --onlyvisible --name '^Fehler$'"), "");
     EXPECT_EQ(TempDir::read(binary), "") << "the open entry waits for the lock";
     holder.release();
     expectExit(0, 30s);
@@ -576,8 +692,12 @@ TEST_F(ProgramTest, InstalledProgramsRunTheDemoFromAnyPrefix) {
     // The connection log goes to the state folder: XDG_STATE_HOME, or ~/.local/state.
     stateHome_ = install.environment.empty() ? dir_.file("state") : std::string();
     const std::string stateFolder = stateHome_.empty() ? home() + "/.local/state" : stateHome_;
+    // In English, from the translation in the installed data folder.
+    EXPECT_TRUE(std::filesystem::is_regular_file(install.root + "/share/morvane/translations/morvane_en.qm"));
+    environment_["LANG"] = "en_US.UTF-8";
     start({}, bin, dir_.file("elsewhere"));
     typeIntoMainWindow(install.keys);
+    EXPECT_EQ(xdotool("search --sync --name '^Morvane: ' getwindowname"), "Morvane: [Connected to demo]");
     expectExit(0, 40s);
     std::string log = TempDir::read(stateFolder + "/morvane/morvane-net.log");
     EXPECT_NE(log.find("net-log: open connection @demo\r\n"), std::string::npos) << log << output();
@@ -677,7 +797,7 @@ TEST_F(ProgramMailTest, AfterTheLoopEndedAFailedMailOpensNoDialog) {
   configureMail(refusing.portText());
   start();
   clickConnect();
-  EXPECT_TRUE(closeDialog("Error")) << "no fatal report";
+  EXPECT_TRUE(closeDialog("Fehler")) << "no fatal report";
   // The connected window goes when the loop has ended.
   ASSERT_TRUE(childprocess::waitFor([&] { return xdotool("search --onlyvisible --name '^Morvane: '").empty(); }, 20000));
   loopEnded = true;
@@ -686,7 +806,7 @@ TEST_F(ProgramMailTest, AfterTheLoopEndedAFailedMailOpensNoDialog) {
   std::optional<int> status;
   const auto end = std::chrono::steady_clock::now() + 45s;
   while (!(status = waitExit(200ms)) && std::chrono::steady_clock::now() < end) {
-    if (!xdotool("search --onlyvisible --name '^Error$'").empty()) dialogShown = true;
+    if (!xdotool("search --onlyvisible --name '^Fehler$'").empty()) dialogShown = true;
   }
   ASSERT_TRUE(status.has_value()) << "the 30 s limit did not hold";
   EXPECT_EQ(*status, 1);
