@@ -20,7 +20,11 @@ NetworkManagerMark::NetworkManagerMark(const std::string& key, const std::string
     : activation_(profileFor(key, profile)) {}
 
 bool NetworkManagerMark::present() {
-  if (!activation_.failure().empty()) throw IOException(activation_.failure());
+  // Told once: the report ends the program, looks until then find nothing.
+  if (!activation_.failure().empty() && !failureTold_) {
+    failureTold_ = true;
+    throw IOException(activation_.failure());
+  }
   const bool up = activation_.activated();
   if (up || traffic_.started()) count();
   return up;

@@ -27,8 +27,8 @@ class NetworkManagerMark : public ConnectionMark {
   // already. The result arrives on the event loop.
   void activate() { activation_.activate(); }
 
-  // Throws IOException naming the profile and NetworkManager's reason once
-  // the activation has failed.
+  // Throws IOException naming the profile and NetworkManager's reason at the
+  // first look after the activation has failed.
   bool present() override;
   void setChangeHandler(std::function<void()> handler) override {
     activation_.setChangeHandler(std::move(handler));
@@ -41,4 +41,5 @@ class NetworkManagerMark : public ConnectionMark {
 
   NetworkManagerActivation activation_;
   TrafficTally traffic_;  // from the first look that saw it ACTIVATED
+  bool failureTold_ = false;
 };

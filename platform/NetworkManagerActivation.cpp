@@ -1,6 +1,7 @@
 #include "platform/NetworkManagerActivation.h"
 
 #include <QDBusArgument>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -47,7 +48,7 @@ NetworkManagerActivation::NetworkManagerActivation(NetworkManagerProfile profile
   bus.connect(nm::kService, QString(), nm::kActive, "StateChanged", this,
               SLOT(stateChanged(uint, uint, QDBusMessage)));
   bus.connect(nm::kService, nm::kPath, nm::kProperties, "PropertiesChanged", this,
-              SLOT(managerChanged(QString, QVariantMap, QStringList)));
+              SLOT(managerChanged(QDBusMessage)));
   owner_ = new QDBusServiceWatcher(nm::kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(owner_, &QDBusServiceWatcher::serviceOwnerChanged, this, &NetworkManagerActivation::ownerChanged);
   awayTimer_.setSingleShot(true);
@@ -133,9 +134,11 @@ void NetworkManagerActivation::stateChanged(uint state, uint reason, const QDBus
   }
 }
 
-void NetworkManagerActivation::managerChanged(const QString& interface, const QVariantMap& changed,
-                                              const QStringList&) {
-  if (interface != nm::kInterface || !changed.contains("ActiveConnections") || active_.isEmpty()) return;
+void NetworkManagerActivation::managerChanged(const QDBusMessage& message) {
+  const QList<QVariant> arguments = message.arguments();
+  if (arguments.size() < 2 || arguments[0].toString() != nm::kInterface) return;
+  const QVariantMap changed = qdbus_cast<QVariantMap>(arguments[1]);
+  if (!changed.contains("ActiveConnections") || active_.isEmpty()) return;
   if (away_) {
     // Back after a restart: the profile's connection may be listed again.
     uint32_t state = 0;

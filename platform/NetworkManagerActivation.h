@@ -61,7 +61,8 @@ class NetworkManagerActivation : public QObject, public ChangeNotifier {
 
  private slots:
   void stateChanged(uint state, uint reason, const QDBusMessage& message);
-  void managerChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
+  // PropertiesChanged of NetworkManager itself: the active connections listed.
+  void managerChanged(const QDBusMessage& message);
   void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
  private:

@@ -4,7 +4,7 @@
 // handler (ChangeNotifier) runs on the event loop; it should read the list
 // again (networkManagerProfiles).
 
-#include <QDBusObjectPath>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 
@@ -20,7 +20,7 @@ class NetworkManagerProfileWatch : public QObject, public ChangeNotifier {
   ~NetworkManagerProfileWatch() override;
 
  private slots:
-  void profileChanged(const QDBusObjectPath& path);
+  void profileChanged(const QDBusMessage& message);
 
  private:
   QDBusServiceWatcher* owner_ = nullptr;
