@@ -218,10 +218,10 @@ bool TMainForm::init() {
       try {
         listProfiles();
       } catch (const IOException& e) {
-        // The configured connections go on working without it.
-        if (mainChannel != nullptr) {
-          mainChannel->trace(true, "NOTICE: networkmanager.types: " + e.getMessage(), 3, dialogWriter());
-        }
+        // The configured connections go on working without it. Told on the
+        // channel only: the installed configuration lists types, and a
+        // desktop without NetworkManager would see a dialog at every start.
+        if (mainChannel != nullptr) mainChannel->trace("NOTICE: networkmanager.types: " + e.getMessage(), 3);
       }
       profileWatch_ = std::make_unique<NetworkManagerProfileWatch>();
       profileWatch_->setChangeHandler([this] { profilesChanged(); });
