@@ -2,9 +2,11 @@
 // The program's only window: the configured connections, the "Verbinden"
 // button and the "Log schreiben" check box. Connecting minimises the window,
 // starts the selected connection's target and watches the connection's mark
-// (ConnectionWatch), its network interface where one is configured, else its
-// status window: at every tick of the interval timer and at once whenever the
-// interfaces or the desktop's windows change. Once the mark was seen and is
+// (ConnectionWatch), its network interface where one is configured, its
+// NetworkManager profile's active connection where it is a profile (which
+// connecting activates instead of starting a target), else its status
+// window: at every tick of the interval timer and at once whenever the
+// interfaces, the profile or the desktop's windows change. Once the mark was seen and is
 // gone again, the program ends.
 
 #include <QWidget>

@@ -241,6 +241,15 @@ TEST_F(NetworkManagerProgramTest, FailuresAreReportedWithTheirCauseAndStatusOne)
   runLab("stop-nm");
   start("names = office\noffice.networkmanager = Office VPN\n");
   expectFatal("NetworkManager is not running: org.freedesktop.NetworkManager is not on the system bus.", 20s);
+
+  // Only listed types: a notice, and the configured connections still work.
+  start("names = a\na = true\nwindow = A\nnetworkmanager.types = vpn\n");
+  ASSERT_FALSE(waitForWindow("^Morvane$").empty()) << output();
+  EXPECT_TRUE(childprocess::waitFor(
+      [&] { return output().find("NOTICE: networkmanager.types: NetworkManager is not running") != std::string::npos; },
+      10000))
+      << output();
+  EXPECT_FALSE(waitExit(200ms).has_value()) << output();
 }
 
 // The window lists the profiles of the listed types after the configured
