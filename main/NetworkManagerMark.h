@@ -30,9 +30,7 @@ class NetworkManagerMark : public ConnectionMark {
   // Throws IOException naming the profile and NetworkManager's reason at the
   // first look after the activation has failed.
   bool present() override;
-  void setChangeHandler(std::function<void()> handler) override {
-    activation_.setChangeHandler(std::move(handler));
-  }
+  void setChangeHandler(std::function<void()> handler) override { activation_.setChangeHandler(std::move(handler)); }
   // The traffic line, as for interface marks.
   std::vector<std::string> closingLines(const std::string& connectionName) override;
 

@@ -377,7 +377,9 @@ void TMainForm::profilesChanged() {
   if (connected_ || destroyed_) return;
   const std::string selected = connectionName();
   connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(configuredCount_), connections_.end());
-  while (cbxConnection->count() > static_cast<int>(configuredCount_)) cbxConnection->removeItem(cbxConnection->count() - 1);
+  while (cbxConnection->count() > static_cast<int>(configuredCount_)) {
+    cbxConnection->removeItem(cbxConnection->count() - 1);
+  }
   try {
     listProfiles();
   } catch (const std::exception&) {

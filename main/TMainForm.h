@@ -6,8 +6,8 @@
 // NetworkManager profile's active connection where it is a profile (which
 // connecting activates instead of starting a target), else its status
 // window: at every tick of the interval timer and at once whenever the
-// interfaces, the profile or the desktop's windows change. Once the mark was seen and is
-// gone again, the program ends.
+// interfaces, the profile or the desktop's windows change. Once the mark was
+// seen and is gone again, the program ends.
 
 #include <QWidget>
 #include <cstdint>

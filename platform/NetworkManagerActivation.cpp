@@ -45,10 +45,8 @@ NetworkManagerActivation::NetworkManagerActivation(NetworkManagerProfile profile
   QDBusConnection bus = networkManagerBus();
   // Any active connection's path: the one to follow is known only from the
   // reply, and its first signals may come before it.
-  bus.connect(nm::kService, QString(), nm::kActive, "StateChanged", this,
-              SLOT(stateChanged(uint, uint, QDBusMessage)));
-  bus.connect(nm::kService, nm::kPath, nm::kProperties, "PropertiesChanged", this,
-              SLOT(managerChanged(QDBusMessage)));
+  bus.connect(nm::kService, QString(), nm::kActive, "StateChanged", this, SLOT(stateChanged(uint, uint, QDBusMessage)));
+  bus.connect(nm::kService, nm::kPath, nm::kProperties, "PropertiesChanged", this, SLOT(managerChanged(QDBusMessage)));
   owner_ = new QDBusServiceWatcher(nm::kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(owner_, &QDBusServiceWatcher::serviceOwnerChanged, this, &NetworkManagerActivation::ownerChanged);
   awayTimer_.setSingleShot(true);

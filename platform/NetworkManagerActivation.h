@@ -78,9 +78,9 @@ class NetworkManagerActivation : public QObject, public ChangeNotifier {
   NetworkManagerProfile profile_;
   QDBusServiceWatcher* owner_ = nullptr;
   QTimer awayTimer_;
-  QString active_;                                               // followed active connection
-  std::map<QString, std::pair<uint32_t, uint32_t>> early_;       // signals before the reply
-  bool requested_ = false;                                       // activation asked, no reply yet
+  QString active_;                                          // followed active connection
+  std::map<QString, std::pair<uint32_t, uint32_t>> early_;  // signals before the reply
+  bool requested_ = false;                                  // activation asked, no reply yet
   uint32_t state_ = 0;
   bool everActivated_ = false;
   bool away_ = false;

@@ -10,8 +10,8 @@
 #include <vector>
 
 struct NetworkManagerDeviceConfig {
-  std::string path;        // the device's object path
-  std::string ip4Config;   // its Ip4Config object path ("/" when none)
+  std::string path;       // the device's object path
+  std::string ip4Config;  // its Ip4Config object path ("/" when none)
   std::string ip6Config;
 };
 

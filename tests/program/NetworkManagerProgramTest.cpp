@@ -64,14 +64,15 @@ class NetworkManagerProgramTest : public ::testing::Test {
 
   // The lab script's command line for `arguments`.
   std::string lab(const std::string& arguments) const {
-    return "LAB=" + dir_.file("lab") + " LAB_ID=" + labId_ + " NM_ROOT=" MORVANE_NM_ROOT " timeout 90 " MORVANE_NM_LAB " " +
-           arguments;
+    return "LAB=" + dir_.file("lab") + " LAB_ID=" + labId_ +
+           " NM_ROOT=" MORVANE_NM_ROOT " timeout 90 " MORVANE_NM_LAB " " + arguments;
   }
   std::string runLab(const std::string& arguments) const { return childprocess::shellOutput(lab(arguments) + " 2>&1"); }
   std::string bus() const { return "unix:path=" + dir_.file("lab") + "/bus/system_bus_socket"; }
   // "activated", "activating", ... or "" when the profile is not active.
   std::string state(const std::string& profile) const {
-    std::string out = childprocess::shellOutput(lab("nmcli -g GENERAL.STATE con show " + quote(profile)) + " 2>/dev/null");
+    std::string out =
+        childprocess::shellOutput(lab("nmcli -g GENERAL.STATE con show " + quote(profile)) + " 2>/dev/null");
     return out.substr(0, out.find('\n'));
   }
   bool waitState(const std::string& profile, const std::string& expected, int millis = 30000) const {
