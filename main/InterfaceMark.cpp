@@ -2,7 +2,10 @@
 
 #include "basis/ConnectionLogLine.h"
 
+std::string trafficLine(const std::string& connectionName, const LinkCounters& bytes) {
+  return trafficConnectionLine(connectionName, bytes.rxBytes, bytes.txBytes);
+}
+
 std::vector<std::string> InterfaceMark::closingLines(const std::string& connectionName) {
-  const LinkCounters bytes = watch_.traffic();
-  return {trafficConnectionLine(connectionName, bytes.rxBytes, bytes.txBytes)};
+  return {trafficLine(connectionName, watch_.traffic())};
 }

@@ -11,6 +11,10 @@
 #include "main/ConnectionMark.h"
 #include "platform/InterfaceWatch.h"
 
+// The connection log's line for what went through a connection:
+// "traffic connection @<name>: <R> bytes received, <S> bytes sent".
+std::string trafficLine(const std::string& connectionName, const LinkCounters& bytes);
+
 class InterfaceMark : public ConnectionMark {
  public:
   // Opens the kernel's link events at once, so that a failure is known

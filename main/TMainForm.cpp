@@ -26,10 +26,13 @@
 #include "debug/TDialogWriter.h"
 #include "main/ConnectionWatch.h"
 #include "main/InterfaceMark.h"
+#include "main/NetworkManagerMark.h"
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
 #include "main/WindowTitleMark.h"
 #include "platform/InterfacePattern.h"
+#include "platform/NetworkManagerProfileWatch.h"
+#include "platform/NetworkManagerProfiles.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;
@@ -176,26 +179,64 @@ bool TMainForm::init() {
       throw IllegalArgumentException("Interval must be greater as or equal one second.");
     }
 
-    TStringTokenizer names(properties->getString("names"), ", ");
+    // With profile types to list, the names may be left out.
+    const std::string types = properties->getString("networkmanager.types", "");
+    profileTypes_.clear();
+    for (TStringTokenizer tokens(types, ", "); tokens.hasMoreTokens();) profileTypes_.push_back(tokens.nextToken());
+    TStringTokenizer names(profileTypes_.empty() ? properties->getString("names") : properties->getString("names", ""),
+                           ", ");
     while (names.hasMoreTokens()) {
       std::string name = names.nextToken();
-      Connection connection{name, properties->getStringObject(name), std::nullopt};
+      Connection connection{name, nullptr, std::nullopt, std::string(), std::string()};
       const std::string interfaceKey = name + ".interface";
-      if (properties->containsKey(interfaceKey)) {
-        connection.interface = InterfacePattern::parse(interfaceKey, properties->getString(interfaceKey));
+      const std::string profileKey = name + ".networkmanager";
+      if (properties->containsKey(profileKey)) {
+        connection.profile = TString::trim(properties->getString(profileKey));
+        connection.profileKey = profileKey;
+        if (connection.profile.empty()) {
+          throw IllegalArgumentException("Key: " + profileKey + " names no NetworkManager profile.");
+        }
+        if (properties->containsKey(name)) {
+          throw IllegalArgumentException("Keys: " + name + " and " + profileKey +
+                                         ": a connection starts a target or activates a NetworkManager profile, "
+                                         "not both.");
+        }
+        if (properties->containsKey(interfaceKey)) {
+          throw IllegalArgumentException("Keys: " + interfaceKey + " and " + profileKey +
+                                         ": a NetworkManager connection is watched through its profile alone.");
+        }
+      } else {
+        connection.target = properties->getStringObject(name);
+        if (properties->containsKey(interfaceKey)) {
+          connection.interface = InterfacePattern::parse(interfaceKey, properties->getString(interfaceKey));
+        }
       }
       connections_.push_back(std::move(connection));
       cbxConnection->addItem(toQt(name));
+    }
+    configuredCount_ = connections_.size();
+    if (!profileTypes_.empty()) {
+      try {
+        listProfiles();
+      } catch (const IOException& e) {
+        // The configured connections go on working without it. Told on the
+        // channel only: the installed configuration lists types, and a
+        // desktop without NetworkManager would see a dialog at every start.
+        if (mainChannel != nullptr) mainChannel->trace("NOTICE: networkmanager.types: " + e.getMessage(), 3);
+      }
+      profileWatch_ = std::make_unique<NetworkManagerProfileWatch>();
+      profileWatch_->setChangeHandler([this] { profilesChanged(); });
     }
     if (cbxConnection->count() == 0) {
       throw IllegalArgumentException("Please define at minimum one ppp connection.");
     }
     cbxConnection->setCurrentIndex(0);
 
-    // The titles serve the connections without an interface; when every
-    // connection has one, "window" may be left out.
-    const bool everyInterface = std::all_of(connections_.begin(), connections_.end(),
-                                            [](const Connection& c) { return c.interface.has_value(); });
+    // The titles serve the connections without an interface or profile; when
+    // every connection has one, "window" may be left out.
+    const bool everyInterface = std::all_of(connections_.begin(), connections_.end(), [](const Connection& c) {
+      return c.interface.has_value() || !c.profile.empty();
+    });
     if (!everyInterface || properties->containsKey("window")) {
       windowTitles = properties->getString("window");
       if (TString::trim(windowTitles).empty()) {
@@ -224,6 +265,11 @@ bool TMainForm::init() {
 void TMainForm::startConnection() {
   const Connection* selected = selectedConnection();
   if (selected == nullptr) throw IllegalStateException("Illegal state: No connection selected.");
+  if (!selected->profile.empty()) {
+    if (profileMark_ == nullptr) throw IllegalStateException("Illegal state: The profile is not watched.");
+    profileMark_->activate();
+    return;
+  }
   // The target's bytes whole: one holding a NUL byte is refused, not cut.
   shellLaunch(selected->target->stringValue(), this, [this](const std::string& failure) {
     // Once the connection's mark was seen, the opener's end says nothing about the connection.
@@ -268,6 +314,11 @@ void TMainForm::sbConnectClick() {
     const Connection* selected = selectedConnection();
     std::unique_ptr<ConnectionMark> mark;
     if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
+    if (selected != nullptr && !selected->profile.empty()) {
+      auto profileMark = std::make_unique<NetworkManagerMark>(selected->profileKey, selected->profile);
+      profileMark_ = profileMark.get();
+      mark = std::move(profileMark);
+    }
     if (cbLog->isChecked()) netLogChannel->trace(openConnectionLine(connectionName()));
     startConnection();
     connected_ = true;
@@ -322,6 +373,34 @@ void TMainForm::connectionEnded() {
   requestTermination(EXIT_CONNECTION_ENDED);
 }
 
+void TMainForm::listProfiles() {
+  for (const NetworkManagerProfile& profile : networkManagerProfiles(true)) {
+    if (std::find(profileTypes_.begin(), profileTypes_.end(), profile.type) == profileTypes_.end()) continue;
+    const bool named = std::any_of(connections_.begin(), connections_.end(),
+                                   [&profile](const Connection& c) { return c.name == profile.id; });
+    if (named) continue;
+    connections_.push_back({profile.id, nullptr, std::nullopt, profile.uuid, "networkmanager.types"});
+    cbxConnection->addItem(toQt(profile.id));
+  }
+}
+
+void TMainForm::profilesChanged() {
+  if (connected_ || destroyed_) return;
+  const std::string selected = connectionName();
+  connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(configuredCount_), connections_.end());
+  while (cbxConnection->count() > static_cast<int>(configuredCount_)) {
+    cbxConnection->removeItem(cbxConnection->count() - 1);
+  }
+  try {
+    listProfiles();
+  } catch (const std::exception&) {
+    // NetworkManager went: the configured connections stay.
+  }
+  const auto kept = std::find_if(connections_.begin(), connections_.end(),
+                                 [&selected](const Connection& c) { return c.name == selected; });
+  cbxConnection->setCurrentIndex(kept != connections_.end() ? static_cast<int>(kept - connections_.begin()) : 0);
+}
+
 void TMainForm::timerWarningsTimer() {
   try {
     showDialog(DialogKind::Information, tr("Es besteht eine Internetverbindung.").toStdString());
@@ -337,6 +416,8 @@ void TMainForm::FormDestroy() {
   destroyed_ = true;
   try {
     clearConnections();
+    profileWatch_.reset();
+    profileMark_ = nullptr;
     watch_.reset();    // its mark looks through `iterator`
     iterator.reset();  // it watches `titles`
     titles.reset();

@@ -2,10 +2,12 @@
 // The program's only window: the configured connections, the "Verbinden"
 // button and the "Log schreiben" check box. Connecting minimises the window,
 // starts the selected connection's target and watches the connection's mark
-// (ConnectionWatch), its network interface where one is configured, else its
-// status window: at every tick of the interval timer and at once whenever the
-// interfaces or the desktop's windows change. Once the mark was seen and is
-// gone again, the program ends.
+// (ConnectionWatch), its network interface where one is configured, its
+// NetworkManager profile's active connection where it is a profile (which
+// connecting activates instead of starting a target), else its status
+// window: at every tick of the interval timer and at once whenever the
+// interfaces, the profile or the desktop's windows change. Once the mark was
+// seen and is gone again, the program ends.
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -19,6 +21,8 @@
 
 class ConnectionMark;
 class ConnectionWatch;
+class NetworkManagerMark;
+class NetworkManagerProfileWatch;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -109,14 +113,24 @@ class TMainForm : public QWidget {
   void tellNotice();
   // The watch found the connection ended: logs its end and ends the program.
   void connectionEnded();
+  // Appends NetworkManager's saved profiles of the listed types that no
+  // configured name already stands for. Throws IOException when
+  // NetworkManager cannot be asked.
+  void listProfiles();
+  // NetworkManager's profiles changed: the list follows while not connected.
+  void profilesChanged();
 
   // One configured connection: its name as the configuration holds it (the
   // combo box shows it as well as Qt can), the target it starts and, when it
-  // is watched through its network interface, that interface.
+  // is watched through its network interface, that interface. A
+  // NetworkManager connection has a profile (id or UUID) instead of a target,
+  // and the key that named it.
   struct Connection {
     std::string name;
     std::unique_ptr<TString> target;
     std::optional<InterfacePattern> interface;
+    std::string profile;
+    std::string profileKey;
   };
   // In the order of the combo box.
   std::vector<Connection> connections_;
@@ -124,6 +138,13 @@ class TMainForm : public QWidget {
   const Connection* selectedConnection() const;
   // While connected: the rule applied to the connection's mark.
   std::unique_ptr<ConnectionWatch> watch_;
+  // The watch's mark when the connection is a NetworkManager profile.
+  NetworkManagerMark* profileMark_ = nullptr;
+  // networkmanager.types: the profile types the window lists after the
+  // configured connections, which are the first configuredCount_.
+  std::vector<std::string> profileTypes_;
+  size_t configuredCount_ = 0;
+  std::unique_ptr<NetworkManagerProfileWatch> profileWatch_;
   bool connected_ = false;
   std::string toldNotice_;
   bool shown_ = false;

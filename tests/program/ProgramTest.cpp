@@ -303,6 +303,11 @@ TEST_F(ProgramTest, InvalidConfigurationsAreReportedAndEndWithStatusOne) {
       {"names = a b\na = x\nb = y\na.interface = ppp0\n", "InvalidKeyException", "window"},
       {"names = a\na = x\na.interface = ppp*0\n", "IllegalPropertyValueException",
        "InterfacePattern: Key: a.interface with value 'ppp*0' is no interface name: '*' may only stand at its end."},
+      // A NetworkManager profile is activated, not started, and watched alone.
+      {"names = a\na = x\na.networkmanager = VPN\n", "IllegalArgumentException",
+       "Keys: a and a.networkmanager: a connection starts a target or activates a NetworkManager profile, not both."},
+      {"names = a\na.networkmanager = VPN\na.interface = tun0\n", "IllegalArgumentException",
+       "Keys: a.interface and a.networkmanager: a NetworkManager connection is watched through its profile alone."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.configuration);
