@@ -179,3 +179,7 @@ void PlatformStartGuard::started() {
 }
 
 PlatformStartGuard::~PlatformStartGuard() { started(); }
+
+std::string displayName(const std::string& given, const char* variable) {
+  return given.empty() ? environment(variable) : given;
+}

@@ -15,6 +15,11 @@
 // set to wayland, so Qt does not try X first.
 std::string displayProblem(int argc, char** argv);
 
+// The display a window source connects to: `given` when not empty, else
+// the value of the environment variable `variable` (DISPLAY,
+// WAYLAND_DISPLAY); empty when that is unset too.
+std::string displayName(const std::string& given, const char* variable);
+
 // While it lives, Qt's own fatal failure to start its platform (a display
 // that answered the check but not Qt a moment later, a platform plugin that
 // cannot load) ends the program with one line naming Qt's reason on

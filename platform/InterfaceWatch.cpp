@@ -5,8 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <cerrno>
 #include <utility>
 
@@ -43,11 +41,10 @@ InterfaceWatch::InterfaceWatch(InterfacePattern pattern) : pattern_(std::move(pa
   refilter();
   if (!requestDump()) fail("sendto", errno);
   buffer_.resize(BUFFER_BYTES / sizeof(uint32_t));
-  if (QCoreApplication::instance() == nullptr) return;
-  readable_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-  QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
+  readable_ = std::make_unique<DescriptorWatch>(fd_, DescriptorWatch::Event::Readable, [this] {
     readArrived();
     notifyIfChanged();
+    return true;
   });
 }
 

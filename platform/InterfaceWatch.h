@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "platform/ChangeNotifier.h"
+#include "platform/DescriptorWatch.h"
 #include "platform/InterfacePattern.h"
 #include "platform/LinkMessages.h"
 
-class QSocketNotifier;
 
 class InterfaceWatch : public ChangeNotifier {
  public:
@@ -84,7 +84,7 @@ class InterfaceWatch : public ChangeNotifier {
   InterfacePattern pattern_;
   int fd_ = -1;
   uint32_t sequence_ = 0;
-  std::unique_ptr<QSocketNotifier> readable_;
+  std::unique_ptr<DescriptorWatch> readable_;
   std::map<int32_t, Link> links_;  // the matching links, by interface index
   LinkCounters departed_;          // traffic of matching links that are gone
   bool dumped_ = false;            // the first dump has been read

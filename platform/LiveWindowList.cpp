@@ -1,5 +1,7 @@
 #include "platform/LiveWindowList.h"
 
+#include "platform/WindowPoll.h"
+
 bool LiveWindowList::open(const std::string& key, const std::string& title) {
   auto known = byKey_.find(key);
   if (known != byKey_.end()) return retitle(key, title);
@@ -38,11 +40,6 @@ bool LiveWindowList::replace(const std::vector<std::pair<std::string, std::strin
 }
 
 int32_t LiveWindowList::enumerate(int32_t maxTitleBytes, WindowSource::Callback callback, uintptr_t value) const {
-  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
-  int32_t calls = 0;
-  for (const Window& window : windows_) {
-    ++calls;
-    if (!callback(window.id, std::string_view(window.title).substr(0, maxBytes), value)) break;
-  }
-  return calls;
+  return pollWindows(windows_, maxTitleBytes, callback, value,
+                     [](const Window& window) { return PolledWindow{window.id, window.title}; });
 }

@@ -3,14 +3,13 @@
 #include <poll.h>
 #include <wayland-client.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "basis/Exceptions.h"
+#include "platform/DisplayCheck.h"
+#include "platform/WindowPoll.h"
 #include "ext-foreign-toplevel-list-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -109,14 +108,9 @@ struct WaylandWindowSource::Listeners {
 
 std::unique_ptr<WaylandWindowSource> WaylandWindowSource::connect(const std::string& displayName) {
   std::unique_ptr<WaylandWindowSource> source(new WaylandWindowSource());
-  if (displayName.empty()) {
-    const char* env = std::getenv("WAYLAND_DISPLAY");
-    if (env == nullptr || *env == '\0') {
-      throw IOException("WaylandWindowSource.connect: No Wayland display: WAYLAND_DISPLAY is not set.");
-    }
-    source->displayName_ = env;
-  } else {
-    source->displayName_ = displayName;
+  source->displayName_ = ::displayName(displayName, "WAYLAND_DISPLAY");
+  if (source->displayName_.empty()) {
+    throw IOException("WaylandWindowSource.connect: No Wayland display: WAYLAND_DISPLAY is not set.");
   }
   source->display_ = wl_display_connect(source->displayName_.c_str());
   if (source->display_ == nullptr) {
@@ -231,22 +225,14 @@ bool WaylandWindowSource::dispatchArrived() {
 }
 
 void WaylandWindowSource::watchDescriptor() {
-  if (QCoreApplication::instance() == nullptr) return;
   const int fd = wl_display_get_fd(display_);
-  readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-  QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
-    // A broken connection is reported by the next poll, which the change
-    // handler asks for at once.
-    if (!dispatchArrived()) {
-      readable_->setEnabled(false);
-      notifyChanged();
-    }
+  readable_ = std::make_unique<DescriptorWatch>(
+      fd, DescriptorWatch::Event::Readable, [this] { return dispatchArrived(); }, [this] { notifyChanged(); });
+  // Watched only while requests wait to be written.
+  writable_ = std::make_unique<DescriptorWatch>(fd, DescriptorWatch::Event::Writable, [this] {
+    return wl_display_flush(display_) < 0 && errno == EAGAIN;
   });
-  writable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
   writable_->setEnabled(false);
-  QObject::connect(writable_.get(), &QSocketNotifier::activated, [this] {
-    if (wl_display_flush(display_) >= 0 || errno != EAGAIN) writable_->setEnabled(false);
-  });
 }
 
 void WaylandWindowSource::fail(const char* operation, const std::string& what) const {
@@ -257,15 +243,7 @@ void WaylandWindowSource::fail(const char* operation, const std::string& what) c
 int32_t WaylandWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
   if (!dispatchArrived()) fail("enumWindows", "is no longer connected");
   if (finished_) fail("enumWindows", "has stopped listing its windows");
-  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
-  int32_t calls = 0;
-  for (const Toplevel& toplevel : toplevels_) {
-    if (!toplevel.done) continue;
-    ++calls;
-    std::string_view title(toplevel.title);
-    if (!callback(wl_proxy_get_id(static_cast<wl_proxy*>(toplevel.handle)), title.substr(0, maxBytes), value)) {
-      break;
-    }
-  }
-  return calls;
+  return pollWindows(toplevels_, maxTitleBytes, callback, value, [](const Toplevel& toplevel) {
+    return PolledWindow{wl_proxy_get_id(static_cast<wl_proxy*>(toplevel.handle)), toplevel.title, toplevel.done};
+  });
 }

@@ -23,11 +23,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/DescriptorWatch.h"
 #include "platform/WindowSource.h"
 
 struct wl_display;
 struct wl_registry;
-class QSocketNotifier;
 
 class WaylandWindowSource : public WindowSource {
  public:
@@ -78,6 +78,6 @@ class WaylandWindowSource : public WindowSource {
   bool finished_ = false;
   bool listChanged_ = false;  // since the change handler was last called
   std::list<Toplevel> toplevels_;
-  std::unique_ptr<QSocketNotifier> readable_;
-  std::unique_ptr<QSocketNotifier> writable_;
+  std::unique_ptr<DescriptorWatch> readable_;
+  std::unique_ptr<DescriptorWatch> writable_;
 };

@@ -4,15 +4,14 @@
 #include <xcb/xcbext.h>
 #include <xcb/xfixes.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <cstdlib>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "basis/Exceptions.h"
+#include "platform/DisplayCheck.h"
+#include "platform/WindowPoll.h"
 
 namespace {
 
@@ -48,15 +47,8 @@ std::string bytesOf(const xcb_get_property_reply_t* reply) {
 }  // namespace
 
 X11WindowEnumerator::X11WindowEnumerator(const std::string& displayName) {
-  if (displayName.empty()) {
-    const char* env = std::getenv("DISPLAY");
-    if (env == nullptr || *env == '\0') {
-      throw IOException("X11WindowEnumerator.<init>: No X display: DISPLAY is not set.");
-    }
-    displayName_ = env;
-  } else {
-    displayName_ = displayName;
-  }
+  displayName_ = ::displayName(displayName, "DISPLAY");
+  if (displayName_.empty()) throw IOException("X11WindowEnumerator.<init>: No X display: DISPLAY is not set.");
   int screenNumber = 0;
   connection_ = xcb_connect(displayName_.c_str(), &screenNumber);
   if (xcb_connection_has_error(connection_) != 0) {
@@ -383,7 +375,9 @@ void X11WindowEnumerator::finishBatch() {
     more = pump(false) > 0;
     xcb_flush(connection_);
   }
-  if (more && readable_ != nullptr) QTimer::singleShot(0, readable_.get(), [this] { finishBatch(); });
+  if (more && readable_ != nullptr && readable_->context() != nullptr) {
+    QTimer::singleShot(0, readable_->context(), [this] { finishBatch(); });
+  }
   if (tree_->refresh()) notifyChanged();
 }
 
@@ -409,17 +403,13 @@ void X11WindowEnumerator::sync() {
 }
 
 void X11WindowEnumerator::watchDescriptor() {
-  if (QCoreApplication::instance() == nullptr) return;
-  readable_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_), QSocketNotifier::Read);
-  QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] {
-    finishBatch();
-    // A broken connection is reported by the next poll, which the change
-    // handler asks for at once.
-    if (xcb_connection_has_error(connection_) != 0) {
-      readable_->setEnabled(false);
-      notifyChanged();
-    }
-  });
+  readable_ = std::make_unique<DescriptorWatch>(
+      xcb_get_file_descriptor(connection_), DescriptorWatch::Event::Readable,
+      [this] {
+        finishBatch();
+        return xcb_connection_has_error(connection_) == 0;
+      },
+      [this] { notifyChanged(); });
 }
 
 int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
@@ -431,11 +421,6 @@ int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callbac
     finishBatch();
   }
   checkConnection("enumWindows");
-  const size_t maxBytes = maxTitleBytes < 0 ? 0 : static_cast<size_t>(maxTitleBytes);
-  int32_t calls = 0;
-  for (const X11WindowTree::Entry& entry : tree_->windows()) {
-    ++calls;
-    if (!callback(entry.window, std::string_view(entry.title).substr(0, maxBytes), value)) break;
-  }
-  return calls;
+  return pollWindows(tree_->windows(), maxTitleBytes, callback, value,
+                     [](const X11WindowTree::Entry& entry) { return PolledWindow{entry.window, entry.title}; });
 }

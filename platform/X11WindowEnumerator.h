@@ -41,11 +41,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/DescriptorWatch.h"
 #include "platform/WindowSource.h"
 #include "platform/X11WindowTree.h"
 
 struct xcb_connection_t;
-class QSocketNotifier;
 
 // The window id handed to the callback is the X window id of the top-level
 // window.
@@ -141,5 +141,5 @@ class X11WindowEnumerator : public WindowSource {
   };
   Reparenting lastReparenting_;  // when the last event handled was one
   void* next_ = nullptr;  // an event read, not yet handled (xcb_generic_event_t)
-  std::unique_ptr<QSocketNotifier> readable_;
+  std::unique_ptr<DescriptorWatch> readable_;
 };
