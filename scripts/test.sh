@@ -20,10 +20,7 @@ rm -rf "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DMORVANE_SANITIZE=ON -DMORVANE_WERROR=ON -DMORVANE_TESTS=ON
 cmake --build "$build"
-# A test that fails is run once more and its first failure stays in the
-# output: the language test of the real program failed once under the load
-# of the desktop tests running beside it, and passed alone.
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 --repeat until-pass:2
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
 
 if [ "${PACKAGE_TEST:-1}" != 0 ]; then
   bash scripts/package-test.sh

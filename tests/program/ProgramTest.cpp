@@ -354,7 +354,14 @@ class ProgramLanguageTest : public ProgramTest {
     translation_ = dir_.file("morvane_en.qm");
     std::filesystem::copy_file(std::filesystem::path(MORVANE_PROGRAM).parent_path() / "morvane_en.qm", translation_);
     const std::string socket = dir_.file("bus");
-    bus_ = childprocess::spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket});
+    // The accessibility bus the session bus starts puts its socket in the
+    // runtime folder, or in ~/.cache/at-spi without one: a folder of the
+    // test's own keeps tests that run side by side off each other's socket.
+    const std::string runtime = dir_.file("runtime");
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    bus_ = childprocess::spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket},
+                               {"XDG_RUNTIME_DIR=" + runtime});
     ASSERT_TRUE(childprocess::waitFor([&] { return std::filesystem::exists(socket); }, 10000)) << "no session bus";
     busAddress_ = "unix:path=" + socket;
     writeConfiguration("names = demo\ndemo = /bin/true\nwindow = Dial Status\n");
