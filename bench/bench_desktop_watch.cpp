@@ -53,8 +53,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/GnomeShellWindowSource.h"
-#include "platform/KWinWindowSource.h"
+#include "platform/windows/GnomeShellWindowSource.h"
+#include "platform/windows/KWinWindowSource.h"
 #include "platform/SessionBus.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"

@@ -25,7 +25,7 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/WaylandTestCompositor.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"

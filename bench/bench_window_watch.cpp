@@ -27,7 +27,7 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
@@ -82,7 +82,7 @@ void watcherPoll(benchmark::State& state, bool managed) {
 void listStart(benchmark::State& state, bool managed) {
   X11TestDisplay& display = sceneWith(managed, static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    X11WindowEnumerator windows(display.name());
+    X11WindowSource windows(display.name());
     benchmark::DoNotOptimize(windows.trackedCount());
   }
 }

@@ -1,6 +1,6 @@
 // The helper of the bus-fed window sources on a private session bus: which
 // owner of the list's name it trusts, and the clock of a feeder gone away.
-#include "platform/BusFedSource.h"
+#include "platform/windows/BusFedSource.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

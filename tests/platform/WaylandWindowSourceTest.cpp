@@ -2,7 +2,7 @@
 // zwlr_foreign_toplevel_manager_v1) and weston (which offers neither list),
 // with native Wayland windows (Qt) and XWayland windows (xmessage, xcb).
 
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 struct PolledWindow {
   WindowSource::WindowId id = 0;

@@ -1,4 +1,4 @@
-#include "platform/GnomeShellWindowSource.h"
+#include "platform/windows/GnomeShellWindowSource.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
-#include "platform/GnomeShellExtension.h"
+#include "platform/windows/GnomeShellExtension.h"
 #include "platform/SessionBus.h"
 
 namespace {

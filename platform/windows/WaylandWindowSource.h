@@ -24,7 +24,7 @@
 #include <string>
 
 #include "platform/DescriptorWatch.h"
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 struct wl_display;
 struct wl_registry;

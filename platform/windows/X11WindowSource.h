@@ -42,23 +42,23 @@
 #include <string>
 
 #include "platform/DescriptorWatch.h"
-#include "platform/WindowSource.h"
-#include "platform/X11WindowTree.h"
+#include "platform/windows/WindowSource.h"
+#include "platform/windows/X11WindowTree.h"
 
 struct xcb_connection_t;
 
 // The window id handed to the callback is the X window id of the top-level
 // window.
-class X11WindowEnumerator : public WindowSource {
+class X11WindowSource : public WindowSource {
  public:
   // Connects to `displayName`, or to $DISPLAY when it is empty, and reads the
   // window tree (one round trip per level, here only). Throws IOException
   // when there is no display to connect to or the connection fails; the
   // message names the display.
-  explicit X11WindowEnumerator(const std::string& displayName = std::string());
-  ~X11WindowEnumerator() override;
-  X11WindowEnumerator(const X11WindowEnumerator&) = delete;
-  X11WindowEnumerator& operator=(const X11WindowEnumerator&) = delete;
+  explicit X11WindowSource(const std::string& displayName = std::string());
+  ~X11WindowSource() override;
+  X11WindowSource(const X11WindowSource&) = delete;
+  X11WindowSource& operator=(const X11WindowSource&) = delete;
 
   // Throws IOException when the connection to the X server is broken.
   int32_t enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) override;

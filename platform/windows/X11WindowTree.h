@@ -1,6 +1,6 @@
 #pragma once
 // The part of an X server's window tree that decides which top-level windows
-// there are and whose title each of them shows, kept by X11WindowEnumerator
+// there are and whose title each of them shows, kept by X11WindowSource
 // from the server's events and replies: the root's children in stacking
 // order, every window down to kMaxDepth levels below them and whether it
 // carries WM_STATE, the title properties of the windows whose title can be
@@ -8,7 +8,7 @@
 // whether a window manager holds the manager selection, and the manager's
 // EWMH client list.
 //
-// windows() applies the rules documented in X11WindowEnumerator.h to what is
+// windows() applies the rules documented in X11WindowSource.h to what is
 // kept, in memory. A change that makes the tree follow a window it knows
 // nothing about yet, or stop following one, is collected for the caller, who
 // asks the server (takeRequests).

@@ -28,8 +28,8 @@
 
 #include "platform/ChangeNotifier.h"
 #include "platform/DescriptorWatch.h"
-#include "platform/InterfacePattern.h"
-#include "platform/LinkMessages.h"
+#include "platform/netif/InterfacePattern.h"
+#include "platform/netif/LinkMessages.h"
 
 
 class InterfaceWatch : public ChangeNotifier {

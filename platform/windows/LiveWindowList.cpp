@@ -1,6 +1,6 @@
-#include "platform/LiveWindowList.h"
+#include "platform/windows/LiveWindowList.h"
 
-#include "platform/WindowPoll.h"
+#include "platform/windows/WindowPoll.h"
 
 bool LiveWindowList::open(const std::string& key, const std::string& title) {
   auto known = byKey_.find(key);

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 class LiveWindowList {
  public:

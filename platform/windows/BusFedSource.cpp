@@ -1,4 +1,4 @@
-#include "platform/BusFedSource.h"
+#include "platform/windows/BusFedSource.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -9,7 +9,7 @@
 
 #include "basis/Exceptions.h"
 #include "platform/SessionBus.h"
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 
 BusFedSource::BusFedSource(std::unique_ptr<SessionBus> bus)
     : bus_(std::move(bus)), context_(std::make_unique<QObject>()) {}
@@ -83,7 +83,7 @@ void BusFedSource::ownerChanged(const QString& owner) {
 void BusFedSource::standIn(const std::string& why) {
   notice_ = WindowSource::xwaylandNotice(why);
   try {
-    standIn_ = std::make_unique<X11WindowEnumerator>();
+    standIn_ = std::make_unique<X11WindowSource>();
   } catch (const IOException&) {
     // No X server either: the poll tells the notice as its failure.
   }

@@ -1,4 +1,4 @@
-#include "platform/GnomeShellExtension.h"
+#include "platform/windows/GnomeShellExtension.h"
 
 #include <QDBusArgument>
 #include <QDBusPendingCall>

@@ -1,4 +1,4 @@
-#include "platform/InterfaceWatch.h"
+#include "platform/netif/InterfaceWatch.h"
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -10,7 +10,7 @@
 
 #include "basis/Exceptions.h"
 #include "basis/FileSystem.h"
-#include "platform/LinkEventFilter.h"
+#include "platform/netif/LinkEventFilter.h"
 
 namespace {
 

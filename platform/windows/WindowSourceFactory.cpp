@@ -1,19 +1,22 @@
-#include "platform/WindowSource.h"
+// WindowSource::open(), the one unit that includes every backend. It stays
+// apart from WindowSource.cpp, which the backends use themselves, so no
+// backend depends on the others through the interface.
+#include "platform/windows/WindowSource.h"
 
 #include <cstdlib>
 #include <utility>
 
 #include "basis/Exceptions.h"
-#include "platform/GnomeShellWindowSource.h"
-#include "platform/KWinWindowSource.h"
-#include "platform/WaylandWindowSource.h"
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/GnomeShellWindowSource.h"
+#include "platform/windows/KWinWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
+#include "platform/windows/X11WindowSource.h"
 
 namespace {
 
 // The X server of $DISPLAY (XWayland here) in a Wayland session where no
 // backend sees native Wayland windows; the notice says why.
-class XWaylandOnlySource : public X11WindowEnumerator {
+class XWaylandOnlySource : public X11WindowSource {
  public:
   explicit XWaylandOnlySource(std::string why) : notice_(std::move(why)) {}
   std::string notice() const override { return notice_; }
@@ -21,11 +24,6 @@ class XWaylandOnlySource : public X11WindowEnumerator {
  private:
   std::string notice_;
 };
-
-// After the reason why native windows stay unseen.
-const char* const kMeanwhile =
-    " Meanwhile Morvane sees only X11 (XWayland) windows: a native Wayland status window stays unseen, so "
-    "start the connection's program under XWayland (for example with QT_QPA_PLATFORM=xcb or GDK_BACKEND=x11).";
 
 const char* const kNoToplevelList =
     "This desktop lets programs see only X11 windows: its compositor offers neither "
@@ -36,17 +34,15 @@ const char* const kNoToplevelList =
 
 }  // namespace
 
-std::string WindowSource::xwaylandNotice(const std::string& why) { return why + kMeanwhile; }
-
 std::unique_ptr<WindowSource> WindowSource::open() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (wayland == nullptr || *wayland == '\0') return std::make_unique<X11WindowEnumerator>();
+  if (wayland == nullptr || *wayland == '\0') return std::make_unique<X11WindowSource>();
   std::unique_ptr<WaylandWindowSource> native;
   try {
     native = WaylandWindowSource::connect(wayland);
   } catch (const IOException&) {
     // No compositor answers there: not a Wayland session after all.
-    return std::make_unique<X11WindowEnumerator>();
+    return std::make_unique<X11WindowSource>();
   }
   if (native != nullptr) return native;
   std::string why;

@@ -1,4 +1,4 @@
-#include "platform/InterfacePattern.h"
+#include "platform/netif/InterfacePattern.h"
 
 #include <net/if.h>
 

@@ -1,4 +1,4 @@
-#include "platform/KWinReport.h"
+#include "platform/windows/KWinScriptEvent.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,8 +10,8 @@ std::string text(const QJsonValue& value) { return value.toString().toStdString(
 
 }  // namespace
 
-KWinReport KWinReport::parse(const QByteArray& json) {
-  KWinReport report;
+KWinScriptEvent KWinScriptEvent::parse(const QByteArray& json) {
+  KWinScriptEvent report;
   const QJsonObject event = QJsonDocument::fromJson(json).object();
   // An integer, or no token: a number beyond what fits is no token either.
   report.token = event.value("k").toInteger(-1);
@@ -39,7 +39,7 @@ KWinReport KWinReport::parse(const QByteArray& json) {
   return report;
 }
 
-bool KWinReport::applyTo(LiveWindowList& list) const {
+bool KWinScriptEvent::applyTo(LiveWindowList& list) const {
   switch (kind) {
     case Kind::List:
       list.replace(windows);

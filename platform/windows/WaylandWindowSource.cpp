@@ -1,4 +1,4 @@
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 
 #include <poll.h>
 #include <wayland-client.h>
@@ -9,7 +9,7 @@
 
 #include "basis/Exceptions.h"
 #include "platform/DisplayCheck.h"
-#include "platform/WindowPoll.h"
+#include "platform/windows/WindowPoll.h"
 #include "ext-foreign-toplevel-list-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 

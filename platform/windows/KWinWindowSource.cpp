@@ -1,4 +1,4 @@
-#include "platform/KWinWindowSource.h"
+#include "platform/windows/KWinWindowSource.h"
 
 #include <unistd.h>
 
@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "basis/Exceptions.h"
-#include "platform/KWinReport.h"
+#include "platform/windows/KWinScriptEvent.h"
 #include "platform/SessionBus.h"
 
 namespace {
@@ -301,12 +301,12 @@ QDBusMessage KWinWindowSource::handle(const QDBusMessage& message) {
   if (!feed_.trusts(message)) {
     return message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("only KWin reports windows here"));
   }
-  const KWinReport report = KWinReport::parse(message.arguments().first().toString().toUtf8());
+  const KWinScriptEvent report = KWinScriptEvent::parse(message.arguments().first().toString().toUtf8());
   // Reports of an older load, and changes before the list, do not count.
   if (report.token != static_cast<long long>(load_) || mode_ != Mode::Script) return message.createReply();
-  if (report.kind != KWinReport::Kind::List && !reported_) return message.createReply();
+  if (report.kind != KWinScriptEvent::Kind::List && !reported_) return message.createReply();
   const bool changed = report.applyTo(windows_);
-  if (report.kind == KWinReport::Kind::List) {
+  if (report.kind == KWinScriptEvent::Kind::List) {
     reported_ = true;
     feed_.fed();
     removeScriptFile();  // KWin has read it

@@ -1,6 +1,6 @@
 // The enumeration of top-level windows on a private Xvfb with real windows.
 
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -43,7 +43,7 @@ struct Collector {
 };
 
 // A poll that sees every change the test made before it.
-std::vector<Seen> poll(X11WindowEnumerator& windows, int32_t maxBytes = 256) {
+std::vector<Seen> poll(X11WindowSource& windows, int32_t maxBytes = 256) {
   windows.sync();
   Collector collector;
   windows.enumWindows(maxBytes, &Collector::callback, reinterpret_cast<uintptr_t>(&collector));
@@ -63,13 +63,13 @@ std::vector<uint32_t> ids(const std::vector<Seen>& list) {
   return result;
 }
 
-class X11WindowEnumeratorTest : public ::testing::Test {
+class X11WindowSourceTest : public ::testing::Test {
  protected:
   X11TestDisplay display;
-  X11WindowEnumerator windows{display.name()};
+  X11WindowSource windows{display.name()};
 };
 
-TEST_F(X11WindowEnumeratorTest, ListsEveryTopLevelWindowTopOfTheStackFirst) {
+TEST_F(X11WindowSourceTest, ListsEveryTopLevelWindowTopOfTheStackFirst) {
   uint32_t a = display.createTitled("a");
   uint32_t hidden = display.createTitled("hidden", false);
   X11TestDisplay::WindowSpec popup;
@@ -91,7 +91,7 @@ TEST_F(X11WindowEnumeratorTest, ListsEveryTopLevelWindowTopOfTheStackFirst) {
   EXPECT_EQ(find(poll(windows), child), nullptr);
 }
 
-TEST_F(X11WindowEnumeratorTest, ReadsNetWmNameBeforeWmNameAndCutsTitles) {
+TEST_F(X11WindowSourceTest, ReadsNetWmNameBeforeWmNameAndCutsTitles) {
   X11TestDisplay::WindowSpec settings;
   settings.netWmName = "Verbindung \xC3\x9C";
   uint32_t netOnly = display.createWindow(settings);
@@ -123,7 +123,7 @@ TEST_F(X11WindowEnumeratorTest, ReadsNetWmNameBeforeWmNameAndCutsTitles) {
   EXPECT_EQ(find(poll(windows, -3), both)->title, "");
 }
 
-TEST_F(X11WindowEnumeratorTest, StopsWhenTheCallbackSaysSoAndPassesTheValue) {
+TEST_F(X11WindowSourceTest, StopsWhenTheCallbackSaysSoAndPassesTheValue) {
   for (int i = 0; i < 5; ++i) display.createTitled("w" + std::to_string(i));
   Collector collector;
   collector.stopAfter = 2;
@@ -135,7 +135,7 @@ TEST_F(X11WindowEnumeratorTest, StopsWhenTheCallbackSaysSoAndPassesTheValue) {
   EXPECT_EQ(collector.windows[1].title, "w3");
 }
 
-TEST_F(X11WindowEnumeratorTest, SkipsWindowsDestroyedBetweenAndDuringPolls) {
+TEST_F(X11WindowSourceTest, SkipsWindowsDestroyedBetweenAndDuringPolls) {
   uint32_t gone = display.createTitled("gone");
   uint32_t stays = display.createTitled("stays");
   display.destroyWindow(gone);
@@ -181,19 +181,19 @@ TEST_F(X11WindowEnumeratorTest, SkipsWindowsDestroyedBetweenAndDuringPolls) {
   EXPECT_EQ(failure, "");
 }
 
-TEST(X11WindowEnumeratorConnectionTest, FailsClearlyWithoutADisplay) {
+TEST(X11WindowSourceConnectionTest, FailsClearlyWithoutADisplay) {
   const char* saved = std::getenv("DISPLAY");
   std::string restore = saved != nullptr ? saved : "";
   ::unsetenv("DISPLAY");
   try {
-    X11WindowEnumerator windows;
+    X11WindowSource windows;
     FAIL() << "connected without a display";
   } catch (const IOException& e) {
     EXPECT_STREQ(e.what(), "X11WindowEnumerator.<init>: No X display: DISPLAY is not set.");
   }
   ::setenv("DISPLAY", ":64999", 1);
   try {
-    X11WindowEnumerator windows;
+    X11WindowSource windows;
     FAIL() << "connected to a display nobody serves";
   } catch (const IOException& e) {
     EXPECT_STREQ(e.what(), "X11WindowEnumerator.<init>: Cannot connect to the X display \":64999\".");
@@ -205,9 +205,9 @@ TEST(X11WindowEnumeratorConnectionTest, FailsClearlyWithoutADisplay) {
   }
 }
 
-TEST(X11WindowEnumeratorConnectionTest, ReportsALostServer) {
+TEST(X11WindowSourceConnectionTest, ReportsALostServer) {
   auto display = std::make_unique<X11TestDisplay>();
-  X11WindowEnumerator windows(display->name());
+  X11WindowSource windows(display->name());
   std::string name = display->name();
   display.reset();
   try {
@@ -220,7 +220,7 @@ TEST(X11WindowEnumeratorConnectionTest, ReportsALostServer) {
   }
 }
 
-TEST_F(X11WindowEnumeratorTest, TakesTheClientTitleInsideFramesOfAWindowManager) {
+TEST_F(X11WindowSourceTest, TakesTheClientTitleInsideFramesOfAWindowManager) {
   display.startWindowManager();
   uint32_t first = display.createTitled("first client");
   X11TestDisplay::WindowSpec settings;
@@ -297,7 +297,7 @@ TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
     display.sync();
   }
 
-  X11WindowEnumerator windows(display.name());
+  X11WindowSource windows(display.name());
   std::vector<Seen> all = poll(windows);
   std::vector<std::string> titles;
   for (const Seen& s : all) titles.push_back(s.title);
@@ -315,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(Managers, FramedWindowsTest,
 
 // ---- the live list against a fresh listing, under churn
 
-// The rules of X11WindowEnumerator.h asked of the server directly, one
+// The rules of X11WindowSource.h asked of the server directly, one
 // request at a time: the reference a live list must agree with.
 class FreshListing {
  public:
@@ -548,7 +548,7 @@ class ChurnTest : public ::testing::TestWithParam<Desktop> {
 TEST_P(ChurnTest, TheLiveListAgreesWithAFreshListingAtEveryPoll) {
   const bool openbox = GetParam() == Desktop::kOpenbox;
   if (openbox) display.startWindowManager();
-  X11WindowEnumerator windows(display.name());
+  X11WindowSource windows(display.name());
   FreshListing fresh(display);
   int compared = 0;
   for (int round = 0; round < 120; ++round) {

@@ -1,4 +1,4 @@
-#include "platform/LinkMessages.h"
+#include "platform/netif/LinkMessages.h"
 
 #include <linux/if.h>
 #include <linux/if_link.h>

@@ -1,4 +1,4 @@
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -11,9 +11,13 @@
 
 #include "basis/Exceptions.h"
 #include "platform/DisplayCheck.h"
-#include "platform/WindowPoll.h"
+#include "platform/windows/WindowPoll.h"
 
 namespace {
+
+// What the messages name as their origin: the name this source had when users
+// and callers first saw them, kept so that nothing matching them breaks.
+const char* const MESSAGE_ORIGIN = "X11WindowEnumerator.";
 
 constexpr uint32_t kFollowMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
 // Property lengths are counted in 32-bit units.
@@ -46,15 +50,18 @@ std::string bytesOf(const xcb_get_property_reply_t* reply) {
 
 }  // namespace
 
-X11WindowEnumerator::X11WindowEnumerator(const std::string& displayName) {
+X11WindowSource::X11WindowSource(const std::string& displayName) {
   displayName_ = ::displayName(displayName, "DISPLAY");
-  if (displayName_.empty()) throw IOException("X11WindowEnumerator.<init>: No X display: DISPLAY is not set.");
+  if (displayName_.empty()) {
+    throw IOException(std::string(MESSAGE_ORIGIN) + "<init>: No X display: DISPLAY is not set.");
+  }
   int screenNumber = 0;
   connection_ = xcb_connect(displayName_.c_str(), &screenNumber);
   if (xcb_connection_has_error(connection_) != 0) {
     xcb_disconnect(connection_);
     connection_ = nullptr;
-    throw IOException("X11WindowEnumerator.<init>: Cannot connect to the X display \"" + displayName_ + "\".");
+    throw IOException(std::string(MESSAGE_ORIGIN) + "<init>: Cannot connect to the X display \"" + displayName_ +
+                      "\".");
   }
   try {
     readTree(screenNumber);
@@ -65,7 +72,7 @@ X11WindowEnumerator::X11WindowEnumerator(const std::string& displayName) {
   watchDescriptor();
 }
 
-void X11WindowEnumerator::readTree(int screenNumber) {
+void X11WindowSource::readTree(int screenNumber) {
   xcb_connection_t* c = connection_;
   xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
@@ -119,9 +126,9 @@ void X11WindowEnumerator::readTree(int screenNumber) {
   if (xcb_connection_has_error(c) != 0) fail("<init>", "does not answer");
 }
 
-X11WindowEnumerator::~X11WindowEnumerator() { release(); }
+X11WindowSource::~X11WindowSource() { release(); }
 
-void X11WindowEnumerator::release() {
+void X11WindowSource::release() {
   readable_.reset();
   std::free(next_);
   next_ = nullptr;
@@ -134,24 +141,24 @@ void X11WindowEnumerator::release() {
   connection_ = nullptr;
 }
 
-void X11WindowEnumerator::fail(const char* operation, const std::string& what) const {
-  throw IOException(std::string("X11WindowEnumerator.") + operation + ": The X display \"" + displayName_ + "\" " +
+void X11WindowSource::fail(const char* operation, const std::string& what) const {
+  throw IOException(std::string(MESSAGE_ORIGIN) + operation + ": The X display \"" + displayName_ + "\" " +
                     what + ".");
 }
 
-void X11WindowEnumerator::checkConnection(const char* operation) const {
+void X11WindowSource::checkConnection(const char* operation) const {
   if (xcb_connection_has_error(connection_) != 0) {
-    throw IOException(std::string("X11WindowEnumerator.") + operation + ": Connection to the X display \"" +
+    throw IOException(std::string(MESSAGE_ORIGIN) + operation + ": Connection to the X display \"" +
                       displayName_ + "\" is broken.");
   }
 }
 
-void X11WindowEnumerator::expect(Pending::Kind kind, uint32_t window, unsigned int sequence) {
+void X11WindowSource::expect(Pending::Kind kind, uint32_t window, unsigned int sequence) {
   pending_.push_back({kind, window, sequence, awaitTrigger_});
   if (awaitTrigger_) ++awaitedCount_;
 }
 
-void X11WindowEnumerator::askFor(Pending::Kind kind, uint32_t window) {
+void X11WindowSource::askFor(Pending::Kind kind, uint32_t window) {
   xcb_connection_t* c = connection_;
   xcb_get_property_cookie_t cookie;
   if (kind == Pending::Kind::NetWmName) {
@@ -164,7 +171,7 @@ void X11WindowEnumerator::askFor(Pending::Kind kind, uint32_t window) {
   expect(kind, window, cookie.sequence);
 }
 
-void X11WindowEnumerator::askAbout(const X11WindowTree::Requests& requests) {
+void X11WindowSource::askAbout(const X11WindowTree::Requests& requests) {
   xcb_connection_t* c = connection_;
   const uint32_t none = 0, propertiesOnly = XCB_EVENT_MASK_PROPERTY_CHANGE;
   // The requests of a whole batch: only what the tree follows now counts.
@@ -195,7 +202,7 @@ void X11WindowEnumerator::askAbout(const X11WindowTree::Requests& requests) {
   }
 }
 
-void X11WindowEnumerator::handleEvent(const void* generic) {
+void X11WindowSource::handleEvent(const void* generic) {
   xcb_connection_t* c = connection_;
   const auto* event = static_cast<const xcb_generic_event_t*>(generic);
   const uint8_t type = event->response_type & 0x7F;
@@ -255,7 +262,7 @@ void X11WindowEnumerator::handleEvent(const void* generic) {
   }
 }
 
-void X11WindowEnumerator::applyReply(const Pending& pending) {
+void X11WindowSource::applyReply(const Pending& pending) {
   if (pending.reply == nullptr) return;  // the window is gone, or the connection
   const uint32_t w = pending.window;
   switch (pending.kind) {
@@ -305,7 +312,7 @@ void X11WindowEnumerator::applyReply(const Pending& pending) {
 // Events and replies are handled in the order the server made them: an event
 // numbered before a request came before the server handled that request, and
 // so before its reply; libxcb keeps the two in separate queues.
-bool X11WindowEnumerator::handleOne() {
+bool X11WindowSource::handleOne() {
   xcb_connection_t* c = connection_;
   if (next_ == nullptr) next_ = xcb_poll_for_event(c);
   auto* event = static_cast<xcb_generic_event_t*>(next_);
@@ -336,14 +343,14 @@ bool X11WindowEnumerator::handleOne() {
   return true;
 }
 
-void X11WindowEnumerator::askAboutBatch() {
+void X11WindowSource::askAboutBatch() {
   awaitTrigger_ = batchAwaited_;
   askAbout(tree_->takeRequests());
   awaitTrigger_ = false;
   batchAwaited_ = false;
 }
 
-int X11WindowEnumerator::pump(bool wait) {
+int X11WindowSource::pump(bool wait) {
   xcb_connection_t* c = connection_;
   int handled = 0;
   while (xcb_connection_has_error(c) == 0) {
@@ -366,7 +373,7 @@ int X11WindowEnumerator::pump(bool wait) {
   return handled;
 }
 
-void X11WindowEnumerator::finishBatch() {
+void X11WindowSource::finishBatch() {
   // Flushing reads whatever arrives while it waits to write: that is
   // handled too, until a round leaves nothing to send. A flood of events is
   // served a few batches at a time, the event loop getting its turn between.
@@ -381,14 +388,14 @@ void X11WindowEnumerator::finishBatch() {
   if (tree_->refresh()) notifyChanged();
 }
 
-void X11WindowEnumerator::settle() {
+void X11WindowSource::settle() {
   settling_ = true;
   pump(true);
   settling_ = false;
   finishBatch();
 }
 
-void X11WindowEnumerator::settleAfter(Pending::Kind kind, unsigned int sequence) {
+void X11WindowSource::settleAfter(Pending::Kind kind, unsigned int sequence) {
   awaitTrigger_ = true;
   expect(kind, 0, sequence);
   awaitTrigger_ = false;
@@ -396,13 +403,13 @@ void X11WindowEnumerator::settleAfter(Pending::Kind kind, unsigned int sequence)
   settle();
 }
 
-void X11WindowEnumerator::sync() {
+void X11WindowSource::sync() {
   checkConnection("sync");
   settleAfter(Pending::Kind::Barrier, xcb_get_input_focus(connection_).sequence);
   checkConnection("sync");
 }
 
-void X11WindowEnumerator::watchDescriptor() {
+void X11WindowSource::watchDescriptor() {
   readable_ = std::make_unique<DescriptorWatch>(
       xcb_get_file_descriptor(connection_), DescriptorWatch::Event::Readable,
       [this] {
@@ -412,7 +419,7 @@ void X11WindowEnumerator::watchDescriptor() {
       [this] { notifyChanged(); });
 }
 
-int32_t X11WindowEnumerator::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
+int32_t X11WindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, uintptr_t value) {
   checkConnection("enumWindows");
   if (xfixesEvent_ == 0) {
     // Without XFIXES no event tells when a manager comes or goes.

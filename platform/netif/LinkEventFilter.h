@@ -16,7 +16,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/InterfacePattern.h"
+#include "platform/netif/InterfacePattern.h"
 
 // The filter's code. `indexes` are the links the watch follows: their
 // events pass whatever their names are now (a rename away from the pattern

@@ -1,4 +1,4 @@
-#include "platform/X11WindowTree.h"
+#include "platform/windows/X11WindowTree.h"
 
 #include <algorithm>
 #include <utility>

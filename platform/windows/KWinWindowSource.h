@@ -2,7 +2,7 @@
 // The toplevel windows of KWin (KDE Plasma), native Wayland and XWayland
 // alike, from KWin itself over the session bus.
 //
-// The source loads a small KWin script (platform/kwin/window-list.js, carried
+// The source loads a small KWin script (platform/windows/kwin/window-list.js, carried
 // inside the program) under a name of its own and gives it this source's
 // bus name and object; the script reports the window list and every open,
 // close and title change back, and the source keeps them in memory, so a
@@ -34,9 +34,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/BusFedSource.h"
-#include "platform/LiveWindowList.h"
-#include "platform/WindowSource.h"
+#include "platform/windows/BusFedSource.h"
+#include "platform/windows/LiveWindowList.h"
+#include "platform/windows/WindowSource.h"
 
 class QDBusMessage;
 class SessionBus;

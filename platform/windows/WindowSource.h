@@ -5,10 +5,11 @@
 // per top-level window until the callback returns false.
 //
 // Backends, each keeping a live list from its windowing system's events:
-// X11WindowEnumerator follows the X server's window tree,
+// X11WindowSource follows the X server's window tree,
 // WaylandWindowSource the compositor's list of toplevels, KWinWindowSource
-// KWin's reports (KDE Plasma), GnomeShellWindowSource the signals of
-// Morvane's GNOME Shell extension. open() chooses one at start-up.
+// the events of Morvane's KWin script (KDE Plasma), GnomeShellWindowSource
+// the signals of Morvane's GNOME Shell extension. open(), in
+// WindowSourceFactory.cpp, chooses one at start-up.
 
 #include <cstdint>
 #include <memory>

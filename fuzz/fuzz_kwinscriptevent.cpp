@@ -1,20 +1,20 @@
-// Arbitrary bytes as a report of the KWin script: parsing must give a report
-// or Invalid, and applying any sequence of reports keeps the window list
+// Arbitrary bytes as events of the KWin script: parsing must give an event
+// or Invalid, and applying any sequence of events keeps the window list
 // consistent (every listed window enumerated once, closes free it).
 #include <QByteArrayList>
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/KWinReport.h"
-#include "platform/LiveWindowList.h"
+#include "platform/windows/KWinScriptEvent.h"
+#include "platform/windows/LiveWindowList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static LiveWindowList windows;
-  // Several reports in one input, one a line, applied in turn.
+  // Several events in one input, one a line, applied in turn.
   const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   for (const QByteArray& line : input.split('\n')) {
-    KWinReport report = KWinReport::parse(line);
-    report.applyTo(windows);
+    KWinScriptEvent event = KWinScriptEvent::parse(line);
+    event.applyTo(windows);
   }
   size_t seen = 0;
   const int32_t calls = windows.enumerate(

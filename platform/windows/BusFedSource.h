@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 class QDBusMessage;
 class QDBusServiceWatcher;

@@ -1,6 +1,6 @@
 #pragma once
 // The toplevel windows of GNOME Shell, native Wayland and XWayland alike,
-// from Morvane's own window list extension (platform/gnome-shell/) over the
+// from Morvane's own window list extension (platform/windows/gnome-shell/) over the
 // session bus.
 //
 // The source reads the list once and then keeps it from the extension's
@@ -18,9 +18,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/BusFedSource.h"
-#include "platform/LiveWindowList.h"
-#include "platform/WindowSource.h"
+#include "platform/windows/BusFedSource.h"
+#include "platform/windows/LiveWindowList.h"
+#include "platform/windows/WindowSource.h"
 
 class QDBusMessage;
 class SessionBus;

@@ -1,4 +1,4 @@
-#include "platform/LinkEventFilter.h"
+#include "platform/netif/LinkEventFilter.h"
 
 #include <arpa/inet.h>
 #include <linux/if_link.h>
