@@ -4,7 +4,7 @@
 // thread's event loop:
 //  - calls whose replies arrive on the event loop;
 //  - the feeder: the one unique bus name whose reports count, and the rule
-//    that a list whose feeder has been gone for kReturnGraceMs is no list;
+//    that a list whose feeder has been gone for RETURN_GRACE_MS is no list;
 //  - a watch on the bus name the feeder holds, which tells the source of
 //    each new owner once it is one to trust (optionally: the owner of a
 //    second name too, as the shell's own extension must be the shell), and
@@ -30,7 +30,7 @@ class SessionBus;
 class BusFedSource {
  public:
   // How long the last list is kept after its feeder has left the bus.
-  static constexpr int kReturnGraceMs = 10000;
+  static constexpr int RETURN_GRACE_MS = 10000;
 
   using Reply = std::function<void(const QDBusMessage& reply)>;
   using OwnerChanged = std::function<void(const QString& owner)>;
@@ -60,9 +60,9 @@ class BusFedSource {
 
   // The source holds a list from its current feeder.
   void fed() { gone_.invalidate(); }
-  // The feeder has been gone for longer than kReturnGraceMs without a new
+  // The feeder has been gone for longer than RETURN_GRACE_MS without a new
   // list since.
-  bool goneTooLong() const { return gone_.isValid() && gone_.elapsed() > kReturnGraceMs; }
+  bool goneTooLong() const { return gone_.isValid() && gone_.elapsed() > RETURN_GRACE_MS; }
   // Whether the feeder is away now.
   bool away() const { return gone_.isValid(); }
 

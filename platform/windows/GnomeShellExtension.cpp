@@ -13,9 +13,9 @@
 
 namespace {
 
-const QString kShell = QStringLiteral("org.gnome.Shell");
-const QString kShellPath = QStringLiteral("/org/gnome/Shell");
-const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
+const QString SHELL = QStringLiteral("org.gnome.Shell");
+const QString SHELL_PATH = QStringLiteral("/org/gnome/Shell");
+const QString EXTENSIONS = QStringLiteral("org.gnome.Shell.Extensions");
 // The states GNOME Shell reports for an extension.
 enum State { Unknown = 0, Enabled = 1, Disabled = 2, Failed = 3, OutOfDate = 4, NotEnabled = 6 };
 
@@ -28,7 +28,7 @@ struct Extension {
 Extension infoOf(SessionBus& bus, const QString& uuid) {
   Extension extension;
   extension.uuid = uuid;
-  QDBusMessage reply = bus.call(kShell, kShellPath, kExtensions, "GetExtensionInfo", {uuid});
+  QDBusMessage reply = bus.call(SHELL, SHELL_PATH, EXTENSIONS, "GetExtensionInfo", {uuid});
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return extension;
   QVariantMap info = qdbus_cast<QVariantMap>(reply.arguments().first());
   if (info.isEmpty()) return extension;  // the shell has not found it: installed after it started, or not at all
@@ -38,7 +38,7 @@ Extension infoOf(SessionBus& bus, const QString& uuid) {
 }
 
 QVariant shellProperty(SessionBus& bus, const QString& interface, const QString& name) {
-  QDBusMessage reply = bus.call(kShell, kShellPath, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+  QDBusMessage reply = bus.call(SHELL, SHELL_PATH, "org.freedesktop.DBus.Properties", "Get", {interface, name});
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return QVariant();
   return reply.arguments().first().value<QDBusVariant>().variant();
 }
@@ -57,7 +57,7 @@ std::string notice(const std::string& text) {
 
 std::string GnomeShellExtension::installedCopy(bool& whereShellLooks) {
   auto copyIn = [](const QString& share) {
-    for (const char* uuid : {kUuid, kLegacyUuid}) {
+    for (const char* uuid : {UUID, LEGACY_UUID}) {
       const QString folder = QDir::cleanPath(share + "/gnome-shell/extensions/" + uuid);
       if (QFileInfo::exists(folder + "/metadata.json")) return folder.toStdString();
     }
@@ -76,14 +76,14 @@ std::string GnomeShellExtension::installedCopy(bool& whereShellLooks) {
 
 std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, std::string& ifLate) {
   ifLate.clear();
-  const QString owner = bus.ownerOf(kBusName);
+  const QString owner = bus.ownerOf(BUS_NAME);
   if (owner == shell) return std::string();
   if (!owner.isEmpty()) {
     return notice(
         "Another program holds the extension's bus name (org.morvane.WindowList), so Morvane does not "
         "trust the windows listed there. End that program, then log out and log in once.");
   }
-  std::vector<Extension> forms{infoOf(bus, kUuid), infoOf(bus, kLegacyUuid)};
+  std::vector<Extension> forms{infoOf(bus, UUID), infoOf(bus, LEGACY_UUID)};
   auto any = [&](std::initializer_list<int> states) -> const Extension* {
     for (const Extension& form : forms) {
       for (int state : states) {
@@ -92,7 +92,7 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, 
     }
     return nullptr;
   };
-  const QVariant userExtensions = shellProperty(bus, kExtensions, "UserExtensionsEnabled");
+  const QVariant userExtensions = shellProperty(bus, EXTENSIONS, "UserExtensionsEnabled");
   if (userExtensions.isValid() && !userExtensions.toBool() && any({Enabled, Disabled, NotEnabled}) != nullptr) {
     return notice(
         "Extensions are switched off in this GNOME session (GNOME also switches them off after a "
@@ -105,7 +105,7 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, 
   }
   if (const Extension* off = any({Disabled, NotEnabled})) {
     // The shell answers once the extension has started; the source does not wait for that.
-    QDBusMessage enable = QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, "EnableExtension");
+    QDBusMessage enable = QDBusMessage::createMethodCall(SHELL, SHELL_PATH, EXTENSIONS, "EnableExtension");
     enable << off->uuid;
     bus.connection().asyncCall(enable);
     ifLate = notice("Morvane has switched it on for you; GNOME Shell starts it after you log out and log in once.");
@@ -117,7 +117,7 @@ std::string GnomeShellExtension::prepare(SessionBus& bus, const QString& shell, 
   }
   if (any({OutOfDate}) != nullptr) {
     return notice("It is not made for this version of GNOME Shell (" +
-                  shellProperty(bus, kShell, "ShellVersion").toString().toStdString() + "): install a newer Morvane.");
+                  shellProperty(bus, SHELL, "ShellVersion").toString().toStdString() + "): install a newer Morvane.");
   }
   bool whereShellLooks = false;
   const std::string copy = installedCopy(whereShellLooks);

@@ -3,8 +3,8 @@
 // it, and what a user has to do before it runs.
 //
 // The extension comes in two forms under two uuids, both installed: GNOME
-// Shell 45 and later load an ES module (kUuid), 43 and 44 a script
-// (kLegacyUuid). Each form's metadata names the shell versions it is made
+// Shell 45 and later load an ES module (UUID), 43 and 44 a script
+// (LEGACY_UUID). Each form's metadata names the shell versions it is made
 // for, so the shell itself reports the other form as out of date and runs
 // only the one that fits. The shell finds an extension only when it starts,
 // so a first install needs one log-out and log-in; enabling it is per user
@@ -17,19 +17,19 @@ class SessionBus;
 
 class GnomeShellExtension {
  public:
-  static constexpr const char* kUuid = "windowlist@morvane.org";
-  static constexpr const char* kLegacyUuid = "windowlist-gnome43@morvane.org";
-  static constexpr const char* kBusName = "org.morvane.WindowList";
+  static constexpr const char* UUID = "windowlist@morvane.org";
+  static constexpr const char* LEGACY_UUID = "windowlist-gnome43@morvane.org";
+  static constexpr const char* BUS_NAME = "org.morvane.WindowList";
 
   // How long an extension that is enabled may take to publish the list.
-  static constexpr int kStartMs = 3000;
+  static constexpr int START_MS = 3000;
 
   // Sees to it that the shell (the unique name `shell`) runs the window
   // list: enables an extension the shell has found but that is not enabled
   // for this user. Returns "" when the shell publishes the list or is about
   // to, else a notice that says in plain words which case holds and what
   // the user can do. When the list is not there yet, `ifLate` is the notice
-  // for a list that has not come within kStartMs.
+  // for a list that has not come within START_MS.
   static std::string prepare(SessionBus& bus, const QString& shell, std::string& ifLate);
 
   // The installed copies a shell would find at its next start, looked for in

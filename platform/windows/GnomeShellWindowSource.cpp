@@ -12,12 +12,12 @@
 
 namespace {
 
-const QString kListName = QString::fromLatin1(GnomeShellExtension::kBusName);
-const QString kListPath = QStringLiteral("/org/morvane/WindowList");
-const QString kListInterface = QStringLiteral("org.morvane.WindowList1");
-const QString kShellName = QStringLiteral("org.gnome.Shell");
+const QString LIST_NAME = QString::fromLatin1(GnomeShellExtension::BUS_NAME);
+const QString LIST_PATH = QStringLiteral("/org/morvane/WindowList");
+const QString LIST_INTERFACE = QStringLiteral("org.morvane.WindowList1");
+const QString SHELL_NAME = QStringLiteral("org.gnome.Shell");
 // How long the shell may take to answer for its list.
-constexpr int kListAnswerMs = 2000;
+constexpr int LIST_ANSWER_MS = 2000;
 
 std::string keyOf(uint64_t id) { return std::to_string(id); }
 
@@ -52,7 +52,7 @@ GnomeShellWindowSource::~GnomeShellWindowSource() = default;
 std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string& why) {
   auto bus = std::make_unique<SessionBus>();
   if (!bus->connected()) return nullptr;
-  const QString shell = bus->ownerOf(kShellName);  // the bus itself answers, not the shell
+  const QString shell = bus->ownerOf(SHELL_NAME);  // the bus itself answers, not the shell
   if (shell.isEmpty()) return nullptr;
   std::string ifLate;
   why = GnomeShellExtension::prepare(*bus, shell, ifLate);
@@ -61,18 +61,18 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
   // Signals first, then the list: a change in between comes after the list.
   QDBusConnection& connection = source->feed_.bus().connection();
   Receiver* receiver = source->receiver_.get();
-  const bool subscribed = connection.connect(kListName, kListPath, kListInterface, "WindowOpened", receiver,
+  const bool subscribed = connection.connect(LIST_NAME, LIST_PATH, LIST_INTERFACE, "WindowOpened", receiver,
                                              SLOT(windowOpened(qulonglong, QString, QDBusMessage))) &&
-                          connection.connect(kListName, kListPath, kListInterface, "TitleChanged", receiver,
+                          connection.connect(LIST_NAME, LIST_PATH, LIST_INTERFACE, "TitleChanged", receiver,
                                              SLOT(titleChanged(qulonglong, QString, QDBusMessage))) &&
-                          connection.connect(kListName, kListPath, kListInterface, "WindowClosed", receiver,
+                          connection.connect(LIST_NAME, LIST_PATH, LIST_INTERFACE, "WindowClosed", receiver,
                                              SLOT(windowClosed(qulonglong, QDBusMessage)));
   if (!subscribed) {
     why = "GNOME Shell's window list (Morvane's extension) cannot be followed: log out and log in once.";
     return nullptr;
   }
   GnomeShellWindowSource* self = source.get();
-  source->feed_.watch(kListName, kShellName, [self](const QString& owner) { self->listOwnerChanged(owner); });
+  source->feed_.watch(LIST_NAME, SHELL_NAME, [self](const QString& owner) { self->listOwnerChanged(owner); });
   if (ifLate.empty()) {
     source->feed_.setFeeder(shell);
     source->readList();
@@ -80,7 +80,7 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
   } else {
     source->feed_.setFeeder(QString());
   }
-  source->feed_.after(GnomeShellExtension::kStartMs + kListAnswerMs, [self, ifLate] {
+  source->feed_.after(GnomeShellExtension::START_MS + LIST_ANSWER_MS, [self, ifLate] {
     if (self->listed_) return;
     self->feed_.standIn(ifLate);
     self->notifyChanged();
@@ -91,7 +91,7 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
 void GnomeShellWindowSource::readList() {
   const unsigned reading = ++reading_;
   const QString shell = feed_.feeder();
-  feed_.call(kListName, kListPath, kListInterface, "GetWindows", {}, kListAnswerMs,
+  feed_.call(LIST_NAME, LIST_PATH, LIST_INTERFACE, "GetWindows", {}, LIST_ANSWER_MS,
              [this, reading, shell](const QDBusMessage& reply) {
                if (reading != reading_ || shell != feed_.feeder()) return;  // a newer publisher decides
                if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("a(ts)")) return;

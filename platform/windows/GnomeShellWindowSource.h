@@ -8,7 +8,7 @@
 // It trusts the list only from the shell itself: the bus name
 // org.morvane.WindowList must belong to the owner of org.gnome.Shell. When
 // the list goes (the shell restarts) the last one stays until it is back,
-// for at most kReturnGraceMs. No call waits for the shell.
+// for at most RETURN_GRACE_MS. No call waits for the shell.
 //
 // Not thread-safe; it belongs to the thread that made it, whose event loop
 // delivers the signals.
@@ -32,7 +32,7 @@ class GnomeShellWindowSource : public WindowSource {
   // all it needs, see GnomeShellExtension::prepare); nullptr otherwise, with
   // `why` set to the notice for the user when the shell is there. It is
   // usable at once: the list is read on the event loop, and a list that
-  // does not come within GnomeShellExtension::kStartMs leaves the source
+  // does not come within GnomeShellExtension::START_MS leaves the source
   // watching XWayland windows, with the notice that says why.
   static std::unique_ptr<GnomeShellWindowSource> open(std::string& why);
   ~GnomeShellWindowSource() override;
@@ -48,7 +48,7 @@ class GnomeShellWindowSource : public WindowSource {
   // Whether XWayland stands in for a list that never came.
   bool standingIn() const noexcept { return feed_.standingIn() != nullptr; }
 
-  static constexpr int kReturnGraceMs = BusFedSource::kReturnGraceMs;
+  static constexpr int RETURN_GRACE_MS = BusFedSource::RETURN_GRACE_MS;
 
   // Signal glue; used by the receiver only.
   void opened(uint64_t id, const QString& title);

@@ -20,18 +20,18 @@
 
 namespace {
 
-const QString kKWin = QStringLiteral("org.kde.KWin");
-const QString kScripting = QStringLiteral("org.kde.kwin.Scripting");
-const QString kObjectPath = QStringLiteral("/org/morvane/KWinWindowList");
-const QString kInterface = QStringLiteral("org.morvane.KWinWindowList1");
+const QString KWIN = QStringLiteral("org.kde.KWin");
+const QString SCRIPTING = QStringLiteral("org.kde.kwin.Scripting");
+const QString OBJECT_PATH = QStringLiteral("/org/morvane/KWinWindowList");
+const QString INTERFACE = QStringLiteral("org.morvane.KWinWindowList1");
 // Waits for the script's first report: after loading it, then after asking
 // KWin to start its loaded scripts once more.
-constexpr int kFirstReportMs = 700;
-constexpr int kRetriedReportMs = 1500;
-constexpr int kWatchdogMs = 2000;
-constexpr int kFirstSearchMs = 15000;
+constexpr int FIRST_REPORT_MS = 700;
+constexpr int RETRIED_REPORT_MS = 1500;
+constexpr int WATCHDOG_MS = 2000;
+constexpr int FIRST_SEARCH_MS = 15000;
 // How often a restarted KWin is asked again to load the script.
-constexpr int kReloadRetryMs = 250;
+constexpr int RELOAD_RETRY_MS = 250;
 
 std::string text(const QString& s) { return s.toStdString(); }
 
@@ -63,7 +63,7 @@ class KWinWindowSource::Receiver : public QDBusVirtualObject {
     return QStringLiteral(
                "<interface name=\"%1\"><method name=\"Event\"><arg name=\"json\" type=\"s\" "
                "direction=\"in\"/></method></interface>")
-        .arg(kInterface);
+        .arg(INTERFACE);
   }
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
     QDBusConnection(connection).send(source_.handle(message));
@@ -79,7 +79,7 @@ KWinWindowSource::KWinWindowSource(std::unique_ptr<SessionBus> bus)
   static unsigned sources = 0;
   // Unique among the scripts KWin holds: this process, this source.
   plugin_ = QStringLiteral("morvane-window-list-%1-%2").arg(::getpid()).arg(++sources);
-  feed_.bus().connection().registerVirtualObject(kObjectPath, receiver_.get(), QDBusConnection::SingleNode);
+  feed_.bus().connection().registerVirtualObject(OBJECT_PATH, receiver_.get(), QDBusConnection::SingleNode);
 }
 
 KWinWindowSource::~KWinWindowSource() {
@@ -87,18 +87,18 @@ KWinWindowSource::~KWinWindowSource() {
   // its watchdog notices.
   if (scriptLoaded_ && !feed_.feeder().isEmpty()) unloadScript();
   removeScriptFile();
-  feed_.bus().connection().unregisterObject(kObjectPath);
+  feed_.bus().connection().unregisterObject(OBJECT_PATH);
 }
 
 std::unique_ptr<KWinWindowSource> KWinWindowSource::open(std::string& /*why*/) {
   auto bus = std::make_unique<SessionBus>();
   if (!bus->connected()) return nullptr;
-  QString kwin = bus->ownerOf(kKWin);  // the bus itself answers, not KWin
+  QString kwin = bus->ownerOf(KWIN);  // the bus itself answers, not KWin
   if (kwin.isEmpty()) return nullptr;
   std::unique_ptr<KWinWindowSource> source(new KWinWindowSource(std::move(bus)));
   KWinWindowSource* self = source.get();
   source->feed_.setFeeder(kwin);
-  source->feed_.watch(kKWin, QString(), [self](const QString& owner) { self->kwinOwnerChanged(owner); });
+  source->feed_.watch(KWIN, QString(), [self](const QString& owner) { self->kwinOwnerChanged(owner); });
   source->load(false);
   return source;
 }
@@ -110,11 +110,11 @@ void KWinWindowSource::load(bool retry, int attempt) {
   QFile resource(QStringLiteral(":/morvane/kwin/window-list.js"));
   if (!resource.open(QIODevice::ReadOnly)) return fallBack("the script is missing from the program");
   QJsonObject config{{"service", feed_.bus().uniqueName()},
-                     {"path", kObjectPath},
-                     {"iface", kInterface},
+                     {"path", OBJECT_PATH},
+                     {"iface", INTERFACE},
                      {"plugin", plugin_},
                      {"token", static_cast<int>(load)},
-                     {"watchdogMs", kWatchdogMs}};
+                     {"watchdogMs", WATCHDOG_MS}};
   QByteArray script = resource.readAll().replace("@CONFIG@", QJsonDocument(config).toJson(QJsonDocument::Compact));
   removeScriptFile();
   scriptFile_ = scriptFolder() + QStringLiteral("/%1.js").arg(plugin_);
@@ -130,7 +130,7 @@ void KWinWindowSource::load(bool retry, int attempt) {
   }
   file.close();
   const QString owner = feed_.feeder();
-  feed_.call(kKWin, "/Scripting", kScripting, "loadScript", {scriptFile_, plugin_}, 2000,
+  feed_.call(KWIN, "/Scripting", SCRIPTING, "loadScript", {scriptFile_, plugin_}, 2000,
              [this, load, retry, attempt, owner](const QDBusMessage& reply) {
                if (load != load_) return;
                const bool answered = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
@@ -141,8 +141,8 @@ void KWinWindowSource::load(bool retry, int attempt) {
                }
                removeScriptFile();
                // A KWin that has just taken its bus name may not offer scripting yet.
-               if (retry && attempt * kReloadRetryMs < kReturnGraceMs) {
-                 feed_.after(kReloadRetryMs, [this, load, attempt, owner] {
+               if (retry && attempt * RELOAD_RETRY_MS < RETURN_GRACE_MS) {
+                 feed_.after(RELOAD_RETRY_MS, [this, load, attempt, owner] {
                    if (load == load_ && owner == feed_.feeder()) this->load(true, attempt + 1);
                  });
                  return;
@@ -155,17 +155,17 @@ void KWinWindowSource::run(unsigned load, int id) {
   // KWin 6 runs a loaded script through /Scripting/Script<id>, KWin 5
   // through /<id>; the object that exists tells which one this is. (A reused
   // id may name another script: only the first report proves anything.)
-  feed_.call(kKWin, QStringLiteral("/Scripting/Script%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
+  feed_.call(KWIN, QStringLiteral("/Scripting/Script%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
              [this, load, id](const QDBusMessage& reply) {
                if (load != load_ || reply.type() == QDBusMessage::ReplyMessage) return;
-               feed_.call(kKWin, QStringLiteral("/%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
+               feed_.call(KWIN, QStringLiteral("/%1").arg(id), "org.kde.kwin.Script", "run", {}, 2000,
                           [](const QDBusMessage&) {});  // KWin may still start it: the report decides
              });
-  feed_.after(kFirstReportMs, [this, load] { checkStarted(load, false); });
+  feed_.after(FIRST_REPORT_MS, [this, load] { checkStarted(load, false); });
 }
 
 void KWinWindowSource::unloadScript() {
-  feed_.bus().call(kKWin, "/Scripting", kScripting, "unloadScript", {plugin_}, 1000);
+  feed_.bus().call(KWIN, "/Scripting", SCRIPTING, "unloadScript", {plugin_}, 1000);
   scriptLoaded_ = false;
 }
 
@@ -189,11 +189,11 @@ void KWinWindowSource::kwinOwnerChanged(const QString& owner) {
 void KWinWindowSource::checkStarted(unsigned load, bool retried) {
   if (load != load_ || reported_) return;
   if (!retried) {
-    feed_.call(kKWin, "/Scripting", kScripting, "start", {}, 2000, [](const QDBusMessage&) {});
-    feed_.after(kRetriedReportMs, [this, load] { checkStarted(load, true); });
+    feed_.call(KWIN, "/Scripting", SCRIPTING, "start", {}, 2000, [](const QDBusMessage&) {});
+    feed_.after(RETRIED_REPORT_MS, [this, load] { checkStarted(load, true); });
     return;
   }
-  feed_.call(kKWin, "/Scripting", kScripting, "unloadScript", {plugin_}, 2000, [](const QDBusMessage&) {});
+  feed_.call(KWIN, "/Scripting", SCRIPTING, "unloadScript", {plugin_}, 2000, [](const QDBusMessage&) {});
   scriptLoaded_ = false;
   removeScriptFile();
   fallBack("it was loaded but never reported");
@@ -203,7 +203,7 @@ void KWinWindowSource::fallBack(const std::string& why) {
   ++load_;  // a late report of the failed load no longer counts
   // The search answers its first query only once it has gathered every
   // window, which takes seconds with a hundred of them.
-  feed_.call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()}, kFirstSearchMs,
+  feed_.call(KWIN, "/WindowsRunner", "org.kde.krunner1", "Match", {QString()}, FIRST_SEARCH_MS,
              [this, why](const QDBusMessage& reply) {
                if (reply.type() == QDBusMessage::ReplyMessage) {
                  mode_ = Mode::Search;
@@ -251,7 +251,7 @@ void KWinWindowSource::searchWindows() {
   };
   if (wanted_.empty()) return finish();
   for (const QString& query : wanted_) {
-    feed_.call(kKWin, "/WindowsRunner", "org.kde.krunner1", "Match", {query}, 2000,
+    feed_.call(KWIN, "/WindowsRunner", "org.kde.krunner1", "Match", {query}, 2000,
                [round, finish](const QDBusMessage& reply) {
                  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
                    round->error = errorText(reply);
@@ -293,7 +293,7 @@ int32_t KWinWindowSource::enumWindows(int32_t maxTitleBytes, Callback callback, 
 }
 
 QDBusMessage KWinWindowSource::handle(const QDBusMessage& message) {
-  if (message.interface() != kInterface || message.member() != QLatin1String("Event") ||
+  if (message.interface() != INTERFACE || message.member() != QLatin1String("Event") ||
       message.signature() != QLatin1String("s")) {
     return message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("Event(s) is the only method"));
   }

@@ -72,7 +72,7 @@ class KWinWindowSource : public WindowSource {
   size_t trackedCount() const noexcept { return windows_.size(); }
 
   // How long the last list is kept after KWin has left the session bus.
-  static constexpr int kReturnGraceMs = BusFedSource::kReturnGraceMs;
+  static constexpr int RETURN_GRACE_MS = BusFedSource::RETURN_GRACE_MS;
 
   class Receiver;
 

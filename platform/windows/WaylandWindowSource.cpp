@@ -28,7 +28,7 @@ struct WaylandWindowSource::Toplevel {
 namespace {
 
 // The highest version of the wlr manager whose events this code knows.
-constexpr uint32_t kWlrVersion = 3;
+constexpr uint32_t WLR_VERSION = 3;
 
 }  // namespace
 
@@ -39,7 +39,7 @@ struct WaylandWindowSource::Listeners {
       source->extName_ = name;
     } else if (std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name) == 0) {
       source->wlrName_ = name;
-      source->wlrVersion_ = std::min(version, kWlrVersion);
+      source->wlrVersion_ = std::min(version, WLR_VERSION);
     }
   }
   static void globalRemove(void*, wl_registry*, uint32_t) {}

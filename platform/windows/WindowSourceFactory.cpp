@@ -25,7 +25,7 @@ class XWaylandOnlySource : public X11WindowSource {
   std::string notice_;
 };
 
-const char* const kNoToplevelList =
+const char* const NO_TOPLEVEL_LIST =
     "This desktop lets programs see only X11 windows: its compositor offers neither "
     "ext_foreign_toplevel_list_v1 nor zwlr_foreign_toplevel_manager_v1, and it is neither KWin nor GNOME "
     "Shell, so the status window is found only when it is an X11 (XWayland) window. Start the connection's "
@@ -51,7 +51,7 @@ std::unique_ptr<WindowSource> WindowSource::open() {
     if (std::unique_ptr<GnomeShellWindowSource> gnome = GnomeShellWindowSource::open(why)) return gnome;
   }
   try {
-    return std::make_unique<XWaylandOnlySource>(why.empty() ? kNoToplevelList : xwaylandNotice(why));
+    return std::make_unique<XWaylandOnlySource>(why.empty() ? NO_TOPLEVEL_LIST : xwaylandNotice(why));
   } catch (const IOException& e) {
     throw IOException("WindowSource.open: The Wayland compositor of \"" + std::string(wayland) +
                       "\" lists no windows to other programs, and no X display is reachable either: " +

@@ -19,11 +19,11 @@ namespace {
 // and callers first saw them, kept so that nothing matching them breaks.
 const char* const MESSAGE_ORIGIN = "X11WindowEnumerator.";
 
-constexpr uint32_t kFollowMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+constexpr uint32_t FOLLOW_MASK = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
 // Property lengths are counted in 32-bit units.
-constexpr uint32_t kTitleUnits = X11WindowTree::kMaxTitleBytes / 4;
+constexpr uint32_t TITLE_UNITS = X11WindowTree::MAX_TITLE_BYTES / 4;
 // Events and replies handled in one go before the event loop gets its turn.
-constexpr int kBatchLimit = 10000;
+constexpr int BATCH_LIMIT = 10000;
 
 // Whether request or event number `a` came before `b` (they wrap around).
 bool before(unsigned int a, unsigned int b) { return static_cast<int32_t>(a - b) < 0; }
@@ -114,7 +114,7 @@ void X11WindowSource::readTree(int screenNumber) {
 
   // Events first, then the state they change, so that nothing falls between.
   tree_ = std::make_unique<X11WindowTree>(root_);
-  xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &kFollowMask);
+  xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &FOLLOW_MASK);
   awaitTrigger_ = true;
   expect(Pending::Kind::Owner, 0, xcb_get_selection_owner(c, wmSelection_).sequence);
   expect(Pending::Kind::ClientList, root_,
@@ -162,9 +162,9 @@ void X11WindowSource::askFor(Pending::Kind kind, uint32_t window) {
   xcb_connection_t* c = connection_;
   xcb_get_property_cookie_t cookie;
   if (kind == Pending::Kind::NetWmName) {
-    cookie = xcb_get_property(c, 0, window, netWmName_, utf8String_, 0, kTitleUnits);
+    cookie = xcb_get_property(c, 0, window, netWmName_, utf8String_, 0, TITLE_UNITS);
   } else if (kind == Pending::Kind::WmName) {
-    cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleUnits);
+    cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, TITLE_UNITS);
   } else {
     cookie = xcb_get_property(c, 0, window, wmState_, wmState_, 0, 0);
   }
@@ -182,8 +182,8 @@ void X11WindowSource::askAbout(const X11WindowTree::Requests& requests) {
   for (uint32_t window : requests.describe) {
     if (!tree_->follows(window) || !described.insert(window).second) continue;
     // At the deepest level only a listed client's title can matter.
-    const bool above = tree_->depth(window) < X11WindowTree::kMaxDepth;
-    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, above ? &kFollowMask : &propertiesOnly);
+    const bool above = tree_->depth(window) < X11WindowTree::MAX_DEPTH;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, above ? &FOLLOW_MASK : &propertiesOnly);
     if (above) {
       expect(Pending::Kind::Children, window, xcb_query_tree(c, window).sequence);
       askFor(Pending::Kind::WmState, window);
@@ -196,7 +196,7 @@ void X11WindowSource::askAbout(const X11WindowTree::Requests& requests) {
     askFor(Pending::Kind::WmName, window);
   }
   for (uint32_t window : requests.narrow) {
-    if (tree_->follows(window) && tree_->depth(window) == X11WindowTree::kMaxDepth && described.count(window) == 0) {
+    if (tree_->follows(window) && tree_->depth(window) == X11WindowTree::MAX_DEPTH && described.count(window) == 0) {
       xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &propertiesOnly);
     }
   }
@@ -246,7 +246,7 @@ void X11WindowSource::handleEvent(const void* generic) {
         askFor(Pending::Kind::NetWmName, w);
       } else if (e->atom == XCB_ATOM_WM_NAME && tree_->followsTitles(w)) {
         askFor(Pending::Kind::WmName, w);
-      } else if (e->atom == wmState_ && tree_->follows(w) && tree_->depth(w) < X11WindowTree::kMaxDepth) {
+      } else if (e->atom == wmState_ && tree_->follows(w) && tree_->depth(w) < X11WindowTree::MAX_DEPTH) {
         askFor(Pending::Kind::WmState, w);
       }
       return;
@@ -354,7 +354,7 @@ int X11WindowSource::pump(bool wait) {
   xcb_connection_t* c = connection_;
   int handled = 0;
   while (xcb_connection_has_error(c) == 0) {
-    if (wait ? awaitedCount_ == 0 && !batchAwaited_ : handled >= kBatchLimit) break;
+    if (wait ? awaitedCount_ == 0 && !batchAwaited_ : handled >= BATCH_LIMIT) break;
     if (handleOne()) {
       ++handled;
       continue;

@@ -57,12 +57,12 @@ void X11WindowTree::moveTo(Window window, int depth) {
   const int old = node.depth;
   node.depth = depth;
   if (old == depth) return;
-  if (depth == kMaxDepth) {
+  if (depth == MAX_DEPTH) {
     // Its children would lie deeper than anything the rules look at.
     const std::vector<Window> children = node.children;
     for (Window child : children) drop(child, true);
     requests_.narrow.push_back(window);
-  } else if (old == kMaxDepth) {
+  } else if (old == MAX_DEPTH) {
     // Its children were never followed: the caller asks for them.
     requests_.describe.push_back(window);
   } else {
@@ -72,7 +72,7 @@ void X11WindowTree::moveTo(Window window, int depth) {
 
 void X11WindowTree::created(Window parent, Window window) {
   const Node* above = find(parent);
-  if (follows(window) || above == nullptr || above->depth >= kMaxDepth) return;
+  if (follows(window) || above == nullptr || above->depth >= MAX_DEPTH) return;
   attach(window, parent);
 }
 
@@ -84,7 +84,7 @@ void X11WindowTree::reparented(Window window, Window parent) {
   Node* node = find(window);
   const Node* above = find(parent);
   if (window == root_) return;
-  const bool fits = above != nullptr && above->depth < kMaxDepth;
+  const bool fits = above != nullptr && above->depth < MAX_DEPTH;
   if (node == nullptr) {
     if (fits) attach(window, parent);
   } else if (!fits) {
@@ -130,7 +130,7 @@ void X11WindowTree::circulated(Window window, bool toTop) {
 
 void X11WindowTree::setChildren(Window parent, const std::vector<Window>& children) {
   Node* above = find(parent);
-  if (above == nullptr || above->depth >= kMaxDepth) return;
+  if (above == nullptr || above->depth >= MAX_DEPTH) return;
   // Children it had that the server no longer lists went away unseen.
   const std::vector<Window> old = above->children;
   for (Window child : old) {
@@ -162,7 +162,7 @@ void X11WindowTree::setTitle(Window window, TitleProperty which, bool set, std::
   bool& isSet = which == TitleProperty::NetWmName ? node->netSet : node->nameSet;
   std::string& value = which == TitleProperty::NetWmName ? node->net : node->name;
   if (!set) text.clear();
-  if (text.size() > kMaxTitleBytes) text.resize(kMaxTitleBytes);
+  if (text.size() > MAX_TITLE_BYTES) text.resize(MAX_TITLE_BYTES);
   if (isSet == set && value == text) return;
   isSet = set;
   value = std::move(text);
@@ -193,7 +193,7 @@ const std::string& X11WindowTree::titleOf(const Node& node) { return node.netSet
 
 X11WindowTree::Window X11WindowTree::searchClient(const Node& top) const {
   std::vector<Window> level = top.children;
-  for (int depth = 1; depth <= kSearchLevels && !level.empty(); ++depth) {
+  for (int depth = 1; depth <= SEARCH_LEVELS && !level.empty(); ++depth) {
     std::vector<Window> next;
     for (Window w : level) {
       const Node& node = nodes_.at(w);

@@ -2,7 +2,7 @@
 // The part of an X server's window tree that decides which top-level windows
 // there are and whose title each of them shows, kept by X11WindowSource
 // from the server's events and replies: the root's children in stacking
-// order, every window down to kMaxDepth levels below them and whether it
+// order, every window down to MAX_DEPTH levels below them and whether it
 // carries WM_STATE, the title properties of the windows whose title can be
 // shown (top-level windows, listed clients, windows carrying WM_STATE),
 // whether a window manager holds the manager selection, and the manager's
@@ -24,10 +24,10 @@ class X11WindowTree {
   using Window = uint32_t;
   // How many levels below a top-level window are searched for the client
   // window that carries WM_STATE; listed clients are placed one level deeper.
-  static constexpr int kSearchLevels = 4;
-  static constexpr int kMaxDepth = kSearchLevels + 1;
+  static constexpr int SEARCH_LEVELS = 4;
+  static constexpr int MAX_DEPTH = SEARCH_LEVELS + 1;
   // A title is kept to this many bytes (after conversion to UTF-8).
-  static constexpr size_t kMaxTitleBytes = 4096;
+  static constexpr size_t MAX_TITLE_BYTES = 4096;
 
   enum class TitleProperty { NetWmName, WmName };
 
@@ -39,12 +39,12 @@ class X11WindowTree {
 
   // What the caller must ask the server about, in this order.
   struct Requests {
-    // Newly followed: select its events and, above kMaxDepth, ask for its
+    // Newly followed: select its events and, above MAX_DEPTH, ask for its
     // children and WM_STATE.
     std::vector<Window> describe;
     // Its title can be shown now: ask for its title properties.
     std::vector<Window> titles;
-    // Now at kMaxDepth: its children are no longer followed.
+    // Now at MAX_DEPTH: its children are no longer followed.
     std::vector<Window> narrow;
     // No longer followed, though it still exists: deselect its events.
     std::vector<Window> forget;

@@ -253,7 +253,7 @@ TEST_F(X11WindowSourceTest, TakesTheClientTitleInsideFramesOfAWindowManager) {
 // The three ways a poll finds the client windows, each on frames made by the
 // test itself: no manager (nobody owns WM_S0), a manager without the EWMH
 // client list (WM_STATE search), and one with it.
-enum class Manager { kNone, kWithoutList, kWithList };
+enum class Manager { NONE, WITHOUT_LIST, WITH_LIST };
 
 class FramedWindowsTest : public ::testing::TestWithParam<Manager> {
  protected:
@@ -274,7 +274,7 @@ class FramedWindowsTest : public ::testing::TestWithParam<Manager> {
 
 TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
   const Manager manager = GetParam();
-  if (manager != Manager::kNone) {
+  if (manager != Manager::NONE) {
     uint32_t owner = display.createWindow({.mapped = false});
     xcb_set_selection_owner(display.connection(), owner, display.atom("WM_S0"), XCB_CURRENT_TIME);
   }
@@ -282,7 +282,7 @@ TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
   // one level deeper; a frame with its client directly inside; an
   // unmanaged popup with a title of its own.
   X11TestDisplay::WindowSpec frameSpec;
-  if (manager != Manager::kNone) frameSpec.wmName = "Frame title";
+  if (manager != Manager::NONE) frameSpec.wmName = "Frame title";
   uint32_t frame = display.createWindow(frameSpec);
   display.createWindow({.wmName = "Decoration", .parent = frame});
   display.createWindow({.parent = frame});
@@ -290,7 +290,7 @@ TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
   uint32_t wrapped = framedClient(wrapper, "Wrapped client");
   uint32_t direct = framedClient(display.createWindow(frameSpec), "Direct client");
   uint32_t popup = display.createWindow({.wmName = "Popup", .overrideRedirect = true});
-  if (manager == Manager::kWithList) {
+  if (manager == Manager::WITH_LIST) {
     uint32_t list[] = {wrapped, direct};
     xcb_change_property(display.connection(), XCB_PROP_MODE_REPLACE, display.root(),
                         display.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32, 2, list);
@@ -302,7 +302,7 @@ TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
   std::vector<std::string> titles;
   for (const Seen& s : all) titles.push_back(s.title);
   std::vector<std::string> expected{"Popup", "Direct client", "Wrapped client"};
-  if (manager != Manager::kNone) expected.push_back("");  // the manager's selection window
+  if (manager != Manager::NONE) expected.push_back("");  // the manager's selection window
   EXPECT_EQ(titles, expected);
   EXPECT_EQ(all.front().window, popup);
   EXPECT_EQ(all[2].window, frame) << "the frame is reported, not the client";
@@ -310,7 +310,7 @@ TEST_P(FramedWindowsTest, ReportsEachFrameWithItsClientsTitle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Managers, FramedWindowsTest,
-                         ::testing::Values(Manager::kNone, Manager::kWithoutList, Manager::kWithList));
+                         ::testing::Values(Manager::NONE, Manager::WITHOUT_LIST, Manager::WITH_LIST));
 
 
 // ---- the live list against a fresh listing, under churn
@@ -445,7 +445,7 @@ class FreshListing {
 // closed at random; without a manager the test also takes and drops the
 // manager selection and writes the client list itself. Without XFIXES no
 // event tells of the selection, and every poll asks for it.
-enum class Desktop { kNoManager, kNoManagerNorXfixes, kOpenbox };
+enum class Desktop { NO_MANAGER, NO_MANAGER_NOR_XFIXES, OPENBOX };
 
 class ChurnTest : public ::testing::TestWithParam<Desktop> {
  protected:
@@ -534,7 +534,7 @@ class ChurnTest : public ::testing::TestWithParam<Desktop> {
     }
   }
 
-  X11TestDisplay display{GetParam() == Desktop::kNoManagerNorXfixes ? std::vector<std::string>{"-extension", "XFIXES"}
+  X11TestDisplay display{GetParam() == Desktop::NO_MANAGER_NOR_XFIXES ? std::vector<std::string>{"-extension", "XFIXES"}
                                                                       : std::vector<std::string>{}};
   xcb_connection_t* c_ = display.connection();
   std::mt19937 random_{GTEST_FLAG_GET(random_seed) + 2024u};
@@ -546,7 +546,7 @@ class ChurnTest : public ::testing::TestWithParam<Desktop> {
 };
 
 TEST_P(ChurnTest, TheLiveListAgreesWithAFreshListingAtEveryPoll) {
-  const bool openbox = GetParam() == Desktop::kOpenbox;
+  const bool openbox = GetParam() == Desktop::OPENBOX;
   if (openbox) display.startWindowManager();
   X11WindowSource windows(display.name());
   FreshListing fresh(display);
@@ -598,7 +598,7 @@ std::string desktopName(const ::testing::TestParamInfo<Desktop>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, ChurnTest,
-                         ::testing::Values(Desktop::kNoManager, Desktop::kNoManagerNorXfixes, Desktop::kOpenbox),
+                         ::testing::Values(Desktop::NO_MANAGER, Desktop::NO_MANAGER_NOR_XFIXES, Desktop::OPENBOX),
                          desktopName);
 
 }  // namespace
