@@ -33,7 +33,6 @@
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -195,20 +194,11 @@ void awaitListed(WindowSource& source, size_t count) {
         bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
     if (reply.type() == QDBusMessage::ReplyMessage) {
       std::printf("\n  the extension lists:");
-      const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
-      windows.beginArray();
-      size_t n = 0;
-      while (!windows.atEnd()) {
-        qulonglong id = 0;
-        QString title;
-        windows.beginStructure();
-        windows >> id >> title;
-        windows.endStructure();
-        std::printf(" [%llu %s]", id, title.toStdString().c_str());
-        ++n;
+      const std::vector<std::pair<uint64_t, std::string>> windows = GnomeShellWindowSource::windowsOf(reply);
+      for (const auto& [id, title] : windows) {
+        std::printf(" [%llu %s]", static_cast<unsigned long long>(id), title.c_str());
       }
-      windows.endArray();
-      std::printf("\n  %zu windows in the extension\n", n);
+      std::printf("\n  %zu windows in the extension\n", windows.size());
     }
     std::fflush(stdout);
     std::exit(1);

@@ -88,6 +88,22 @@ std::unique_ptr<GnomeShellWindowSource> GnomeShellWindowSource::open(std::string
   return source;
 }
 
+std::vector<std::pair<uint64_t, std::string>> GnomeShellWindowSource::windowsOf(const QDBusMessage& reply) {
+  std::vector<std::pair<uint64_t, std::string>> list;
+  const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
+  windows.beginArray();
+  while (!windows.atEnd()) {
+    qulonglong id = 0;
+    QString title;
+    windows.beginStructure();
+    windows >> id >> title;
+    windows.endStructure();
+    list.emplace_back(id, title.toStdString());
+  }
+  windows.endArray();
+  return list;
+}
+
 void GnomeShellWindowSource::readList() {
   const unsigned reading = ++reading_;
   const QString shell = feed_.feeder();
@@ -96,17 +112,7 @@ void GnomeShellWindowSource::readList() {
                if (reading != reading_ || shell != feed_.feeder()) return;  // a newer publisher decides
                if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("a(ts)")) return;
                std::vector<std::pair<std::string, std::string>> list;
-               const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
-               windows.beginArray();
-               while (!windows.atEnd()) {
-                 qulonglong id = 0;
-                 QString title;
-                 windows.beginStructure();
-                 windows >> id >> title;
-                 windows.endStructure();
-                 list.emplace_back(keyOf(id), title.toStdString());
-               }
-               windows.endArray();
+               for (auto& [id, title] : windowsOf(reply)) list.emplace_back(keyOf(id), std::move(title));
                if (feed_.standingIn() != nullptr || !feed_.notice().empty()) return;  // XWayland has taken over
                listed_ = true;
                windows_.replace(list);

@@ -1,7 +1,7 @@
 #pragma once
 // The toplevel windows of GNOME Shell, native Wayland and XWayland alike,
-// from Morvane's own window list extension (platform/windows/gnome-shell/) over the
-// session bus.
+// from Morvane's own window list extension (platform/windows/gnome-shell/)
+// over the session bus.
 //
 // The source reads the list once and then keeps it from the extension's
 // signals (a window opened, got a title, closed), so a poll makes no call.
@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/windows/BusFedSource.h"
 #include "platform/windows/LiveWindowList.h"
@@ -49,6 +51,10 @@ class GnomeShellWindowSource : public WindowSource {
   bool standingIn() const noexcept { return feed_.standingIn() != nullptr; }
 
   static constexpr int RETURN_GRACE_MS = BusFedSource::RETURN_GRACE_MS;
+
+  // The windows in the extension's answer to GetWindows (signature a(ts)):
+  // each one's id and title, in the extension's order.
+  static std::vector<std::pair<uint64_t, std::string>> windowsOf(const QDBusMessage& reply);
 
   // Signal glue; used by the receiver only.
   void opened(uint64_t id, const QString& title);
