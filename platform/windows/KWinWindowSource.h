@@ -2,17 +2,17 @@
 // The toplevel windows of KWin (KDE Plasma), native Wayland and XWayland
 // alike, from KWin itself over the session bus.
 //
-// The source loads a small KWin script (platform/windows/kwin/window-list.js, carried
-// inside the program) under a name of its own and gives it this source's
-// bus name and object; the script reports the window list and every open,
-// close and title change back, and the source keeps them in memory, so a
+// The source loads a small KWin script (platform/windows/kwin/window-list.js,
+// carried inside the program) under a name of its own and gives it this
+// source's bus name and object; the script reports the window list and every
+// open, close and title change back, and the source keeps them in memory, so a
 // poll makes no call. KWin 5 and 6 differ in their script API and in the
-// object a loaded script is run through; the script and the source ask
-// which one is there. KWin fails silently when a script does not run (a
-// reused script id, a file it cannot read), so only the script's first
-// report counts: until then the source asks KWin to start its loaded
-// scripts once more, and then gives up. Every call to KWin is answered on
-// the event loop: a slow or restarting KWin never holds up the program.
+// object a loaded script is run through; the script and the source ask which
+// one is there. KWin fails silently when a script does not run (a reused
+// script id, a file it cannot read), so only the script's first report counts:
+// until then the source asks KWin to start its loaded scripts once more, and
+// then gives up. Every call to KWin is answered on the event loop: a slow or
+// restarting KWin never holds up the program.
 //
 // The script goes when the source is destroyed, and by itself within a few
 // seconds when this process is gone without that (a watchdog in the script
