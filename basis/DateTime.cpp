@@ -6,10 +6,10 @@
 namespace datetime {
 
 namespace {
-constexpr int64_t kMillisPerDay = 86400000;
+constexpr int64_t MILLIS_PER_DAY = 86400000;
 // Days from 1899-12-30 to 1970-01-01.
-constexpr int64_t kEpochOffsetDays = 25569;
-constexpr double kMaxDays = 1e9;
+constexpr int64_t EPOCH_OFFSET_DAYS = 25569;
+constexpr double MAX_DAYS = 1e9;
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -65,10 +65,10 @@ double now() {
 double compose(const Parts& p) {
   double days = static_cast<double>(daysFromCivil(p.year, static_cast<unsigned>(p.month),
                                                   static_cast<unsigned>(p.day)) +
-                                    kEpochOffsetDays);
+                                    EPOCH_OFFSET_DAYS);
   double ms = ((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond;
   // Negative date-times count the days backwards but the time forwards.
-  return days >= 0 ? days + ms / kMillisPerDay : days - ms / kMillisPerDay;
+  return days >= 0 ? days + ms / MILLIS_PER_DAY : days - ms / MILLIS_PER_DAY;
 }
 
 Parts split(double value) {
@@ -76,18 +76,18 @@ Parts split(double value) {
   // Beyond some two million years the day count no longer fits the calendar
   // fields; such values (typically read from a damaged file) split like
   // infinities, to the base date.
-  if (!std::isfinite(value) || std::fabs(value) > kMaxDays) return p;
+  if (!std::isfinite(value) || std::fabs(value) > MAX_DAYS) return p;
   // Whole milliseconds since the base date, rounded like the time of day.
   double days = std::trunc(value);
   double fraction = std::fabs(value - days);
-  int64_t ms = std::llround(fraction * kMillisPerDay);
+  int64_t ms = std::llround(fraction * MILLIS_PER_DAY);
   int64_t wholeDays = static_cast<int64_t>(days);
-  if (ms >= kMillisPerDay) {
-    ms -= kMillisPerDay;
+  if (ms >= MILLIS_PER_DAY) {
+    ms -= MILLIS_PER_DAY;
     wholeDays += value >= 0 ? 1 : -1;
   }
-  civilFromDays(wholeDays - kEpochOffsetDays, p.year, p.month, p.day);
-  int64_t unixDays = wholeDays - kEpochOffsetDays;
+  civilFromDays(wholeDays - EPOCH_OFFSET_DAYS, p.year, p.month, p.day);
+  int64_t unixDays = wholeDays - EPOCH_OFFSET_DAYS;
   p.weekday = static_cast<int>(((unixDays % 7) + 11) % 7);  // 1970-01-01 was a Thursday
   p.hour = static_cast<int>(ms / 3600000);
   p.minute = static_cast<int>(ms / 60000 % 60);

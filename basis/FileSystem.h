@@ -21,7 +21,7 @@ std::string systemMessage(int error);
 // goes with the last descriptor of this open file.
 bool lockFile(int fd, bool exclusive, int waitMilliseconds);
 // How long a reader or a text file waits for a shared file's lock by default.
-constexpr int kLockWaitMilliseconds = 5000;
+constexpr int LOCK_WAIT_MILLISECONDS = 5000;
 // The process that holds a lock on the file `path` (from /proc/locks), or 0
 // when the system does not tell.
 pid_t lockHolder(const std::string& path);

@@ -5,7 +5,7 @@
 #include <vector>
 
 namespace {
-const char* const kValuesOf = "TCSVParser.valuesOf";
+const char* const VALUES_OF = "TCSVParser.valuesOf";
 }  // namespace
 
 TCSVParser::TCSVParser() : lines(std::make_unique<TStringCollection>()) {}
@@ -47,7 +47,7 @@ std::unique_ptr<TStringCollection> TCSVParser::valuesOf(const std::string& line)
   for (char c : line) {
     ++position;
     if (c == '"') {
-      if (closed) throw ParserException(kValuesOf, "Unseperated values.", line, position);
+      if (closed) throw ParserException(VALUES_OF, "Unseperated values.", line, position);
       inQuotes = !inQuotes;
       if (inQuotes) {
         openedAt = position;
@@ -55,7 +55,7 @@ std::unique_ptr<TStringCollection> TCSVParser::valuesOf(const std::string& line)
         closed = true;
       }
     } else if (c == ',') {
-      if (inQuotes) throw ParserException(kValuesOf, "Unterminated value.", line, position);
+      if (inQuotes) throw ParserException(VALUES_OF, "Unterminated value.", line, position);
       values->add(value);
       value.clear();
       closed = false;
@@ -63,7 +63,7 @@ std::unique_ptr<TStringCollection> TCSVParser::valuesOf(const std::string& line)
       value.push_back(c);
     }
   }
-  if (inQuotes) throw ParserException(kValuesOf, "Unterminated value.", line, openedAt);
+  if (inQuotes) throw ParserException(VALUES_OF, "Unterminated value.", line, openedAt);
   // A quoted piece after the last comma is the line's last value.
   if (closed) values->add(value);
   return values;

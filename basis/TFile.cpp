@@ -14,7 +14,7 @@
 
 namespace {
 
-const char* const kWriteError = "TFile: IO error while write binary.";
+const char* const WRITE_ERROR = "TFile: IO error while write binary.";
 
 void putLittleEndian(uint8_t* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -101,7 +101,7 @@ void TFile::writeRaw(const void* bytes, size_t count) {
     memory_->append(reinterpret_cast<const char*>(p), count);
     return;
   }
-  if (fileutil::writeAll(fd_, reinterpret_cast<const char*>(p), count) != 0) throw IOException(kWriteError);
+  if (fileutil::writeAll(fd_, reinterpret_cast<const char*>(p), count) != 0) throw IOException(WRITE_ERROR);
 }
 
 void TFile::readRaw(void* bytes, size_t count) {

@@ -7,7 +7,7 @@
 #include "basis/TStringCollection.h"
 
 namespace {
-const char* const kNilObject = "THashSet: Given object is nil.";
+const char* const NIL_OBJECT = "THashSet: Given object is nil.";
 
 // Spreads every bit of a lookup hash over the low bits the index uses.
 uint64_t spread(uint64_t x) {
@@ -68,7 +68,7 @@ void THashSet::releaseElements() {
   buckets_.clear();
   slots_.clear();
   index_.clear();
-  freeSlot_ = kNone;
+  freeSlot_ = NONE;
   count_ = 0;
   for (TMappedObject* element : old) delete element;
 }
@@ -80,7 +80,7 @@ void THashSet::clear() {
 }
 
 int32_t THashSet::hashIndex(const TMappedObject* obj) const {
-  if (obj == nullptr) throw IllegalArgumentException(kNilObject);
+  if (obj == nullptr) throw IllegalArgumentException(NIL_OBJECT);
   if (buckets_.empty()) throw IllegalStateException("THashSet: Set has no buckets.");
   return static_cast<int32_t>(bucketIndexOf(obj->hashCode()));
 }
@@ -96,8 +96,8 @@ void THashSet::link(int32_t at) {
   Slot& slot = slots_[static_cast<size_t>(at)];
   Bucket& bucket = buckets_[bucketIndexOf(slot.hashCode)];
   slot.prev = bucket.last;
-  slot.next = kNone;
-  if (bucket.last != kNone) {
+  slot.next = NONE;
+  if (bucket.last != NONE) {
     slots_[static_cast<size_t>(bucket.last)].next = at;
   } else {
     bucket.first = at;
@@ -108,12 +108,12 @@ void THashSet::link(int32_t at) {
 void THashSet::unlink(int32_t at) {
   Slot& slot = slots_[static_cast<size_t>(at)];
   Bucket& bucket = buckets_[bucketIndexOf(slot.hashCode)];
-  if (slot.prev != kNone) {
+  if (slot.prev != NONE) {
     slots_[static_cast<size_t>(slot.prev)].next = slot.next;
   } else {
     bucket.first = slot.next;
   }
-  if (slot.next != kNone) {
+  if (slot.next != NONE) {
     slots_[static_cast<size_t>(slot.next)].prev = slot.prev;
   } else {
     bucket.last = slot.prev;
@@ -124,7 +124,7 @@ void THashSet::rebuildBuckets(size_t count) {
   std::vector<int32_t> order;
   order.reserve(static_cast<size_t>(count_));
   for (const Bucket& bucket : buckets_) {
-    for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) order.push_back(at);
+    for (int32_t at = bucket.first; at != NONE; at = slots_[static_cast<size_t>(at)].next) order.push_back(at);
   }
   std::vector<Bucket> fresh(count);
   buckets_.swap(fresh);
@@ -137,7 +137,7 @@ void THashSet::indexInsert(int32_t at) {
   const size_t mask = index_.size() - 1;
   const Slot& slot = slots_[static_cast<size_t>(at)];
   size_t i = homeOf(slot.lookupHash);
-  while (index_[i].slot != kNone) i = (i + 1) & mask;
+  while (index_[i].slot != NONE) i = (i + 1) & mask;
   index_[i] = IndexEntry{slot.element, at, tagOf(slot.lookupHash)};
 }
 
@@ -147,7 +147,7 @@ void THashSet::indexErase(int32_t at) {
   while (index_[hole].slot != at) hole = (hole + 1) & mask;
   // Backward shift: later members of the probe run move up unless that would
   // put them before their home position.
-  for (size_t j = (hole + 1) & mask; index_[j].slot != kNone; j = (j + 1) & mask) {
+  for (size_t j = (hole + 1) & mask; index_[j].slot != NONE; j = (j + 1) & mask) {
     size_t home = homeOf(slots_[static_cast<size_t>(index_[j].slot)].lookupHash);
     bool homeInGap = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
     if (!homeInGap) {
@@ -168,7 +168,7 @@ void THashSet::growIndex() {
 }
 
 THashSet::Found THashSet::find(const TMappedObject* obj) const {
-  if (obj == nullptr) throw IllegalArgumentException(kNilObject);
+  if (obj == nullptr) throw IllegalArgumentException(NIL_OBJECT);
   return find(obj, obj->lookupHash());
 }
 
@@ -180,7 +180,7 @@ THashSet::Found THashSet::find(const TMappedObject* obj, uint64_t lookupHash) co
 
 int32_t THashSet::newSlot(TMappedObject* obj, uint64_t lookupHash, int32_t hashCode) {
   int32_t at = freeSlot_;
-  if (at != kNone) {
+  if (at != NONE) {
     freeSlot_ = slots_[static_cast<size_t>(at)].next;
   } else {
     slots_.emplace_back();
@@ -264,7 +264,7 @@ bool THashSet::addAll(const TAbstractList& list) {
 
 TMappedObject* THashSet::extract(const TMappedObject* obj) {
   int32_t at = find(obj).slot;
-  return at == kNone ? nullptr : takeOut(at);
+  return at == NONE ? nullptr : takeOut(at);
 }
 
 bool THashSet::remove(const TMappedObject* obj) {

@@ -112,7 +112,7 @@ class THashSet : public TAbstractCollection {
   template <class F>
   void forEach(F&& f) const {
     for (const Bucket& bucket : buckets_) {
-      for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
+      for (int32_t at = bucket.first; at != NONE; at = slots_[static_cast<size_t>(at)].next) {
         f(slots_[static_cast<size_t>(at)].element);
       }
     }
@@ -123,7 +123,7 @@ class THashSet : public TAbstractCollection {
   void configure(int32_t capacity, bool owner, double loadFactor);
 
  private:
-  static constexpr int32_t kNone = -1;
+  static constexpr int32_t NONE = -1;
 
   // One stored element, linked into its bucket. A free slot is chained
   // through `next`.
@@ -132,18 +132,18 @@ class THashSet : public TAbstractCollection {
     uint64_t lookupHash = 0;
     // The hash code when added, which places the element on every rebuild.
     int32_t hashCode = 0;
-    int32_t next = kNone;
-    int32_t prev = kNone;
+    int32_t next = NONE;
+    int32_t prev = NONE;
   };
   struct Bucket {
-    int32_t first = kNone;
-    int32_t last = kNone;
+    int32_t first = NONE;
+    int32_t last = NONE;
   };
   // A place in the index. It holds the element itself and part of its
   // lookup hash, so a probe touches only likely matches and no slot.
   struct IndexEntry {
     TMappedObject* element = nullptr;
-    int32_t slot = kNone;
+    int32_t slot = NONE;
     uint32_t tag = 0;
   };
 
@@ -154,9 +154,9 @@ class THashSet : public TAbstractCollection {
   void unlink(int32_t slot);
   // Relinks every element into `count` buckets, old buckets taken in order.
   void rebuildBuckets(size_t count);
-  // A stored element and its slot; kNone and nullptr when there is none.
+  // A stored element and its slot; NONE and nullptr when there is none.
   struct Found {
-    int32_t slot = kNone;
+    int32_t slot = NONE;
     TMappedObject* element = nullptr;
   };
   // The stored element equal to `obj` that comes first in bucket order.
@@ -182,7 +182,7 @@ class THashSet : public TAbstractCollection {
   double loadFactor_ = 0.0;
   std::vector<Bucket> buckets_;
   std::vector<Slot> slots_;
-  int32_t freeSlot_ = kNone;
+  int32_t freeSlot_ = NONE;
   std::vector<IndexEntry> index_;
   int32_t count_ = 0;
 };
@@ -193,17 +193,17 @@ THashSet::Found THashSet::findSlot(uint64_t lookupHash, Match& matches) const {
   const uint32_t tag = tagOf(lookupHash);
   const size_t mask = index_.size() - 1;
   Found found;
-  for (size_t i = homeOf(lookupHash); index_[i].slot != kNone; i = (i + 1) & mask) {
+  for (size_t i = homeOf(lookupHash); index_[i].slot != NONE; i = (i + 1) & mask) {
     const IndexEntry& entry = index_[i];
     if (entry.tag != tag || !matches(entry.element)) continue;
-    if (found.slot == kNone) {
+    if (found.slot == NONE) {
       found = Found{entry.slot, entry.element};
       continue;
     }
     // Several stored elements match (equals of related classes need not be
     // symmetric): the first in bucket order answers.
     const Bucket& bucket = buckets_[bucketIndexOf(slots_[static_cast<size_t>(found.slot)].hashCode)];
-    for (int32_t at = bucket.first; at != kNone; at = slots_[static_cast<size_t>(at)].next) {
+    for (int32_t at = bucket.first; at != NONE; at = slots_[static_cast<size_t>(at)].next) {
       const Slot& slot = slots_[static_cast<size_t>(at)];
       if (slot.lookupHash == lookupHash && matches(slot.element)) return Found{at, slot.element};
     }

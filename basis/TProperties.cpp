@@ -18,10 +18,10 @@ namespace {
 std::string keyPrefix(const std::string& key) { return "TProperties: Key: " + key; }
 
 // Editors may start a UTF-8 file with a byte order mark; it is no part of the first key.
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 std::string withoutByteOrderMark(std::string line) {
-  if (line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
+  if (line.rfind(BYTE_ORDER_MARK, 0) == 0) line.erase(0, 3);
   return line;
 }
 

@@ -53,7 +53,7 @@ bool TTextFile::open() {
     }
     if (!opened.ok()) throw IOException(opened.failure);
     // Appends exclude each other, and the text writers, until the file is closed.
-    if (mode_ == MODE_APPEND && !fileutil::lockFile(opened.fd.get(), true, fileutil::kLockWaitMilliseconds)) {
+    if (mode_ == MODE_APPEND && !fileutil::lockFile(opened.fd.get(), true, fileutil::LOCK_WAIT_MILLISECONDS)) {
       throw IOException(fileutil::lockedMessage(path_));
     }
     file_ = ::fdopen(opened.fd.get(), mode_ == MODE_READ ? "rb" : mode_ == MODE_APPEND ? "ab" : "wb");

@@ -44,7 +44,7 @@
 
 namespace {
 
-const int kSizes[] = {1000, 10000, 100000};
+const int SIZES[] = {1000, 10000, 100000};
 
 std::string keyText(int i) { return "k" + std::to_string(i); }
 
@@ -334,8 +334,8 @@ std::vector<int32_t> ints(int n) {
   return all;
 }
 
-const int kTableSize = 100000;
-const int kLoadSizes[] = {10000, 40000, 160000};
+const int TABLE_SIZE = 100000;
+const int LOAD_SIZES[] = {10000, 40000, 160000};
 
 void registerAll() {
   // The warm-up runs first: on a virtual machine the first touch of fresh
@@ -344,21 +344,21 @@ void registerAll() {
     benchmark::RegisterBenchmark(name.c_str(), fn)->Arg(n)->MinTime(0.2)->MinWarmUpTime(0.3);
   };
   {
-    auto textKeys = std::make_shared<std::vector<std::string>>(texts(kTableSize));
+    auto textKeys = std::make_shared<std::vector<std::string>>(texts(TABLE_SIZE));
     using TextMap = std::unordered_map<std::string, int32_t>;
-    add("ours/stringtable_put", [textKeys](benchmark::State& s) { stringtablePut(s, *textKeys); }, kTableSize);
-    add("ours/stringtable_get", [textKeys](benchmark::State& s) { stringtableGet(s, *textKeys); }, kTableSize);
-    add("std/stringtable_put", [textKeys](benchmark::State& s) { stdMapPut<TextMap>(s, *textKeys); }, kTableSize);
-    add("std/stringtable_get", [textKeys](benchmark::State& s) { stdMapGet<TextMap>(s, *textKeys); }, kTableSize);
-    add("objects/stringtable_put", [textKeys](benchmark::State& s) { objectMapPut(s, *textKeys); }, kTableSize);
-    add("objects/stringtable_get", [textKeys](benchmark::State& s) { objectMapGet(s, *textKeys); }, kTableSize);
+    add("ours/stringtable_put", [textKeys](benchmark::State& s) { stringtablePut(s, *textKeys); }, TABLE_SIZE);
+    add("ours/stringtable_get", [textKeys](benchmark::State& s) { stringtableGet(s, *textKeys); }, TABLE_SIZE);
+    add("std/stringtable_put", [textKeys](benchmark::State& s) { stdMapPut<TextMap>(s, *textKeys); }, TABLE_SIZE);
+    add("std/stringtable_get", [textKeys](benchmark::State& s) { stdMapGet<TextMap>(s, *textKeys); }, TABLE_SIZE);
+    add("objects/stringtable_put", [textKeys](benchmark::State& s) { objectMapPut(s, *textKeys); }, TABLE_SIZE);
+    add("objects/stringtable_get", [textKeys](benchmark::State& s) { objectMapGet(s, *textKeys); }, TABLE_SIZE);
   }
-  for (int n : kLoadSizes) {
+  for (int n : LOAD_SIZES) {
     auto file = std::make_shared<PropertiesFile>(n);
     add("ours/properties_load", [file](benchmark::State& s) { propertiesLoad(s, *file); }, n);
     add("std/properties_load", [file](benchmark::State& s) { stdPropertiesLoad(s, *file); }, n);
   }
-  for (int n : kSizes) {
+  for (int n : SIZES) {
     auto intKeys = std::make_shared<std::vector<int32_t>>(ints(n));
     auto textKeys = std::make_shared<std::vector<std::string>>(texts(n));
     for (bool text : {false, true}) {
@@ -411,7 +411,7 @@ int main(int argc, char** argv) {
   for (const char* op : {"set_add", "set_get", "set_remove", "table_put", "table_get", "table_remove"}) {
     for (const char* key : {"int", "string"}) {
       std::string name = std::string(op) + "/" + key;
-      for (int n : kSizes) {
+      for (int n : SIZES) {
         double ours = reporter.perOp("ours/" + name, n);
         double peer = reporter.perOp("std/" + name, n);
         double sum = reporter.perOp("bytesum/" + name, n);
@@ -425,16 +425,16 @@ int main(int argc, char** argv) {
   std::printf("\n%-22s %8s %12s %12s %10s %14s %12s\n", "operation", "n", "ours ns/op", "std ns/op", "ours/std",
               "objects ns/op", "ours/objects");
   for (const char* op : {"stringtable_put", "stringtable_get"}) {
-    double ours = reporter.perOp(std::string("ours/") + op, kTableSize);
-    double peer = reporter.perOp(std::string("std/") + op, kTableSize);
-    double objects = reporter.perOp(std::string("objects/") + op, kTableSize);
+    double ours = reporter.perOp(std::string("ours/") + op, TABLE_SIZE);
+    double peer = reporter.perOp(std::string("std/") + op, TABLE_SIZE);
+    double objects = reporter.perOp(std::string("objects/") + op, TABLE_SIZE);
     if (ours > 0.0 && peer > 0.0) {
-      std::printf("%-22s %8d %12.1f %12.1f %9.2fx", op, kTableSize, ours, peer, ours / peer);
+      std::printf("%-22s %8d %12.1f %12.1f %9.2fx", op, TABLE_SIZE, ours, peer, ours / peer);
       if (objects > 0.0) std::printf(" %14.1f %11.2fx", objects, ours / objects);
       std::printf("\n");
     }
   }
-  for (int n : kLoadSizes) {
+  for (int n : LOAD_SIZES) {
     double ours = reporter.perOp("ours/properties_load", n);
     double peer = reporter.perOp("std/properties_load", n);
     if (ours > 0.0 && peer > 0.0) {

@@ -33,7 +33,6 @@
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -53,8 +52,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/GnomeShellWindowSource.h"
-#include "platform/KWinWindowSource.h"
+#include "platform/windows/GnomeShellWindowSource.h"
+#include "platform/windows/KWinWindowSource.h"
 #include "platform/SessionBus.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
@@ -65,7 +64,7 @@ namespace {
 
 using Desktop = DesktopSession::Desktop;
 using Clock = std::chrono::steady_clock;
-constexpr size_t kBatch = 100;
+constexpr size_t BATCH = 100;
 std::vector<std::string> churnScratch;
 
 // MORVANE_BENCH_ONLY: the parts to run, separated by commas; all when unset.
@@ -195,20 +194,11 @@ void awaitListed(WindowSource& source, size_t count) {
         bus.call("org.morvane.WindowList", "/org/morvane/WindowList", "org.morvane.WindowList1", "GetWindows");
     if (reply.type() == QDBusMessage::ReplyMessage) {
       std::printf("\n  the extension lists:");
-      const QDBusArgument windows = reply.arguments().first().value<QDBusArgument>();
-      windows.beginArray();
-      size_t n = 0;
-      while (!windows.atEnd()) {
-        qulonglong id = 0;
-        QString title;
-        windows.beginStructure();
-        windows >> id >> title;
-        windows.endStructure();
-        std::printf(" [%llu %s]", id, title.toStdString().c_str());
-        ++n;
+      const std::vector<std::pair<uint64_t, std::string>> windows = GnomeShellWindowSource::windowsOf(reply);
+      for (const auto& [id, title] : windows) {
+        std::printf(" [%llu %s]", static_cast<unsigned long long>(id), title.c_str());
       }
-      windows.endArray();
-      std::printf("\n  %zu windows in the extension\n", n);
+      std::printf("\n  %zu windows in the extension\n", windows.size());
     }
     std::fflush(stdout);
     std::exit(1);
@@ -291,23 +281,23 @@ size_t residentKiB() {
 void nativeChurn(WindowSource& source, size_t total) {
   const char* program = std::getenv("CHURN_WINDOWS");
   NativeWindows client(program);
-  constexpr size_t kBurst = 50;
+  constexpr size_t BURST = 50;
   auto burst = [&] {
-    client.command("flash " + std::to_string(kBurst / 5));  // gone before they are ever shown
-    client.command("open " + std::to_string(kBurst - kBurst / 5));
+    client.command("flash " + std::to_string(BURST / 5));  // gone before they are ever shown
+    client.command("open " + std::to_string(BURST - BURST / 5));
     client.command("retitle");
-    client.command("close " + std::to_string(kBurst / 2));  // some just after the retitle
+    client.command("close " + std::to_string(BURST / 2));  // some just after the retitle
     runLoop(100);
-    client.command("close " + std::to_string(kBurst));
+    client.command("close " + std::to_string(BURST));
   };
   burst();
   runLoop(2000);
   malloc_trim(0);
   const size_t heapBefore = mallinfo2().uordblks, rssBefore = residentKiB();
   size_t heapHalfway = 0;
-  for (size_t done = kBurst; done < total; done += kBurst) {
+  for (size_t done = BURST; done < total; done += BURST) {
     burst();
-    if (done + kBurst >= total / 2 && heapHalfway == 0) {
+    if (done + BURST >= total / 2 && heapHalfway == 0) {
       runLoop(500);
       malloc_trim(0);
       heapHalfway = mallinfo2().uordblks;
@@ -342,7 +332,7 @@ void nativeChurn(WindowSource& source, size_t total) {
       "  %zu native windows in bursts of %zu: at the end %zu listed for the client's %zu (%zu stale, %zu missing, "
       "%.1f s to agree); after the last close %zu left; heap in use %zu -> %zu (halfway) -> %zu bytes (second half "
       "%+lld), RSS %zu -> %zu KiB\n",
-      total, kBurst, seen.size(), expected.size(), stale, missing, static_cast<double>(settling.elapsed()) / 1000,
+      total, BURST, seen.size(), expected.size(), stale, missing, static_cast<double>(settling.elapsed()) / 1000,
       left, heapBefore, heapHalfway, heapAfter, static_cast<long long>(heapAfter) - static_cast<long long>(heapHalfway),
       rssBefore, rssAfter);
   std::fflush(stdout);
@@ -516,7 +506,7 @@ int inside(int argc, char** argv) {
                 (ownCpuSeconds() - ownStart) * 10, (cpuSeconds(compositor) - compositorStart) * 10, compositorAlone * 10);
 
     std::vector<xcb_window_t> scene;
-    openListed(x, *source, kBatch, scene);
+    openListed(x, *source, BATCH, scene);
     SessionBus bus;
     auto fresh = [&] {
       QDBusMessage reply =
@@ -542,14 +532,14 @@ int inside(int argc, char** argv) {
   const size_t total = churnCount != nullptr ? static_cast<size_t>(std::atoll(churnCount)) : 10000;
   auto cycle = [&] {
     std::vector<xcb_window_t> windows;
-    openListed(x, *source, kBatch, windows);
+    openListed(x, *source, BATCH, windows);
     x.close(windows);
     awaitListed(*source, base);
   };
   cycle();
   malloc_trim(0);
   const size_t heapBefore = mallinfo2().uordblks;
-  for (size_t done = kBatch; done < total; done += kBatch) cycle();
+  for (size_t done = BATCH; done < total; done += BATCH) cycle();
   runLoop(500);
   malloc_trim(0);
   const size_t heapAfter = mallinfo2().uordblks;

@@ -49,7 +49,7 @@
 
 namespace {
 
-const std::string kMessage = "open connection @Provider dial-up via ttyS0 (bench)";
+const std::string MESSAGE = "open connection @Provider dial-up via ttyS0 (bench)";
 
 std::string scratchDir() {
   static std::string dir = [] {
@@ -73,7 +73,7 @@ void traceChannel(benchmark::State& state) {
   }
   TChannel* channel = TChannelPool::getChannel("bench");
   std::remove(propertiesFile().c_str());
-  for (auto _ : state) channel->trace(kMessage);
+  for (auto _ : state) channel->trace(MESSAGE);
   state.SetItemsProcessed(state.iterations());
   std::remove(log.c_str());
 }
@@ -81,7 +81,7 @@ void traceChannel(benchmark::State& state) {
 void plainAppend(benchmark::State& state) {
   const std::string log = scratchDir() + "/plain.log";
   // The same text a channel line has: time stamp, blank, channel, ": ", message.
-  const std::string line = "08.12.2026 09:05:03.042 bench: " + kMessage + "\r\n";
+  const std::string line = "08.12.2026 09:05:03.042 bench: " + MESSAGE + "\r\n";
   for (auto _ : state) {
     std::FILE* f = std::fopen(log.c_str(), "ab");
     if (f == nullptr) std::abort();
@@ -93,7 +93,7 @@ void plainAppend(benchmark::State& state) {
 }
 
 TTraceEntry sampleEntry(int i) {
-  return TTraceEntry(kMessage + " #" + std::to_string(i), "bench", 3, 0, 0.0, 46000.5);
+  return TTraceEntry(MESSAGE + " #" + std::to_string(i), "bench", 3, 0, 0.0, 46000.5);
 }
 
 // An entry file holding `count` entries, made once per count.

@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kMails = 100;
+constexpr int MAILS = 100;
 
 AiosmtpdServer* sink = nullptr;
 std::string capturedMail;
@@ -65,9 +65,9 @@ int mailsReceived = 0;
 
 void writerAndQueue(benchmark::State& state) {
   for (auto _ : state) {
-    state.SetIterationTime(mailErrors(kMails));
+    state.SetIterationTime(mailErrors(MAILS));
     // Every mail must have arrived, or the figure means nothing.
-    mailsReceived += kMails;
+    mailsReceived += MAILS;
     for (int wait = 0; sink->message(mailsReceived).empty() && wait < 100; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -80,7 +80,7 @@ void writerAndQueue(benchmark::State& state) {
 
 void curlLoop(benchmark::State& state) {
   for (auto _ : state) {
-    double seconds = curlSeconds(sink->portText(), capturedMail, kMails);
+    double seconds = curlSeconds(sink->portText(), capturedMail, MAILS);
     if (seconds < 0) {
       state.SkipWithError("curl failed");
       return;

@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int64_t kTotal = 100LL * 1024 * 1024;
-constexpr int32_t kChunk = 64 * 1024;
+constexpr int64_t TOTAL = 100LL * 1024 * 1024;
+constexpr int32_t CHUNK = 64 * 1024;
 
 // Accepts one connection and reads until the peer closes; returns the count.
 std::thread startReader(LoopbackServer& server, std::atomic<int64_t>& received) {
@@ -37,7 +37,7 @@ std::thread startReader(LoopbackServer& server, std::atomic<int64_t>& received) 
 }
 
 void twsocketTransfer(benchmark::State& state) {
-  std::string chunk(kChunk, 'm');
+  std::string chunk(CHUNK, 'm');
   for (auto _ : state) {
     LoopbackServer server;
     std::atomic<int64_t> received{0};
@@ -46,15 +46,15 @@ void twsocketTransfer(benchmark::State& state) {
     int64_t sent = 0;
     bool finished = false;
     auto sendMore = [&](TCustomWSocket* s, uint16_t) {
-      if (sent >= kTotal) {
+      if (sent >= TOTAL) {
         if (!finished) {
           finished = true;
           s->Close();
         }
         return;
       }
-      s->Send(chunk.data(), kChunk);
-      sent += kChunk;
+      s->Send(chunk.data(), CHUNK);
+      sent += CHUNK;
     };
     socket.OnDataSent = sendMore;
     socket.SetAddr("127.0.0.1");
@@ -62,13 +62,13 @@ void twsocketTransfer(benchmark::State& state) {
     socket.Connect();
     while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     reader.join();
-    if (received != kTotal) state.SkipWithError("transfer incomplete");
+    if (received != TOTAL) state.SkipWithError("transfer incomplete");
   }
-  state.SetBytesProcessed(state.iterations() * kTotal);
+  state.SetBytesProcessed(state.iterations() * TOTAL);
 }
 
 void plainBlockingLoop(benchmark::State& state) {
-  std::string chunk(kChunk, 'm');
+  std::string chunk(CHUNK, 'm');
   for (auto _ : state) {
     LoopbackServer server;
     std::atomic<int64_t> received{0};
@@ -79,13 +79,13 @@ void plainBlockingLoop(benchmark::State& state) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(server.port());
     ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    for (int64_t sent = 0; sent < kTotal; sent += kChunk) writeAll(fd, chunk);
+    for (int64_t sent = 0; sent < TOTAL; sent += CHUNK) writeAll(fd, chunk);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
     reader.join();
-    if (received != kTotal) state.SkipWithError("transfer incomplete");
+    if (received != TOTAL) state.SkipWithError("transfer incomplete");
   }
-  state.SetBytesProcessed(state.iterations() * kTotal);
+  state.SetBytesProcessed(state.iterations() * TOTAL);
 }
 
 class RatioReporter : public benchmark::ConsoleReporter {

@@ -42,9 +42,9 @@ std::string attachmentPath() {
   return path;
 }
 
-const std::vector<std::string> kSmallBody = {"Hello,", "this is a small test mail.", "Bye"};
-const char* const kLogin = "bench";
-const char* const kPassword = "bench password";
+const std::vector<std::string> SMALL_BODY = {"Hello,", "this is a small test mail.", "Bye"};
+const char* const LOGIN = "bench";
+const char* const PASSWORD = "bench password";
 
 // Sends `count` mails (Open, Mail, Quit each) and returns the seconds taken;
 // over TLS it logs in.
@@ -61,13 +61,13 @@ double sendWithClient(const std::string& port, int count, bool withAttachment,
     smtp.SetHdrFrom("sender@example.org");
     smtp.SetHdrTo("rcpt@example.org");
     smtp.SetHdrSubject("Benchmark");
-    smtp.SetMailMessage(kSmallBody);
+    smtp.SetMailMessage(SMALL_BODY);
     if (withAttachment) smtp.SetEmailFiles({attachmentPath()});
     if (security != smtpSecurityNone) {
       smtp.SetSecurity(security);
       smtp.SetCaFile(TestCertificates::get().ca());
-      smtp.SetUsername(kLogin);
-      smtp.SetPassword(kPassword);
+      smtp.SetUsername(LOGIN);
+      smtp.SetPassword(PASSWORD);
     }
     bool finished = false;
     int failures = 0;
@@ -103,7 +103,7 @@ std::string shellOutput(const std::string& command) {
 
 double curlSeconds(const std::string& port, const std::string& file, int count, bool tls = false) {
   const std::string scheme = tls ? "smtps" : "smtp";
-  const std::string login = tls ? " --cacert '" + TestCertificates::get().ca() + "' --user '" + kLogin + ":" + kPassword + "'" : "";
+  const std::string login = tls ? " --cacert '" + TestCertificates::get().ca() + "' --user '" + LOGIN + ":" + PASSWORD + "'" : "";
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
     std::string command = "curl -s -S " + scheme + "://127.0.0.1:" + port + login +
@@ -116,7 +116,7 @@ double curlSeconds(const std::string& port, const std::string& file, int count, 
 
 double smtplibSeconds(const std::string& port, const std::string& file, int count, bool starttls = false) {
   const std::string login =
-      starttls ? " --starttls '" + TestCertificates::get().ca() + "' --login '" + kLogin + ":" + kPassword + "'" : "";
+      starttls ? " --starttls '" + TestCertificates::get().ca() + "' --login '" + LOGIN + ":" + PASSWORD + "'" : "";
   std::string out = shellOutput("/usr/bin/python3 '" + std::string(MORVANE_SOURCE_DIR) + "/bench/smtp_peer.py' " +
                                 port + " " + std::to_string(count) + " '" + file + "'" + login);
   return out.empty() ? -1 : std::stod(out);
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   }
   AiosmtpdServer::Options provider = discard;
   provider.certificate = "server";
-  provider.login = std::string(kLogin) + ":" + kPassword;
+  provider.login = std::string(LOGIN) + ":" + PASSWORD;
   provider.starttls = true;
   AiosmtpdServer starttlsServer(provider);
   provider.starttls = false;

@@ -25,15 +25,15 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/WaylandTestCompositor.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 namespace {
 
-const char* const kMissingTitle = "Verbindung zum Internet aktiv";
-constexpr size_t kBatch = 100;
+const char* const MISSING_TITLE = "Verbindung zum Internet aktiv";
+constexpr size_t BATCH = 100;
 
 WaylandTestCompositor& compositor() {
   static WaylandTestCompositor sway(WaylandTestCompositor::Kind::Sway);
@@ -52,13 +52,13 @@ void sceneWith(size_t count) {
   static std::unique_ptr<WaylandWindowSource> probe;
   WaylandTestCompositor& sway = compositor();
   if (probe == nullptr) probe = WaylandWindowSource::connect(sway.socket());
-  while (batches.size() * kBatch > count) {
+  while (batches.size() * BATCH > count) {
     sway.closeXWaylandWindows(batches.back());
     batches.pop_back();
   }
-  while (batches.size() * kBatch < count) {
-    batches.push_back(sway.openXWaylandWindows(kBatch));
-    size_t want = batches.size() * kBatch;
+  while (batches.size() * BATCH < count) {
+    batches.push_back(sway.openXWaylandWindows(BATCH));
+    size_t want = batches.size() * BATCH;
     if (!childprocess::waitFor([&] { return listed(*probe) >= want; }, 120000)) std::abort();
   }
   if (!childprocess::waitFor([&] { return listed(*probe) == count; }, 120000)) std::abort();
@@ -68,7 +68,7 @@ void sceneWith(size_t count) {
 void watcherPoll(benchmark::State& state) {
   sceneWith(static_cast<size_t>(state.range(0)));
   TStringCollection titles;
-  titles.add(kMissingTitle);
+  titles.add(MISSING_TITLE);
   TWindowsIterator iterator(&titles, 0);
   for (auto _ : state) {
     if (iterator.findWindow()) state.SkipWithError("a window matched");
@@ -150,15 +150,15 @@ void churn(size_t total) {
   WaylandTestCompositor& sway = compositor();
   std::unique_ptr<WaylandWindowSource> source = WaylandWindowSource::connect(sway.socket());
   auto cycle = [&] {
-    std::vector<uint32_t> windows = sway.openXWaylandWindows(kBatch);
-    if (!childprocess::waitFor([&] { return listed(*source) == kBatch; }, 120000)) std::abort();
+    std::vector<uint32_t> windows = sway.openXWaylandWindows(BATCH);
+    if (!childprocess::waitFor([&] { return listed(*source) == BATCH; }, 120000)) std::abort();
     sway.closeXWaylandWindows(windows);
     if (!childprocess::waitFor([&] { return listed(*source) == 0; }, 120000)) std::abort();
   };
   cycle();  // the connection's object table grows once
   malloc_trim(0);
   const size_t heapBefore = mallinfo2().uordblks;
-  for (size_t done = kBatch; done < total; done += kBatch) cycle();
+  for (size_t done = BATCH; done < total; done += BATCH) cycle();
   malloc_trim(0);
   const size_t heapAfter = mallinfo2().uordblks;
   std::printf("\n%zu toplevels opened and closed: %zu tracked afterwards, heap in use %zu -> %zu bytes (%+lld)\n",

@@ -27,12 +27,12 @@
 
 #include "basis/TStringCollection.h"
 #include "main/TWindowsIterator.h"
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 #include "tests/support/X11TestDisplay.h"
 
 namespace {
 
-const char* const kMissingTitle = "Verbindung zum Internet aktiv";
+const char* const MISSING_TITLE = "Verbindung zum Internet aktiv";
 
 struct Scene {
   std::unique_ptr<X11TestDisplay> display;
@@ -70,7 +70,7 @@ X11TestDisplay& sceneWith(bool managed, int count) {
 void watcherPoll(benchmark::State& state, bool managed) {
   sceneWith(managed, static_cast<int>(state.range(0)));
   TStringCollection titles;
-  titles.add(kMissingTitle);
+  titles.add(MISSING_TITLE);
   TWindowsIterator iterator(&titles, 0);
   for (auto _ : state) {
     if (iterator.findWindow()) state.SkipWithError("a window matched");
@@ -82,7 +82,7 @@ void watcherPoll(benchmark::State& state, bool managed) {
 void listStart(benchmark::State& state, bool managed) {
   X11TestDisplay& display = sceneWith(managed, static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    X11WindowEnumerator windows(display.name());
+    X11WindowSource windows(display.name());
     benchmark::DoNotOptimize(windows.trackedCount());
   }
 }
@@ -90,7 +90,7 @@ void listStart(benchmark::State& state, bool managed) {
 // Reads the title properties of `windows`, all requests first.
 size_t readTitles(xcb_connection_t* c, const std::vector<xcb_window_t>& windows, xcb_atom_t netWmName,
                   xcb_atom_t utf8) {
-  uint32_t units = (static_cast<uint32_t>(std::string(kMissingTitle).size()) + 3) / 4;
+  uint32_t units = (static_cast<uint32_t>(std::string(MISSING_TITLE).size()) + 3) / 4;
   std::vector<xcb_get_property_cookie_t> cookies;
   cookies.reserve(windows.size() * 2);
   for (xcb_window_t w : windows) {
@@ -134,7 +134,7 @@ void lowerBoundPoll(benchmark::State& state, bool managed) {
 
 void xdotoolSearch(benchmark::State& state, bool managed) {
   sceneWith(managed, static_cast<int>(state.range(0)));
-  std::string pattern = std::string("^") + kMissingTitle + "$";
+  std::string pattern = std::string("^") + MISSING_TITLE + "$";
   for (auto _ : state) {
     pid_t pid = ::fork();
     if (pid == 0) {

@@ -95,10 +95,10 @@ class WaylandPeer {
   WaylandPeer(const std::string& socket, std::string title) : title_(std::move(title)) {
     display_ = wl_display_connect(socket.c_str());
     wl_registry* registry = wl_display_get_registry(display_);
-    wl_registry_add_listener(registry, &kRegistry, this);
+    wl_registry_add_listener(registry, &REGISTRY, this);
     wl_display_roundtrip(display_);
     wl_registry_destroy(registry);
-    zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &kManager, this);
+    zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &MANAGER, this);
     wl_display_roundtrip(display_);
     thread_ = std::thread([this] {
       pollfd ready{wl_display_get_fd(display_), POLLIN, 0};
@@ -129,7 +129,7 @@ class WaylandPeer {
     }
   }
   static void toplevel(void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
-    zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kHandle, data);
+    zwlr_foreign_toplevel_handle_v1_add_listener(handle, &HANDLE, data);
   }
   static void title(void* data, zwlr_foreign_toplevel_handle_v1* handle, const char* text) {
     auto* self = static_cast<WaylandPeer*>(data);
@@ -139,10 +139,10 @@ class WaylandPeer {
     auto* self = static_cast<WaylandPeer*>(data);
     if (handle == self->watched_) self->at_ = Clock::now();
   }
-  static constexpr wl_registry_listener kRegistry{&global, [](void*, wl_registry*, uint32_t) {}};
-  static constexpr zwlr_foreign_toplevel_manager_v1_listener kManager{
+  static constexpr wl_registry_listener REGISTRY{&global, [](void*, wl_registry*, uint32_t) {}};
+  static constexpr zwlr_foreign_toplevel_manager_v1_listener MANAGER{
       &toplevel, [](void*, zwlr_foreign_toplevel_manager_v1*) {}};
-  static constexpr zwlr_foreign_toplevel_handle_v1_listener kHandle{
+  static constexpr zwlr_foreign_toplevel_handle_v1_listener HANDLE{
       &title,
       [](void*, zwlr_foreign_toplevel_handle_v1*, const char*) {},
       [](void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {},

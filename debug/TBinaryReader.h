@@ -21,5 +21,5 @@ class TBinaryReader : public TFileReader {
   // The same without any lock, for a writer that holds it already.
   std::unique_ptr<TDebugEntries> readWhileLocked();
 
-  static constexpr int LOCK_WAIT_MS = fileutil::kLockWaitMilliseconds;
+  static constexpr int LOCK_WAIT_MS = fileutil::LOCK_WAIT_MILLISECONDS;
 };

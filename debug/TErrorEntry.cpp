@@ -84,21 +84,21 @@ std::string TErrorEntry::stripControls(const std::string& text) {
 }
 
 std::string TErrorEntry::toString() const {
-  static const char* const kLineEnd = "\r\n";
-  std::string text = TDebugEntry::toString() + labelFor(level) + message + kLineEnd;
+  static const char* const LINE_END = "\r\n";
+  std::string text = TDebugEntry::toString() + labelFor(level) + message + LINE_END;
   if (!exceptionClass.empty()) {
-    text += kLineEnd;
+    text += LINE_END;
     text += "\texception";
-    text += kLineEnd;
-    text += "\tclass: " + exceptionClass + kLineEnd;
+    text += LINE_END;
+    text += "\tclass: " + exceptionClass + LINE_END;
     if (!exceptionMessage.empty()) {
-      text += "\tmessage: " + stripControls(exceptionMessage) + kLineEnd;
+      text += "\tmessage: " + stripControls(exceptionMessage) + LINE_END;
     }
     if (!systemMessage.empty()) {
-      text += "\tsystem message: " + stripControls(systemMessage) + kLineEnd;
+      text += "\tsystem message: " + stripControls(systemMessage) + LINE_END;
     }
   }
-  text += kLineEnd;
+  text += LINE_END;
   return text;
 }
 

@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr int kFirstRetryMilliseconds = 20;
-constexpr int kLastRetryMilliseconds = 500;
+constexpr int FIRST_RETRY_MILLISECONDS = 20;
+constexpr int LAST_RETRY_MILLISECONDS = 500;
 
 // What the destructions of this process's writers may still wait, together.
 std::chrono::steady_clock::duration& finalWaitLeft() {
@@ -99,8 +99,8 @@ void TFileWriter::scheduleRetry() {
   }
   if (retry_->isActive()) return;
   // A lock held for long is looked at less and less often.
-  retryMilliseconds_ = retryMilliseconds_ == 0 ? kFirstRetryMilliseconds
-                                               : std::min(retryMilliseconds_ * 2, kLastRetryMilliseconds);
+  retryMilliseconds_ = retryMilliseconds_ == 0 ? FIRST_RETRY_MILLISECONDS
+                                               : std::min(retryMilliseconds_ * 2, LAST_RETRY_MILLISECONDS);
   retry_->start(retryMilliseconds_);
 }
 

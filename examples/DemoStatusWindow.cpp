@@ -18,7 +18,7 @@
 
 #include "basis/Exceptions.h"
 #include "platform/SessionBus.h"
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 
 namespace {
 

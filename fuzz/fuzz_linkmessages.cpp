@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
-#include "platform/LinkMessages.h"
+#include "platform/netif/LinkMessages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A datagram arrives in a buffer aligned for netlink headers.

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr size_t kLongestPassword = 4096;
+constexpr size_t LONGEST_PASSWORD = 4096;
 
 }  // namespace
 
@@ -36,7 +36,7 @@ std::string readPasswordFile(const std::string& path) {
     throw MailTransportException(file + " may be read or changed by other users (mode " + mode +
                                  "): allow its owner only (chmod 600 '" + path + "')");
   }
-  std::string text(kLongestPassword + 2, '\0');
+  std::string text(LONGEST_PASSWORD + 2, '\0');
   size_t length = 0;
   while (length < text.size()) {
     const ssize_t n = ::read(fd.get(), text.data() + length, text.size() - length);
@@ -49,7 +49,7 @@ std::string readPasswordFile(const std::string& path) {
   text.resize(length);
   std::string password = text.substr(0, text.find('\n'));
   while (!password.empty() && (password.back() == '\r' || password.back() == '\n')) password.pop_back();
-  if (password.size() > kLongestPassword)
+  if (password.size() > LONGEST_PASSWORD)
     throw MailTransportException(file + " holds a first line longer than 4096 bytes");
   if (password.empty()) throw MailTransportException(file + " holds no password in its first line");
   return password;

@@ -8,7 +8,7 @@ ConnectionWatch::ConnectionWatch(std::unique_ptr<ConnectionMark> mark, Runner ru
   changed_.setInterval(0);
   QObject::connect(&changed_, &QTimer::timeout, [this] { run_("markChanged", [this] { look(); }); });
   grace_.setSingleShot(true);
-  grace_.setInterval(kGraceMillis);
+  grace_.setInterval(GRACE_MILLIS);
   grace_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&grace_, &QTimer::timeout, [this] { run_("graceEnded", [this] { graceEnded(); }); });
 }

@@ -21,7 +21,7 @@ class ConnectionWatch {
  public:
   // How long no mark must be present, after one was, before the connection
   // counts as ended.
-  static constexpr int kGraceMillis = 80;
+  static constexpr int GRACE_MILLIS = 80;
 
   // Runs `body` under the owner's error handling; `handler` names the look
   // for reports ("markChanged", "graceEnded").

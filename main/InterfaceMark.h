@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "main/ConnectionMark.h"
-#include "platform/InterfaceWatch.h"
+#include "platform/netif/InterfaceWatch.h"
 
 // The connection log's line for what went through a connection:
 // "traffic connection @<name>: <R> bytes received, <S> bytes sent".

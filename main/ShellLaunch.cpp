@@ -169,10 +169,10 @@ void start(const std::string& program, const std::vector<std::string>& arguments
 std::string openerFailure(int status) {
   if (WIFSIGNALED(status)) return "ended by signal " + std::to_string(WTERMSIG(status));
   if (!WIFEXITED(status) || WEXITSTATUS(status) == 0) return {};
-  static const char* const kMeanings[] = {"", "a syntax error", "the file does not exist",
+  static const char* const MEANINGS[] = {"", "a syntax error", "the file does not exist",
                                           "a required tool is missing", "the action failed"};
   const int code = WEXITSTATUS(status);
-  return "exit status " + std::to_string(code) + (code < 5 ? std::string(", ") + kMeanings[code] : std::string());
+  return "exit status " + std::to_string(code) + (code < 5 ? std::string(", ") + MEANINGS[code] : std::string());
 }
 
 // Waits on the event loop for the middle process's word on how the opener

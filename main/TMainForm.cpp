@@ -30,7 +30,7 @@
 #include "main/ShellLaunch.h"
 #include "main/TWindowsIterator.h"
 #include "main/WindowTitleMark.h"
-#include "platform/InterfacePattern.h"
+#include "platform/netif/InterfacePattern.h"
 #include "platform/NetworkManagerProfileWatch.h"
 #include "platform/NetworkManagerProfiles.h"
 

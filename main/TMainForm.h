@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/InterfacePattern.h"
+#include "platform/netif/InterfacePattern.h"
 
 class ConnectionMark;
 class ConnectionWatch;

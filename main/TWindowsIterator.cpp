@@ -6,7 +6,7 @@
 #include "basis/Exceptions.h"
 #include "basis/TString.h"
 #include "basis/TStringCollection.h"
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 // shortest titles; a longer entry can only match a window that shows its
 // first titleLength bytes.
 //
-// The windows come from the session's window source (X11, or the Wayland
-// compositor's toplevel list), chosen when the iterator is made.
+// The windows come from the session's window source (WindowSource::open():
+// the X server, the Wayland compositor's toplevel list, KWin's script or
+// GNOME Shell's extension), chosen when the iterator is made.
 //
 // Polls share module-level state with the enumeration callback: findWindow
 // is not reentrant, and two iterators must not poll at the same time.

@@ -37,14 +37,14 @@ int32_t TCustomWSocket::SendText(const std::string& text) {
 }
 
 void TCustomWSocket::tryToSend() {
-  // The unsent bytes of up to kGather blocks leave in one call, in queue
+  // The unsent bytes of up to GATHER blocks leave in one call, in queue
   // order; a block emptied by it is freed unless it is the only one.
-  constexpr size_t kGather = 64;
+  constexpr size_t GATHER = 64;
   if (transport_->settingUp()) return;  // the bytes leave once the setup is done
   while (handle_.isOpen() && !queue_.empty()) {
-    iovec parts[kGather];
+    iovec parts[GATHER];
     size_t wanted = 0;
-    const size_t count = queue_.gather(parts, kGather, wanted);
+    const size_t count = queue_.gather(parts, GATHER, wanted);
     if (count == 0) {
       queue_.trim();
       allSent_ = true;
@@ -107,8 +107,8 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
   // here for as long as it sends, and no timer would run. After a bounded
   // number of passes or bytes the event loop gets its turn; the read notifier
   // offers the rest at the next one. The loop before a close drains all.
-  constexpr int kPassesPerEvent = 64;
-  constexpr uint64_t kBytesPerEvent = 64 * 1024;
+  constexpr int PASSES_PER_EVENT = 64;
+  constexpr uint64_t BYTES_PER_EVENT = 64 * 1024;
   const uint64_t readBefore = readCount_;
   for (int pass = 1;; ++pass) {
     lastError_ = 0;
@@ -130,7 +130,7 @@ void TCustomWSocket::receiveLoop(uint16_t error, bool honourNoLoop) {
       }
     }
     if (once || lastError_ != 0 || !handle_.isOpen()) return;
-    if (honourNoLoop && (pass >= kPassesPerEvent || readCount_ - readBefore >= kBytesPerEvent)) {
+    if (honourNoLoop && (pass >= PASSES_PER_EVENT || readCount_ - readBefore >= BYTES_PER_EVENT)) {
       // Bytes the transport holds are not announced by the handle again.
       if (transport_->held() > 0) postSocketEvent(FD_READ, 0);
       return;

@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr uint16_t kWouldBlock = 10035;
+constexpr uint16_t WOULD_BLOCK = 10035;
 // The largest plaintext of one TLS record: one send encrypts at most this.
-constexpr size_t kRecordPlaintext = 16384;
+constexpr size_t RECORD_PLAINTEXT = 16384;
 
 // The text of the oldest error in OpenSSL's queue (which is emptied), or "".
 std::string takeLibraryError() {
@@ -145,7 +145,7 @@ struct TlsChannelTransport {
       *written = sent;
       return 1;
     }
-    if (error == kWouldBlock) {
+    if (error == WOULD_BLOCK) {
       BIO_set_retry_write(bio);
     } else {
       channel(bio).transportError_ = error;
@@ -161,7 +161,7 @@ struct TlsChannelTransport {
       *readBytes = received;
       return 1;
     }
-    if (error == kWouldBlock) {
+    if (error == WOULD_BLOCK) {
       BIO_set_retry_read(bio);
     } else if (error != 0) {
       channel(bio).transportError_ = error;
@@ -266,7 +266,7 @@ TlsChannel::Status TlsChannel::send(const iovec* parts, size_t count, size_t& se
   sent = 0;
   // One record of up to 16 KB per call: the parts are gathered into it. A
   // retry offers the same bytes from the front of the socket's queue.
-  char record[kRecordPlaintext];
+  char record[RECORD_PLAINTEXT];
   size_t length = 0;
   for (size_t i = 0; i < count && length < sizeof record; ++i) {
     const size_t n = std::min(parts[i].iov_len, sizeof record - length);

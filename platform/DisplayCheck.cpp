@@ -18,7 +18,7 @@
 
 namespace {
 
-const char* const kAdvice = "start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one";
+const char* const ADVICE = "start Morvane in a desktop session, or set DISPLAY or WAYLAND_DISPLAY to a running one";
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
@@ -102,7 +102,7 @@ void tellPlatformFailure(const QString& last) {
   std::string reason = (startState->held.empty() ? last : startState->held.front().text).toStdString();
   reason = reason.substr(0, reason.find('\n'));
   if (reason.empty()) reason = "the platform did not start";
-  std::fprintf(stderr, "morvane: cannot open a display: %s; %s\n", reason.c_str(), kAdvice);
+  std::fprintf(stderr, "morvane: cannot open a display: %s; %s\n", reason.c_str(), ADVICE);
   std::fflush(stderr);
 }
 
@@ -160,7 +160,7 @@ std::string displayProblem(int argc, char** argv) {
     if (!tried.empty()) tried += ", ";
     tried += wayland.empty() ? "WAYLAND_DISPLAY is not set" : "no Wayland compositor answers on WAYLAND_DISPLAY=" + wayland;
   }
-  return "morvane: cannot open a display (" + tried + "): " + kAdvice;
+  return "morvane: cannot open a display (" + tried + "): " + ADVICE;
 }
 
 PlatformStartGuard::PlatformStartGuard(int status) {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/LinkMessages.h"
+#include "platform/netif/LinkMessages.h"
 
 class TrafficTally {
  public:

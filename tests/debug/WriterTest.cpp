@@ -36,7 +36,7 @@
 
 namespace {
 
-const std::string kHeader = "[Application:debug.Type:DebugEntries-Database.Version:1.0]";
+const std::string HEADER = "[Application:debug.Type:DebugEntries-Database.Version:1.0]";
 
 // Counts the entries it is given; fails every write when told to.
 class ProbeWriter : public TDebugWriter {
@@ -117,14 +117,14 @@ TEST(BinaryWriter, FirstEntryFileIsTheDocumented127Bytes) {
   writer.write(sampleTrace());
   std::string record = std::string("\x03\0\0\0abc\x07\0\0\0net-log\x03\0\0\0\0\0\0\0", 26) +
                        std::string(8, '\0') + std::string("\0\0\0\0\x10\x76\xE6\x40", 8);
-  std::string expected = kHeader + le32(65) + le32(1) + le32(11) + "TTraceEntry" + le32(42) + record;
+  std::string expected = HEADER + le32(65) + le32(1) + le32(11) + "TTraceEntry" + le32(42) + record;
   ASSERT_EQ(expected.size(), 127u);
   EXPECT_EQ(TempDir::read(path), expected);
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"trace.bin"}) << "no file left beside";
 
   // A list of length 0 reads back with its count outside it, as empty: the
   // first write stores the same file as above.
-  std::string odd = dir.write("odd.bin", kHeader + le32(0) + le32(0));
+  std::string odd = dir.write("odd.bin", HEADER + le32(0) + le32(0));
   TBinaryWriter(odd).write(sampleTrace());
   EXPECT_EQ(TempDir::read(odd), expected);
   // An emptied file (log rotation by copying and truncating) is an empty list.
@@ -437,7 +437,7 @@ TEST(FileWriters, WritersStartingTogetherOnAMillionEntriesStoreEveryEntry) {
     std::string list;
     list.reserve(record.size() * existing);
     for (int32_t i = 0; i < existing; ++i) list += record;
-    dir.write("million.bin", kHeader + le32(static_cast<uint32_t>(list.size() + 4)) + le32(existing) + list);
+    dir.write("million.bin", HEADER + le32(static_cast<uint32_t>(list.size() + 4)) + le32(existing) + list);
   }
   int64_t end = static_cast<int64_t>(std::filesystem::file_size(path));
   int32_t expected = existing;
@@ -461,7 +461,7 @@ TEST(FileWriters, WritersStartingTogetherOnAMillionEntriesStoreEveryEntry) {
     for (pid_t child : children) EXPECT_EQ(exitCodeOf(child), 0);
     expected += writers;
     // Only the added entries are read back: the frame, then the tail.
-    TFile file(path, false, kHeader);
+    TFile file(path, false, HEADER);
     file.readInteger();
     EXPECT_EQ(file.readInteger(), expected);
     file.seek(end);

@@ -228,14 +228,14 @@ TEST_F(MailTest, TheMessageMayBeDestroyedInItsNotification) {
 
 // ---- through a provider: TLS and logins
 
-const char* const kPassword = " pass word; with \"blanks\" ";
+const char* const PASSWORD = " pass word; with \"blanks\" ";
 
 AiosmtpdServer::Options providerServer(bool smtps) {
   AiosmtpdServer::Options options;
   options.certificate = "server";
   options.starttls = !smtps;
   options.smtps = smtps;
-  options.login = std::string(PostfixServer::USER) + ":" + kPassword;
+  options.login = std::string(PostfixServer::USER) + ":" + PASSWORD;
   return options;
 }
 
@@ -246,7 +246,7 @@ TEST_F(MailTest, MailThroughAProviderWithStartTlsOrTlsAndALogin) {
     AiosmtpdServer server(providerServer(smtps));
     ASSERT_TRUE(server.running());
     // The first line is the password, its line end removed, blanks kept.
-    configureProvider(server.portText(), smtps ? "tls" : " starttls ", std::string(kPassword) + "\r\nsecond line\n");
+    configureProvider(server.portText(), smtps ? "tls" : " starttls ", std::string(PASSWORD) + "\r\nsecond line\n");
     auto m = message("Report");
     EXPECT_EQ(outcome(*m), "");
     EXPECT_EQ(server.session(1), std::string("tls=1 login=") + PostfixServer::USER);
@@ -321,7 +321,7 @@ TEST_F(MailTest, RefusedLoginsCertificatesAndStalledHandshakesAreReportedWithThe
     AiosmtpdServer::Options stranger = providerServer(true);
     stranger.certificate = "stranger";
     AiosmtpdServer server(stranger);
-    configureProvider(server.portText(), "tls", kPassword);
+    configureProvider(server.portText(), "tls", PASSWORD);
     EXPECT_EQ(outcome(*message("x")),
               "TMailMessage.requestDone: Error 500 @request open (500 TLS with 127.0.0.1 failed: certificate verify "
               "failed (unable to get local issuer certificate)).");
@@ -341,7 +341,7 @@ TEST_F(MailTest, RefusedLoginsCertificatesAndStalledHandshakesAreReportedWithThe
       }
       p.readLine(3000);  // the client's hello, never answered
     });
-    configureProvider(stalling.portText(), security, kPassword);
+    configureProvider(stalling.portText(), security, PASSWORD);
     auto m = message("x");
     m->setSendTimeout(300);
     EXPECT_EQ(outcome(*m), "TMailMessage.send: Timeout, no answer from the mail server after 300 ms.");
@@ -351,7 +351,7 @@ TEST_F(MailTest, RefusedLoginsCertificatesAndStalledHandshakesAreReportedWithThe
 // A real Postfix with reject_non_fqdn_helo_hostname takes the mails, plain
 // and through its submission and TLS listeners with a SASL login.
 TEST_F(MailTest, ARealPostfixTakesTheMailPlainAndOverTls) {
-  PostfixServer postfix(kPassword);
+  PostfixServer postfix(PASSWORD);
   if (!postfix.available()) GTEST_SKIP() << postfix.reason();
   std::vector<std::string> ids;
   configure(postfix.plainPort());
@@ -360,10 +360,10 @@ TEST_F(MailTest, ARealPostfixTakesTheMailPlainAndOverTls) {
     EXPECT_EQ(outcome(*m), "") << postfix.maillog();
     ids.push_back(m->getMessageId());
   }
-  configureProvider(postfix.submissionPort(), "starttls", kPassword);
+  configureProvider(postfix.submissionPort(), "starttls", PASSWORD);
   auto overStartTls = message("third");
   EXPECT_EQ(outcome(*overStartTls), "");
-  configureProvider(postfix.smtpsPort(), "tls", kPassword);
+  configureProvider(postfix.smtpsPort(), "tls", PASSWORD);
   auto overTls = message("fourth");
   EXPECT_EQ(outcome(*overTls), "");
   ids.insert(ids.end(), {overStartTls->getMessageId(), overTls->getMessageId()});

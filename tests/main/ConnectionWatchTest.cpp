@@ -57,7 +57,7 @@ class ConnectionWatchTest : public ::testing::Test {
   }
 
   // Lets every look that is due run, the end of a grace included.
-  void settle() { runEventLoopFor(3 * ConnectionWatch::kGraceMillis); }
+  void settle() { runEventLoopFor(3 * ConnectionWatch::GRACE_MILLIS); }
 
   ScriptedMark* mark = nullptr;
   std::unique_ptr<ConnectionWatch> watch;

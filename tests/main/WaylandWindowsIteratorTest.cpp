@@ -12,7 +12,7 @@
 #include "basis/TStringCollection.h"
 #include "tests/main/TitleLists.h"
 #include "main/TWindowsIterator.h"
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/WaylandTestCompositor.h"
 #include "tests/support/X11TestDisplay.h"

@@ -1,6 +1,6 @@
 // The helper of the bus-fed window sources on a private session bus: which
 // owner of the list's name it trusts, and the clock of a feeder gone away.
-#include "platform/BusFedSource.h"
+#include "platform/windows/BusFedSource.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,8 +18,8 @@
 
 namespace {
 
-const QString kList = QStringLiteral("org.morvane.Test.List");
-const QString kShell = QStringLiteral("org.morvane.Test.Shell");
+const QString LIST = QStringLiteral("org.morvane.Test.List");
+const QString SHELL = QStringLiteral("org.morvane.Test.Shell");
 
 // A session bus of the test's own, the address in the environment.
 class PrivateBus {
@@ -50,18 +50,18 @@ TEST(BusFedSourceTest, TrustsOnlyTheVouchedOwnerAndClocksItsAbsence) {
   BusFedSource feed(std::make_unique<SessionBus>());
   ASSERT_TRUE(feed.bus().connected());
   std::vector<QString> told;
-  feed.watch(kList, kShell, [&](const QString& owner) { told.push_back(owner); });
+  feed.watch(LIST, SHELL, [&](const QString& owner) { told.push_back(owner); });
 
   SessionBus impostor;
-  ASSERT_TRUE(take(impostor, kList));
+  ASSERT_TRUE(take(impostor, LIST));
   ASSERT_TRUE(runEventLoopUntil([&] { return told.size() == 1; }));
   EXPECT_EQ(told.back(), QString()) << "a list from anyone but the shell is not trusted";
   EXPECT_TRUE(feed.away());
-  impostor.connection().interface()->unregisterService(kList);
+  impostor.connection().interface()->unregisterService(LIST);
 
   SessionBus shell;
-  ASSERT_TRUE(take(shell, kShell));
-  ASSERT_TRUE(take(shell, kList));
+  ASSERT_TRUE(take(shell, SHELL));
+  ASSERT_TRUE(take(shell, LIST));
   ASSERT_TRUE(runEventLoopUntil([&] { return !told.empty() && told.back() == shell.uniqueName(); }));
   EXPECT_EQ(feed.feeder(), shell.uniqueName());
   EXPECT_TRUE(feed.away()) << "back only once the source holds a list again";
@@ -69,7 +69,7 @@ TEST(BusFedSourceTest, TrustsOnlyTheVouchedOwnerAndClocksItsAbsence) {
   EXPECT_FALSE(feed.away());
   EXPECT_FALSE(feed.goneTooLong());
 
-  shell.connection().interface()->unregisterService(kList);
+  shell.connection().interface()->unregisterService(LIST);
   ASSERT_TRUE(runEventLoopUntil([&] { return told.back().isEmpty(); }));
   EXPECT_TRUE(feed.away());
   EXPECT_FALSE(feed.goneTooLong()) << "the last list stays for the grace time";

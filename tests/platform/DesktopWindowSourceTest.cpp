@@ -16,7 +16,7 @@ namespace {
 
 using Desktop = DesktopSession::Desktop;
 
-const char* const kStatus = "Dial-up status";
+const char* const STATUS = "Dial-up status";
 
 std::string nameOf(const ::testing::TestParamInfo<Desktop>& info) {
   std::string name = DesktopSession::name(info.param);
@@ -37,18 +37,18 @@ TEST_P(DesktopWindowsTest, ListFollowsOpensTitlesAndCloses) {
 
   DesktopSession::Window native = session.openNativeWindow("Preparing the connection");
   ASSERT_TRUE(probe.waitForCount("Preparing the connection", 1)) << probe.output();
-  session.setTitle(native, kStatus);
-  ASSERT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+  session.setTitle(native, STATUS);
+  ASSERT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
   EXPECT_EQ(probe.count("Preparing the connection"), 0u);
 
-  pid_t first = session.openXWindow(kStatus);
-  pid_t second = session.openXWindow(kStatus);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 3)) << probe.output();
+  pid_t first = session.openXWindow(STATUS);
+  pid_t second = session.openXWindow(STATUS);
+  EXPECT_TRUE(probe.waitForCount(STATUS, 3)) << probe.output();
   session.close(native);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 2)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 2)) << probe.output();
   session.kill(first);
   session.kill(second);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 0)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 0)) << probe.output();
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopWindowsTest, ::testing::ValuesIn(DesktopSession::matrix()), nameOf);
@@ -100,12 +100,12 @@ TEST_P(KWinScriptTest, GoesWithItsProgramAndSearchStandsInWhereItCannotRun) {
   WindowSourceProbe probe(session, {"  dial-up STATUS", "Verbindung"},
                           {"XDG_RUNTIME_DIR=" + hidden, "WAYLAND_DISPLAY=" + display}, session.privateFolder(hidden));
   EXPECT_TRUE(childprocess::waitFor([&] { return probe.source() == "kwin-search"; }, 30000)) << probe.output();
-  DesktopSession::Window status = session.openNativeWindow(kStatus);
+  DesktopSession::Window status = session.openNativeWindow(STATUS);
   session.openXWindow("Something else");
-  EXPECT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
   EXPECT_EQ(probe.titles().size(), 1u) << "only windows that may match are searched for";
   session.close(status);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 0)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 0)) << probe.output();
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, KWinScriptTest, ::testing::ValuesIn(DesktopSession::kwins()), nameOf);
@@ -118,15 +118,15 @@ class KWinRestartTest : public ::testing::TestWithParam<Desktop> {};
 TEST_P(KWinRestartTest, SeesTheCloseAndTheWindowsAfterARestart) {
   DesktopSession session(GetParam());
   WindowSourceProbe probe(session);
-  DesktopSession::Window status = session.openNativeWindow(kStatus);
-  ASSERT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+  DesktopSession::Window status = session.openNativeWindow(STATUS);
+  ASSERT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
   session.restart();
-  EXPECT_TRUE(probe.waitForCount(kStatus, 0)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 0)) << probe.output();
   session.close(status);
-  DesktopSession::Window again = session.openNativeWindow(kStatus);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+  DesktopSession::Window again = session.openNativeWindow(STATUS);
+  EXPECT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
   session.close(again);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 0)) << probe.output();
+  EXPECT_TRUE(probe.waitForCount(STATUS, 0)) << probe.output();
 }
 
 std::vector<Desktop> restartingKWins() {
@@ -151,8 +151,8 @@ TEST_P(GnomeExtensionTest, FromNotInstalledToRunningAfterOneRelogin) {
     WindowSourceProbe probe(session);
     EXPECT_EQ(probe.source(), "x11");
     EXPECT_NE(probe.notice().find("It is not installed"), std::string::npos) << probe.notice();
-    pid_t status = session.openXWindow(kStatus);
-    EXPECT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+    pid_t status = session.openXWindow(STATUS);
+    EXPECT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
     session.kill(status);
   }
   session.installExtension();
@@ -163,8 +163,8 @@ TEST_P(GnomeExtensionTest, FromNotInstalledToRunningAfterOneRelogin) {
   session.restart();
   WindowSourceProbe probe(session);
   EXPECT_EQ(probe.source(), "gnome") << probe.output();
-  session.openNativeWindow(kStatus);
-  EXPECT_TRUE(probe.waitForCount(kStatus, 1)) << probe.output();
+  session.openNativeWindow(STATUS);
+  EXPECT_TRUE(probe.waitForCount(STATUS, 1)) << probe.output();
 }
 
 // Extensions switched off (GNOME does that after a crash of the shell): the

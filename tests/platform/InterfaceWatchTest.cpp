@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
-#include "platform/InterfaceWatch.h"
-#include "platform/LinkEventFilter.h"
+#include "platform/netif/InterfaceWatch.h"
+#include "platform/netif/LinkEventFilter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/NetworkNamespace.h"

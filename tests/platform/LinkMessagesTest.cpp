@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
-#include "platform/InterfacePattern.h"
-#include "platform/LinkMessages.h"
+#include "platform/netif/InterfacePattern.h"
+#include "platform/netif/LinkMessages.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // zwlr_foreign_toplevel_manager_v1) and weston (which offers neither list),
 // with native Wayland windows (Qt) and XWayland windows (xmessage, xcb).
 
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 
 #include <gtest/gtest.h>
 
@@ -115,10 +115,10 @@ TEST_F(WaylandWindowSourceTest, ABrokenConnectionFailsThePoll) {
 TEST_F(WaylandWindowSourceTest, AThousandToplevelsOpenedAndClosedLeaveNothingBehind) {
   std::unique_ptr<WaylandWindowSource> source = WaylandWindowSource::connect(sway.socket());
   ASSERT_NE(source, nullptr);
-  constexpr size_t kBatch = 100;
+  constexpr size_t BATCH = 100;
   auto cycle = [&] {
-    std::vector<uint32_t> windows = sway.openXWaylandWindows(kBatch);
-    bool all = eventually(*source, [&](const auto& list) { return list.size() == kBatch; }, 60000);
+    std::vector<uint32_t> windows = sway.openXWaylandWindows(BATCH);
+    bool all = eventually(*source, [&](const auto& list) { return list.size() == BATCH; }, 60000);
     sway.closeXWaylandWindows(windows);
     bool none = eventually(*source, [](const auto& list) { return list.empty(); }, 60000);
     return all && none;

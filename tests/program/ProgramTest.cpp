@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/X11WindowEnumerator.h"
+#include "platform/windows/X11WindowSource.h"
 #include "tests/program/StatusWindowTimeline.h"
 #include "tests/smtp/SmtpServers.h"
 #include "tests/support/ChildProcess.h"
@@ -256,7 +256,7 @@ TEST_F(ProgramTest, TheStatusWindowIsFollowedBetweenTheTicks) {
         waitExit(20s);
       },
       [this] { return waitExit(20s).value_or(-1); },
-      [this] { return std::make_unique<X11WindowEnumerator>(display_.name()); },
+      [this] { return std::make_unique<X11WindowSource>(display_.name()); },
       "Dial Status"};
   for (bool openbox : {false, true}) {
     SCOPED_TRACE(openbox ? "under openbox" : "without a window manager");

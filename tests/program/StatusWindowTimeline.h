@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WindowGapProbe.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WaylandWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
 #include "tests/program/StatusWindowTimeline.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"

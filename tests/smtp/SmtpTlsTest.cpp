@@ -15,10 +15,10 @@
 
 namespace {
 
-const char* const kUser = "morvane";
-const char* const kPassword = "s3cret pass: with blanks";
+const char* const USER = "morvane";
+const char* const PASSWORD = "s3cret pass: with blanks";
 
-std::string login() { return std::string(kUser) + ":" + kPassword; }
+std::string login() { return std::string(USER) + ":" + PASSWORD; }
 
 // A client with everything it displays, running one request after another.
 struct TlsClient {
@@ -31,8 +31,8 @@ struct TlsClient {
     smtp.SetPort(port);
     smtp.SetSecurity(security);
     smtp.SetCaFile(caFile);
-    smtp.SetUsername(kUser);
-    smtp.SetPassword(kPassword);
+    smtp.SetUsername(USER);
+    smtp.SetPassword(PASSWORD);
     smtp.SetFromName("a@example.org");
     smtp.SetRcptName({"b@example.org"});
     smtp.SetHdrSubject("over TLS");
@@ -56,7 +56,7 @@ struct TlsClient {
   // Neither the password nor its encodings were ever shown.
   void expectNoSecretShown() const {
     for (const std::string& secret :
-         {std::string(kPassword), base64Encode(kPassword), base64Encode(std::string(1, '\0') + kUser + '\0' + kPassword)}) {
+         {std::string(PASSWORD), base64Encode(PASSWORD), base64Encode(std::string(1, '\0') + USER + '\0' + PASSWORD)}) {
       EXPECT_EQ(display.find(secret), std::string::npos) << display;
       EXPECT_EQ(smtp.ErrorMessage().find(secret), std::string::npos);
     }
@@ -122,8 +122,8 @@ TEST_F(SmtpTlsTest, StartTlsOrTlsFromTheFirstByteThenLoginAndDeliver) {
     ASSERT_TRUE(server.running());
     TlsClient client(server.portText(), c.smtps ? smtpSecurityTls : smtpSecurityStartTls, ca());
     ASSERT_EQ(client.send(), 0) << client.smtp.ErrorMessage() << "\n" << client.display;
-    EXPECT_EQ(server.session(1), std::string("tls=1 login=") + kUser);
-    EXPECT_EQ(server.authLog(), std::string(c.mechanism) + " " + kUser + "\n");
+    EXPECT_EQ(server.session(1), std::string("tls=1 login=") + USER);
+    EXPECT_EQ(server.authLog(), std::string(c.mechanism) + " " + USER + "\n");
     EXPECT_NE(server.message(1).find("Subject: over TLS\r\n"), std::string::npos);
     // STARTTLS asks for the server's offer again once encrypted.
     size_t ehlos = 0;
@@ -221,7 +221,7 @@ TEST_F(SmtpTlsTest, RepliesSentBeforeTheHandshakeAreNeverRead) {
   TlsClient client(server.portText(), smtpSecurityStartTls, ca());
   ASSERT_EQ(client.send(), 0) << client.smtp.ErrorMessage() << "\n" << client.display;
   EXPECT_EQ(client.display.find("injected"), std::string::npos) << client.display;
-  EXPECT_EQ(server.session(1), std::string("tls=1 login=") + kUser);
+  EXPECT_EQ(server.session(1), std::string("tls=1 login=") + USER);
 }
 
 TEST_F(SmtpTlsTest, AServerThatRepeatsTheCredentialsHasThemBlankedOut) {

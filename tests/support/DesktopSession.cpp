@@ -19,8 +19,8 @@
 namespace {
 
 // The user a session started by root runs as (scripts/setup.sh makes it).
-constexpr const char* kUser = "morvane-compositor";
-const char* const kExtensions[] = {"windowlist@morvane.org", "windowlist-gnome43@morvane.org"};
+constexpr const char* USER = "morvane-compositor";
+const char* const EXTENSIONS[] = {"windowlist@morvane.org", "windowlist-gnome43@morvane.org"};
 
 std::string trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -133,9 +133,9 @@ std::string DesktopSession::variable(const std::string& name) const {
 std::string DesktopSession::programs() {
   const std::string folder = folder_ + "/programs";
   if (std::filesystem::create_directory(folder) && ::getuid() == 0) {
-    passwd* user = ::getpwnam(kUser);
+    passwd* user = ::getpwnam(USER);
     if (user == nullptr || ::chown(folder.c_str(), user->pw_uid, user->pw_gid) != 0) {
-      throw std::runtime_error("cannot hand " + folder + " to " + kUser);
+      throw std::runtime_error("cannot hand " + folder + " to " + USER);
     }
   }
   return folder;
@@ -153,7 +153,7 @@ std::string DesktopSession::install(const std::string& path) {
 void DesktopSession::installExtension(bool outOfDate) {
   const std::string target = folder_ + "/share/gnome-shell/extensions";
   std::filesystem::create_directories(target);
-  for (const char* uuid : kExtensions) {
+  for (const char* uuid : EXTENSIONS) {
     std::filesystem::copy(std::string(MORVANE_GNOME_EXTENSIONS) + "/" + uuid, target + "/" + uuid,
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
     if (outOfDate) {
@@ -174,8 +174,8 @@ void DesktopSession::installExtension(bool outOfDate) {
 }
 
 std::vector<std::string> DesktopSession::privateFolder(const std::string& folder) const {
-  passwd* user = ::getpwnam(kUser);
-  if (user == nullptr) throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
+  passwd* user = ::getpwnam(USER);
+  if (user == nullptr) throw std::runtime_error(std::string("user ") + USER + " is missing: run scripts/setup.sh");
   const std::string owner = "mode=0700,uid=" + std::to_string(user->pw_uid) + ",gid=" + std::to_string(user->pw_gid);
   return {"unshare", "--mount", "--",
           "sh",      "-c",      "mkdir -p \"$0\" && mount -t tmpfs -o " + owner + " tmpfs \"$0\" && exec \"$@\"",
@@ -184,8 +184,8 @@ std::vector<std::string> DesktopSession::privateFolder(const std::string& folder
 
 std::vector<std::string> DesktopSession::asUser(const std::vector<std::string>& argv) const {
   if (::getuid() != 0) return argv;
-  passwd* user = ::getpwnam(kUser);
-  if (user == nullptr) throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
+  passwd* user = ::getpwnam(USER);
+  if (user == nullptr) throw std::runtime_error(std::string("user ") + USER + " is missing: run scripts/setup.sh");
   std::vector<std::string> command = {"setpriv", "--reuid=" + std::to_string(user->pw_uid),
                                       "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"};
   command.insert(command.end(), argv.begin(), argv.end());

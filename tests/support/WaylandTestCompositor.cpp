@@ -201,16 +201,16 @@ WaylandTestCompositor::~WaylandTestCompositor() {
 
 void WaylandTestCompositor::handToCompositorUser(const std::string& path) {
   if (::getuid() != 0) return;
-  passwd* user = ::getpwnam(kUser);
-  if (user == nullptr) throw std::runtime_error(std::string("user ") + kUser + " is missing: run scripts/setup.sh");
+  passwd* user = ::getpwnam(USER);
+  if (user == nullptr) throw std::runtime_error(std::string("user ") + USER + " is missing: run scripts/setup.sh");
   if (::chown(path.c_str(), user->pw_uid, user->pw_gid) != 0) {
-    throw std::runtime_error("cannot hand " + path + " to " + kUser);
+    throw std::runtime_error("cannot hand " + path + " to " + USER);
   }
 }
 
 std::vector<std::string> WaylandTestCompositor::compositorCommand(const std::vector<std::string>& argv) const {
   if (::getuid() != 0) return argv;
-  std::vector<std::string> command = {"runuser", "-u", kUser, "--"};
+  std::vector<std::string> command = {"runuser", "-u", USER, "--"};
   command.insert(command.end(), argv.begin(), argv.end());
   return command;
 }

@@ -18,7 +18,7 @@ class WaylandTestCompositor {
  public:
   enum class Kind { Sway, Weston };
   // The user a compositor started by root runs as.
-  static constexpr const char* kUser = "morvane-compositor";
+  static constexpr const char* USER = "morvane-compositor";
 
   explicit WaylandTestCompositor(Kind kind);
   ~WaylandTestCompositor();

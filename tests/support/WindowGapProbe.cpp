@@ -3,7 +3,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/WindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 WindowGapProbe::WindowGapProbe(std::unique_ptr<WindowSource> source, std::string prefix)
     : source_(std::move(source)), prefix_(std::move(prefix)), thread_([this] { run(); }) {}

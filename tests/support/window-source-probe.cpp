@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "basis/Exceptions.h"
-#include "platform/GnomeShellWindowSource.h"
-#include "platform/KWinWindowSource.h"
-#include "platform/WaylandWindowSource.h"
-#include "platform/WindowSource.h"
+#include "platform/windows/GnomeShellWindowSource.h"
+#include "platform/windows/KWinWindowSource.h"
+#include "platform/windows/WaylandWindowSource.h"
+#include "platform/windows/WindowSource.h"
 
 namespace {
 
