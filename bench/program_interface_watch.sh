@@ -14,25 +14,17 @@ runs=${2:-20}
 holder="$build/tests/platform/morvane-test-tun"
 work=$(mktemp -d /tmp/morvane-ifwatch-XXXXXX)
 ns="morvane-bench-$$"
-Xvfb -displayfd 4 -nolisten tcp -screen 0 1024x768x24 4>"$work/display" 2>/dev/null &
-xvfb=$!
-pids=()
 # Whatever happens, nothing this script started outlives it.
-cleanup() {
-  kill "${pids[@]}" "$xvfb" 2>/dev/null || true
+release() {
   [ -s "$work/holder" ] && kill "$(cat "$work/holder")" 2>/dev/null || true
   ip netns del "$ns" 2>/dev/null || true
-  rm -rf "$work"
 }
-trap cleanup EXIT
-until [ -s "$work/display" ]; do sleep 0.01; done
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+source "$(cd "$(dirname "$0")" && pwd)/program-bench-common.sh"
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 # Started directly (no shell function), so that $! is the process itself.
 inside=(ip netns exec "$ns")
 
-cp "$build/main/morvane" "$work/morvane"
 cat > "$work/connect.sh" <<SCRIPT
 #!/bin/sh
 "$holder" ppp0 >/dev/null 2>&1 &
@@ -45,30 +37,14 @@ names = dial
 dial = $work/connect.sh
 dial.interface = ppp*
 CONF
-: > "$work/debug.properties"
 cd "$work"
 
 # Starts the program connected, the interface up; its output goes to the fifo on fd 3.
 connect() {
-  rm -f "$work/holder" "$work/out"
-  mkfifo "$work/out"
-  "${inside[@]}" ./morvane >"$work/out" 2>&1 &
-  program=$!
-  pids+=("$program")
-  exec 3<"$work/out"
-  window=$(xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
-  xdotool mousemove --window "$window" 60 52 click 1
+  rm -f "$work/holder"
+  start_connected "${inside[@]}"
   until [ -s "$work/holder" ] && ip -n "$ns" -br link show ppp0 2>/dev/null | grep -q LOWER_UP; do sleep 0.01; done
   sleep 0.3  # the program reads the link's arrival
-}
-# Reads fd $1 until a line holding $2 arrives; prints when, in microseconds.
-arrival() {
-  local line
-  while IFS= read -r line <&"$1"; do
-    if [[ $line == *"$2"* ]]; then echo "${EPOCHREALTIME/./}"; return; fi
-  done
-  echo "line '$2' never came" >&2
-  exit 1
 }
 
 program_ms=()
@@ -86,14 +62,13 @@ for ((run = 1; run <= runs; run++)); do
   kill -KILL "$(cat "$work/holder")"
   deleted=$(arrival 4 "Deleted")
   closed=$(arrival 3 "close connection @dial")
-  peer_ms+=("$(( (deleted - start) / 1000 )).$(( (deleted - start) % 1000 / 100 ))")
-  program_ms+=("$(( (closed - start) / 1000 )).$(( (closed - start) % 1000 / 100 ))")
+  peer_ms+=("$(millis "$start" "$deleted")")
+  program_ms+=("$(millis "$start" "$closed")")
   wait "$program" || true
   kill "$peer" 2>/dev/null || true
   wait "$peer" 2>/dev/null || true
   exec 3<&- 4<&-
 done
-stats() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {printf "median %.1f ms, worst %.1f ms", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[NR]}'; }
 echo "interface gone -> line, $runs runs: program (close connection) $(stats "${program_ms[@]}"); peer ip monitor (Deleted) $(stats "${peer_ms[@]}")"
 
 # CPU for unrelated events: the program connected and watching ppp*, the

@@ -6,18 +6,16 @@
 #include "main/InterfaceMark.h"
 #include "platform/NetworkManagerProfiles.h"
 
-namespace {
-
-NetworkManagerProfile profileFor(const std::string& key, const std::string& profile) {
-  std::optional<NetworkManagerProfile> found = findNetworkManagerProfile(profile);
-  if (!found) throw IOException("Key: " + key + ": NetworkManager has no profile '" + profile + "'.");
-  return *found;
+void NetworkManagerMark::lookUp(QObject* context, const std::string& key, const std::string& profile, Found done) {
+  findNetworkManagerProfile(context, profile,
+                            [key, profile, done = std::move(done)](const std::optional<NetworkManagerProfile>& found,
+                                                                   const std::string& failure) {
+                              if (found) return done(std::make_unique<NetworkManagerMark>(*found), std::string());
+                              done(nullptr, !failure.empty()
+                                                ? failure
+                                                : "Key: " + key + ": NetworkManager has no profile '" + profile + "'.");
+                            });
 }
-
-}  // namespace
-
-NetworkManagerMark::NetworkManagerMark(const std::string& key, const std::string& profile)
-    : activation_(profileFor(key, profile)) {}
 
 bool NetworkManagerMark::present() {
   // Told once: the report ends the program, looks until then find nothing.

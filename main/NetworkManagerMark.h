@@ -18,13 +18,17 @@
 
 class NetworkManagerMark : public ConnectionMark {
  public:
-  // The profile configured under `key` (its id or UUID). Throws IOException
-  // naming NetworkManager when it is not running, and one naming the key
-  // when it has no such profile.
-  NetworkManagerMark(const std::string& key, const std::string& profile);
+  // The mark of the profile configured under `key` (its id or UUID), or why
+  // there is none: NetworkManager not running (naming it), no such profile
+  // (naming the key). Handed to `done` on the event loop, unless `context`
+  // is gone by then.
+  using Found = std::function<void(std::unique_ptr<NetworkManagerMark> mark, const std::string& failure)>;
+  static void lookUp(QObject* context, const std::string& key, const std::string& profile, Found done);
+
+  explicit NetworkManagerMark(NetworkManagerProfile profile) : activation_(std::move(profile)) {}
 
   // Activates the profile, or follows its active connection when it is up
-  // already. The result arrives on the event loop.
+  // already. Returns at once: the result arrives on the event loop.
   void activate() { activation_.activate(); }
 
   // Throws IOException naming the profile and NetworkManager's reason at the

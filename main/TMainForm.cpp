@@ -138,6 +138,7 @@ void TMainForm::endOnRequest() {
 void TMainForm::requestTermination(int exitStatus) {
   // The loop may run on for a while (error mails still under way): no more
   // looks, which could only add reports to an end already decided.
+  ending_ = true;
   timer->stop();
   timerWarnings->stop();
   if (watch_) watch_->stop();
@@ -215,19 +216,8 @@ bool TMainForm::init() {
       cbxConnection->addItem(toQt(name));
     }
     configuredCount_ = connections_.size();
-    if (!profileTypes_.empty()) {
-      try {
-        listProfiles();
-      } catch (const IOException& e) {
-        // The configured connections go on working without it. Told on the
-        // channel only: the installed configuration lists types, and a
-        // desktop without NetworkManager would see a dialog at every start.
-        if (mainChannel != nullptr) mainChannel->trace("NOTICE: networkmanager.types: " + e.getMessage(), 3);
-      }
-      profileWatch_ = std::make_unique<NetworkManagerProfileWatch>();
-      profileWatch_->setChangeHandler([this] { profilesChanged(); });
-    }
-    if (cbxConnection->count() == 0) {
+    // With profile types to list, the first listing decides (profilesListed).
+    if (cbxConnection->count() == 0 && profileTypes_.empty()) {
       throw IllegalArgumentException("Please define at minimum one ppp connection.");
     }
     cbxConnection->setCurrentIndex(0);
@@ -253,6 +243,13 @@ bool TMainForm::init() {
       }
     }
     warningsMillis = secondsToMillis(secondsSetting(*properties, "interval.warnings", 0));
+    if (!profileTypes_.empty()) {
+      // Nothing to connect until a listing brings something.
+      sbConnect->setEnabled(cbxConnection->count() > 0);
+      profilesListed_ = false;
+      profileWatch_ = std::make_unique<NetworkManagerProfileWatch>(
+          [this](const NetworkManagerListing& listing) { profilesListed(listing); });
+    }
     return true;
   } catch (const std::exception& e) {
     reportError(&e, "TMainForm.init: ");
@@ -288,7 +285,10 @@ TWindowsIterator* TMainForm::getIterator() {
 }
 
 void TMainForm::FormShow() {
-  if (init()) return;
+  if (!init()) illegalConfiguration();
+}
+
+void TMainForm::illegalConfiguration() {
   try {
     showDialog(DialogKind::Error, "Illegal Configuration File. Messages should have been provided.");
   } catch (...) {
@@ -307,36 +307,51 @@ void TMainForm::sbConnectClick() {
     sbConnect->setText(tr("Verbunden"));
     sbConnect->setAccessibleName(sbConnect->text());
     cbLog->setEnabled(false);
+    pressed_ = true;
+    const Connection* selected = selectedConnection();
+    if (selected != nullptr && !selected->profile.empty()) {
+      // The profile is looked up first: one that does not exist, or
+      // NetworkManager not running, ends the program before anything is
+      // logged.
+      NetworkManagerMark::lookUp(this, selected->profileKey, selected->profile,
+                                 [this](std::unique_ptr<NetworkManagerMark> mark, const std::string& failure) {
+                                   if (ending_) return;
+                                   fatalOnFailure("sbConnectClick", [&] {
+                                     if (!failure.empty()) throw IOException(failure);
+                                     profileMark_ = mark.get();
+                                     openConnection(std::move(mark));
+                                   });
+                                 });
+      return;
+    }
     // A connection with an interface is watched through it alone. Its link
     // events are opened before anything is logged or started, so a failure
     // ends the program before the target runs, and an interface that is up
     // already counts at once.
-    const Connection* selected = selectedConnection();
     std::unique_ptr<ConnectionMark> mark;
     if (selected != nullptr && selected->interface) mark = std::make_unique<InterfaceMark>(*selected->interface);
-    if (selected != nullptr && !selected->profile.empty()) {
-      auto profileMark = std::make_unique<NetworkManagerMark>(selected->profileKey, selected->profile);
-      profileMark_ = profileMark.get();
-      mark = std::move(profileMark);
-    }
-    if (cbLog->isChecked()) netLogChannel->trace(openConnectionLine(connectionName()));
-    startConnection();
-    connected_ = true;
-    if (!mark) mark = connectionMark();
-    if (mark == nullptr) return;
-    auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
-    watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });
-    timer->setInterval(intervalMillis);
-    timer->start();
-    if (warningsMillis > 9999) {
-      timerWarnings->setInterval(warningsMillis);
-      timerWarnings->start();
-    }
-    watch_->start();
-    // Watching has started: the dialog does not hold it up.
-    toldNotice_.clear();
-    tellNotice();
+    openConnection(std::move(mark));
   });
+}
+
+void TMainForm::openConnection(std::unique_ptr<ConnectionMark> mark) {
+  if (cbLog->isChecked()) netLogChannel->trace(openConnectionLine(connectionName()));
+  startConnection();
+  connected_ = true;
+  if (!mark) mark = connectionMark();
+  if (mark == nullptr) return;
+  auto run = [this](const char* handler, const std::function<void()>& look) { fatalOnFailure(handler, look); };
+  watch_ = std::make_unique<ConnectionWatch>(std::move(mark), run, [this] { connectionEnded(); });
+  timer->setInterval(intervalMillis);
+  timer->start();
+  if (warningsMillis > 9999) {
+    timerWarnings->setInterval(warningsMillis);
+    timerWarnings->start();
+  }
+  watch_->start();
+  // Watching has started: the dialog does not hold it up.
+  toldNotice_.clear();
+  tellNotice();
 }
 
 void TMainForm::tellNotice() {
@@ -373,8 +388,23 @@ void TMainForm::connectionEnded() {
   requestTermination(EXIT_CONNECTION_ENDED);
 }
 
-void TMainForm::listProfiles() {
-  for (const NetworkManagerProfile& profile : networkManagerProfiles(true)) {
+void TMainForm::profilesListed(const NetworkManagerListing& listing) {
+  if (destroyed_ || ending_) return;
+  const bool first = !profilesListed_;
+  profilesListed_ = true;
+  // The configured connections go on working without NetworkManager. Told on
+  // the channel only: the installed configuration lists types, and a desktop
+  // without NetworkManager would see a dialog at every start.
+  if (first && !listing.failure.empty() && mainChannel != nullptr) {
+    mainChannel->trace("NOTICE: networkmanager.types: " + listing.failure, 3);
+  }
+  if (pressed_) return;
+  const std::string selected = connectionName();
+  connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(configuredCount_), connections_.end());
+  while (cbxConnection->count() > static_cast<int>(configuredCount_)) {
+    cbxConnection->removeItem(cbxConnection->count() - 1);
+  }
+  for (const NetworkManagerProfile& profile : listing.profiles) {
     if (std::find(profileTypes_.begin(), profileTypes_.end(), profile.type) == profileTypes_.end()) continue;
     const bool named = std::any_of(connections_.begin(), connections_.end(),
                                    [&profile](const Connection& c) { return c.name == profile.id; });
@@ -382,23 +412,16 @@ void TMainForm::listProfiles() {
     connections_.push_back({profile.id, nullptr, std::nullopt, profile.uuid, "networkmanager.types"});
     cbxConnection->addItem(toQt(profile.id));
   }
-}
-
-void TMainForm::profilesChanged() {
-  if (connected_ || destroyed_) return;
-  const std::string selected = connectionName();
-  connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(configuredCount_), connections_.end());
-  while (cbxConnection->count() > static_cast<int>(configuredCount_)) {
-    cbxConnection->removeItem(cbxConnection->count() - 1);
-  }
-  try {
-    listProfiles();
-  } catch (const std::exception&) {
-    // NetworkManager went: the configured connections stay.
-  }
   const auto kept = std::find_if(connections_.begin(), connections_.end(),
                                  [&selected](const Connection& c) { return c.name == selected; });
   cbxConnection->setCurrentIndex(kept != connections_.end() ? static_cast<int>(kept - connections_.begin()) : 0);
+  sbConnect->setEnabled(cbxConnection->count() > 0);
+  if (first && cbxConnection->count() == 0) {
+    // No names configured and nothing listed: nothing the window could offer.
+    const IllegalArgumentException nothing("Please define at minimum one ppp connection.");
+    reportError(&nothing, "TMainForm.init: ");
+    illegalConfiguration();
+  }
 }
 
 void TMainForm::timerWarningsTimer() {

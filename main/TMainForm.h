@@ -23,6 +23,7 @@ class ConnectionMark;
 class ConnectionWatch;
 class NetworkManagerMark;
 class NetworkManagerProfileWatch;
+struct NetworkManagerListing;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -108,17 +109,21 @@ class TMainForm : public QWidget {
   // The mark that tells whether the selected connection is up: its status
   // window. nullptr after a failure reported by getIterator.
   std::unique_ptr<ConnectionMark> connectionMark();
+  // Logs the open line, starts the selected connection and watches `mark`
+  // (its status window when none is given).
+  void openConnection(std::unique_ptr<ConnectionMark> mark);
+  // The dialog after a configuration failure; ends the program.
+  void illegalConfiguration();
   // Tells the watch's notice once, also one that comes while watching (a
   // source that settles on the event loop).
   void tellNotice();
   // The watch found the connection ended: logs its end and ends the program.
   void connectionEnded();
-  // Appends NetworkManager's saved profiles of the listed types that no
-  // configured name already stands for. Throws IOException when
-  // NetworkManager cannot be asked.
-  void listProfiles();
-  // NetworkManager's profiles changed: the list follows while not connected.
-  void profilesChanged();
+  // NetworkManager listed its profiles: after the configured connections the
+  // window lists those of the listed types that no configured name already
+  // stands for, while nothing is being connected. The first listing decides
+  // whether a configuration without names has anything to list at all.
+  void profilesListed(const NetworkManagerListing& listing);
 
   // One configured connection: its name as the configuration holds it (the
   // combo box shows it as well as Qt can), the target it starts and, when it
@@ -145,6 +150,9 @@ class TMainForm : public QWidget {
   std::vector<std::string> profileTypes_;
   size_t configuredCount_ = 0;
   std::unique_ptr<NetworkManagerProfileWatch> profileWatch_;
+  bool profilesListed_ = false;  // the first listing has come
+  bool pressed_ = false;         // connecting has begun: the list stays as it is
+  bool ending_ = false;          // termination requested: no more work
   bool connected_ = false;
   std::string toldNotice_;
   bool shown_ = false;

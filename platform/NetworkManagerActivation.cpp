@@ -1,31 +1,18 @@
 #include "platform/NetworkManagerActivation.h"
 
 #include <QDBusArgument>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <utility>
 #include <vector>
 
-#include "basis/Exceptions.h"
 #include "platform/NetworkManagerDevices.h"
 #include "platform/NetworkManagerReasons.h"
 
 namespace nm = networkmanager;
 
 namespace {
-
-// One property, or an invalid QVariant when the object does not answer.
-QVariant busProperty(const QString& path, const QString& interface, const QString& name) {
-  QDBusMessage message = QDBusMessage::createMethodCall(nm::kService, path, nm::kProperties, "Get");
-  message << interface << name;
-  const QDBusMessage reply = networkManagerBus().call(message, QDBus::Block, nm::kCallMillis);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return QVariant();
-  return reply.arguments().front().value<QDBusVariant>().variant();
-}
 
 std::vector<std::string> objectPaths(const QVariant& value) {
   std::vector<std::string> paths;
@@ -39,79 +26,106 @@ std::vector<std::string> objectPaths(const QVariant& value) {
 
 std::string objectPath(const QVariant& value) { return value.value<QDBusObjectPath>().path().toStdString(); }
 
+// The properties of one interface of an object, empty when it does not answer.
+void allProperties(QObject* context, const QString& path, const QString& interface,
+                   std::function<void(const QVariantMap& properties)> done) {
+  networkManagerCall(context, path, nm::PROPERTIES, "GetAll", {interface},
+                     [done = std::move(done)](const QDBusMessage& reply) {
+                       const bool answered = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
+                       done(answered ? qdbus_cast<QVariantMap>(reply.arguments().front()) : QVariantMap());
+                     });
+}
+
+// A VPN's devices as networkManagerTrafficDevice needs them, with their IP interfaces.
+struct DeviceGathering {
+  NetworkManagerActiveConfig active;
+  std::vector<NetworkManagerDeviceConfig> devices;
+  std::map<std::string, std::string> interfaces;  // device path -> IP interface
+  size_t waiting = 0;
+};
+
 }  // namespace
 
 NetworkManagerActivation::NetworkManagerActivation(NetworkManagerProfile profile) : profile_(std::move(profile)) {
   QDBusConnection bus = networkManagerBus();
   // Any active connection's path: the one to follow is known only from the
   // reply, and its first signals may come before it.
-  bus.connect(nm::kService, QString(), nm::kActive, "StateChanged", this, SLOT(stateChanged(uint, uint, QDBusMessage)));
-  bus.connect(nm::kService, nm::kPath, nm::kProperties, "PropertiesChanged", this, SLOT(managerChanged(QDBusMessage)));
-  owner_ = new QDBusServiceWatcher(nm::kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+  bus.connect(nm::SERVICE, QString(), nm::ACTIVE, "StateChanged", this, SLOT(stateChanged(uint, uint, QDBusMessage)));
+  bus.connect(nm::SERVICE, nm::PATH, nm::PROPERTIES, "PropertiesChanged", this, SLOT(managerChanged(QDBusMessage)));
+  owner_ = new QDBusServiceWatcher(nm::SERVICE, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(owner_, &QDBusServiceWatcher::serviceOwnerChanged, this, &NetworkManagerActivation::ownerChanged);
   awayTimer_.setSingleShot(true);
-  awayTimer_.setInterval(kAwayMillis);
+  awayTimer_.setInterval(AWAY_MILLIS);
   connect(&awayTimer_, &QTimer::timeout, this, [this] { awayEnded(); });
 }
 
 NetworkManagerActivation::~NetworkManagerActivation() = default;
 
 void NetworkManagerActivation::activate() {
-  requireNetworkManager();
-  uint32_t state = 0;
-  const QString existing = findActive(&state);
-  if (!existing.isEmpty() && state <= kActivated) {
-    follow(existing, state, 0);
-    return;
-  }
-  QDBusMessage message = QDBusMessage::createMethodCall(nm::kService, nm::kPath, nm::kInterface, "ActivateConnection");
-  message << QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profile_.path)))
-          << QVariant::fromValue(QDBusObjectPath("/")) << QVariant::fromValue(QDBusObjectPath("/"));
-  // NetworkManager may take long to answer (it may ask a secret agent first).
-  auto* call = new QDBusPendingCallWatcher(networkManagerBus().asyncCall(message, 120000), this);
-  requested_ = true;
-  connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* c) {
-    activationReplied(c);
-    c->deleteLater();
-  });
+  findActive(
+      [this](const QString& existing, uint32_t state) {
+        if (!existing.isEmpty() && state <= ACTIVATED) return follow(existing, state, 0);
+        requestActivation();
+      },
+      [this](const std::string& failure) { fail(failure); });
 }
 
-void NetworkManagerActivation::activationReplied(QDBusPendingCallWatcher* call) {
+void NetworkManagerActivation::requestActivation() {
+  requested_ = true;
+  // NetworkManager may take long to answer (it may ask a secret agent first).
+  networkManagerCall(
+      this, nm::PATH, nm::INTERFACE, "ActivateConnection",
+      {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profile_.path))),
+       QVariant::fromValue(QDBusObjectPath("/")), QVariant::fromValue(QDBusObjectPath("/"))},
+      [this](const QDBusMessage& reply) { activationReplied(reply); }, 120000);
+}
+
+void NetworkManagerActivation::activationReplied(const QDBusMessage& reply) {
   requested_ = false;
-  QDBusPendingReply<QDBusObjectPath> reply = *call;
-  if (reply.isError()) {
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    const std::string refused = "NetworkManager did not activate the profile '" + profile_.id +
+                                "': " + reply.errorMessage().toStdString();
     // Someone else activated it meanwhile: that one is followed.
-    if (reply.error().name() == "org.freedesktop.NetworkManager.ConnectionAlreadyActive") {
-      uint32_t state = 0;
-      const QString existing = findActive(&state);
-      if (!existing.isEmpty()) return follow(existing, state, 0);
+    if (reply.errorName() == "org.freedesktop.NetworkManager.ConnectionAlreadyActive") {
+      return findActive(
+          [this, refused](const QString& existing, uint32_t state) {
+            if (existing.isEmpty()) return fail(refused);
+            follow(existing, state, 0);
+          },
+          [this, refused](const std::string&) { fail(refused); });
     }
-    return fail("NetworkManager did not activate the profile '" + profile_.id +
-                "': " + reply.error().message().toStdString());
+    return fail(refused);
   }
-  const QString path = reply.value().path();
+  const QString path = reply.arguments().front().value<QDBusObjectPath>().path();
   const auto early = early_.find(path);
   if (early != early_.end()) return follow(path, early->second.first, early->second.second);
-  const QVariant state = busProperty(path, nm::kActive, "State");
-  follow(path, state.isValid() ? state.toUInt() : kDeactivated, 0);
+  // Its signals are followed from now on; the state asked now is at least as
+  // new as any of them that came before the answer.
+  active_ = path;
+  early_.clear();
+  const unsigned followed = ++followed_;
+  networkManagerProperty(this, path, nm::ACTIVE, "State", [this, followed](const QVariant& state) {
+    if (followed == followed_) apply(state.isValid() ? state.toUInt() : DEACTIVATED, 0);
+  });
 }
 
 void NetworkManagerActivation::follow(const QString& path, uint32_t state, uint32_t reason) {
   active_ = path;
+  ++followed_;
   early_.clear();
   apply(state, reason);
 }
 
 void NetworkManagerActivation::apply(uint32_t state, uint32_t reason) {
   state_ = state;
-  if (state == kActivated) {
+  if (state == ACTIVATED) {
     away_ = false;
     awayTimer_.stop();
     if (!everActivated_) {
       everActivated_ = true;
       findInterface();
     }
-  } else if (state == kDeactivated && !everActivated_) {
+  } else if (state == DEACTIVATED && !everActivated_) {
     return fail("NetworkManager could not activate the profile '" + profile_.id +
                 "': " + networkManagerReasonText(reason) + ".");
   }
@@ -126,35 +140,31 @@ void NetworkManagerActivation::stateChanged(uint state, uint reason, const QDBus
     return;
   }
   // Another active connection of the profile came up after the followed one went.
-  if (state == kActivated && everActivated_ && !activated() &&
-      busProperty(path, nm::kActive, "Uuid").toString().toStdString() == profile_.uuid) {
-    follow(path, state, reason);
-  }
+  if (state != ACTIVATED || !everActivated_ || activated()) return;
+  const unsigned followed = followed_;
+  stateIfOurs(path, [this, path, followed](uint32_t current) {
+    if (followed == followed_ && current == ACTIVATED && !activated()) follow(path, current, 0);
+  });
 }
 
 void NetworkManagerActivation::managerChanged(const QDBusMessage& message) {
   const QList<QVariant> arguments = message.arguments();
-  if (arguments.size() < 2 || arguments[0].toString() != nm::kInterface) return;
+  if (arguments.size() < 2 || arguments[0].toString() != nm::INTERFACE) return;
   const QVariantMap changed = qdbus_cast<QVariantMap>(arguments[1]);
   if (!changed.contains("ActiveConnections") || active_.isEmpty()) return;
-  if (away_) {
-    // Back after a restart: the profile's connection may be listed again.
-    uint32_t state = 0;
-    const QString existing = findActive(&state);
-    if (!existing.isEmpty() && state == kActivated) follow(existing, state, 0);
-    return;
-  }
+  // Back after a restart: the profile's connection may be listed again.
+  if (away_) return followAgain();
   const std::vector<std::string> listed = objectPaths(changed.value("ActiveConnections"));
   for (const std::string& path : listed) {
     if (path == active_.toStdString()) return;
   }
   // Gone from the bus without a word: taken as deactivated.
-  if (state_ != kDeactivated) apply(kDeactivated, 0);
+  if (state_ != DEACTIVATED) apply(DEACTIVATED, 0);
 }
 
 void NetworkManagerActivation::ownerChanged(const QString&, const QString&, const QString& newOwner) {
   if (newOwner.isEmpty()) {
-    if (state_ == kActivated) {
+    if (state_ == ACTIVATED) {
       away_ = true;
       state_ = 0;
       awayTimer_.start();
@@ -163,54 +173,106 @@ void NetworkManagerActivation::ownerChanged(const QString&, const QString&, cons
     }
     return;
   }
-  if (!away_) return;
-  uint32_t state = 0;
-  const QString existing = findActive(&state);
-  if (!existing.isEmpty() && state == kActivated) follow(existing, state, 0);
+  if (away_) followAgain();
+}
+
+void NetworkManagerActivation::followAgain() {
+  findActive(
+      [this](const QString& existing, uint32_t state) {
+        if (away_ && !existing.isEmpty() && state == ACTIVATED) follow(existing, state, 0);
+      },
+      // Not listed (yet): a later change of the list asks again, and the away timer ends the wait.
+      [](const std::string&) {});
 }
 
 void NetworkManagerActivation::awayEnded() {
   if (!away_) return;
   away_ = false;
-  state_ = kDeactivated;
+  state_ = DEACTIVATED;
   notifyChanged();
 }
 
-QString NetworkManagerActivation::findActive(uint32_t* state) const {
-  const QVariant list = busProperty(nm::kPath, nm::kInterface, "ActiveConnections");
-  if (!list.isValid()) {
-    if (away_) return QString();
-    throw IOException("NetworkManager did not tell its active connections.");
-  }
-  for (const std::string& path : objectPaths(list)) {
-    const QString active = QString::fromStdString(path);
-    if (busProperty(active, nm::kActive, "Uuid").toString().toStdString() != profile_.uuid) continue;
-    const QVariant current = busProperty(active, nm::kActive, "State");
-    if (!current.isValid()) continue;
-    *state = current.toUInt();
-    return active;
-  }
-  return QString();
+void NetworkManagerActivation::findActive(Found found, Failed failed) {
+  const unsigned followed = followed_;
+  networkManagerCall(this, nm::PATH, nm::PROPERTIES, "Get", {nm::INTERFACE, QStringLiteral("ActiveConnections")},
+                     [this, followed, found = std::move(found), failed = std::move(failed)](const QDBusMessage& reply) {
+                       if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                         const std::string absent = networkManagerAbsence(reply);
+                         return failed(!absent.empty() ? absent : "NetworkManager did not tell its active connections.");
+                       }
+                       auto listed = std::make_shared<std::vector<QString>>();
+                       for (const std::string& path :
+                            objectPaths(reply.arguments().front().value<QDBusVariant>().variant())) {
+                         listed->push_back(QString::fromStdString(path));
+                       }
+                       findActiveFrom(listed, 0, followed, found);
+                     });
+}
+
+void NetworkManagerActivation::findActiveFrom(std::shared_ptr<const std::vector<QString>> listed, size_t index,
+                                              unsigned followed, Found found) {
+  if (followed != followed_) return;
+  if (index >= listed->size()) return found(QString(), 0);
+  const QString path = (*listed)[index];
+  // One after the other: the first of the profile in NetworkManager's order counts.
+  networkManagerProperty(this, path, nm::ACTIVE, "Uuid", [=, this](const QVariant& uuid) {
+    if (uuid.toString().toStdString() != profile_.uuid) return findActiveFrom(listed, index + 1, followed, found);
+    networkManagerProperty(this, path, nm::ACTIVE, "State", [=, this](const QVariant& state) {
+      if (!state.isValid()) return findActiveFrom(listed, index + 1, followed, found);
+      if (followed == followed_) found(path, state.toUInt());
+    });
+  });
+}
+
+void NetworkManagerActivation::stateIfOurs(const QString& path, std::function<void(uint32_t state)> then) {
+  networkManagerProperty(this, path, nm::ACTIVE, "Uuid", [this, path, then = std::move(then)](const QVariant& uuid) {
+    if (uuid.toString().toStdString() != profile_.uuid) return;
+    // Asked after the signal: no signal of it that comes later is missed.
+    networkManagerProperty(this, path, nm::ACTIVE, "State", [then](const QVariant& state) {
+      if (state.isValid()) then(state.toUInt());
+    });
+  });
 }
 
 void NetworkManagerActivation::findInterface() {
-  NetworkManagerActiveConfig active;
-  active.vpn = busProperty(active_, nm::kActive, "Vpn").toBool();
-  active.devices = objectPaths(busProperty(active_, nm::kActive, "Devices"));
-  active.ip4Config = objectPath(busProperty(active_, nm::kActive, "Ip4Config"));
-  active.ip6Config = objectPath(busProperty(active_, nm::kActive, "Ip6Config"));
-  std::vector<NetworkManagerDeviceConfig> devices;
-  if (active.vpn) {
-    for (const std::string& path : objectPaths(busProperty(nm::kPath, nm::kInterface, "AllDevices"))) {
-      const QString device = QString::fromStdString(path);
-      devices.push_back({path, objectPath(busProperty(device, nm::kDevice, "Ip4Config")),
-                         objectPath(busProperty(device, nm::kDevice, "Ip6Config"))});
+  // Told once known: the traffic is counted from then on.
+  auto named = [this](const std::string& interface) {
+    if (interface.empty()) return;
+    ipInterface_ = interface;
+    notifyChanged();
+  };
+  allProperties(this, active_, nm::ACTIVE, [this, named](const QVariantMap& properties) {
+    auto gathering = std::make_shared<DeviceGathering>();
+    NetworkManagerActiveConfig& active = gathering->active;
+    active.vpn = properties.value("Vpn").toBool();
+    active.devices = objectPaths(properties.value("Devices"));
+    active.ip4Config = objectPath(properties.value("Ip4Config"));
+    active.ip6Config = objectPath(properties.value("Ip6Config"));
+    if (!active.vpn) {
+      const std::string device = networkManagerTrafficDevice(active, {});
+      if (device.empty()) return;
+      return networkManagerProperty(this, QString::fromStdString(device), nm::DEVICE, "IpInterface",
+                                    [named](const QVariant& interface) { named(interface.toString().toStdString()); });
     }
-  }
-  const std::string device = networkManagerTrafficDevice(active, devices);
-  if (!device.empty()) {
-    ipInterface_ = busProperty(QString::fromStdString(device), nm::kDevice, "IpInterface").toString().toStdString();
-  }
+    // The tunnel is the device that has the VPN's IP configuration.
+    networkManagerProperty(this, nm::PATH, nm::INTERFACE, "AllDevices", [this, gathering, named](const QVariant& all) {
+      const std::vector<std::string> paths = objectPaths(all);
+      gathering->devices.resize(paths.size());
+      gathering->waiting = paths.size();
+      for (size_t index = 0; index < paths.size(); ++index) {
+        const std::string path = paths[index];
+        allProperties(this, QString::fromStdString(path), nm::DEVICE,
+                      [gathering, named, index, path](const QVariantMap& device) {
+                        gathering->devices[index] = {path, objectPath(device.value("Ip4Config")),
+                                                     objectPath(device.value("Ip6Config"))};
+                        gathering->interfaces[path] = device.value("IpInterface").toString().toStdString();
+                        if (--gathering->waiting > 0) return;
+                        const std::string tunnel = networkManagerTrafficDevice(gathering->active, gathering->devices);
+                        if (!tunnel.empty()) named(gathering->interfaces[tunnel]);
+                      });
+      }
+    });
+  });
 }
 
 void NetworkManagerActivation::fail(std::string failure) {

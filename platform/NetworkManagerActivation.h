@@ -1,10 +1,13 @@
 #pragma once
 // One NetworkManager profile brought up and followed on the system bus: its
 // active connection's state, kept current from the StateChanged signals
-// (no polling), and the IP interface that carries its traffic.
+// (no polling), and the IP interface that carries its traffic. Every
+// question to NetworkManager is asked without waiting: the answers arrive
+// on the event loop, and one that a later turn of events has overtaken (a
+// different active connection followed since) is dropped.
 //
 // The connection counts as up while its active connection is ACTIVATED,
-// and while NetworkManager is away (restarting) for at most kAwayMillis
+// and while NetworkManager is away (restarting) for at most AWAY_MILLIS
 // after it was: when NetworkManager is back with the profile's active
 // connection still ACTIVATED, that one is followed on. An active connection
 // of the profile that becomes ACTIVATED after the followed one has gone is
@@ -13,7 +16,7 @@
 // failure, told with NetworkManager's reason in words.
 //
 // The change handler (ChangeNotifier) is called whenever the answer of
-// activated() or failure() may have changed.
+// activated(), failure() or ipInterface() may have changed.
 
 #include <QDBusMessage>
 #include <QObject>
@@ -22,13 +25,15 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/ChangeNotifier.h"
 #include "platform/NetworkManagerProfiles.h"
 
-class QDBusPendingCallWatcher;
 class QDBusServiceWatcher;
 
 class NetworkManagerActivation : public QObject, public ChangeNotifier {
@@ -36,26 +41,27 @@ class NetworkManagerActivation : public QObject, public ChangeNotifier {
 
  public:
   // Active connection states as NetworkManager numbers them.
-  static constexpr uint32_t kActivated = 2;
-  static constexpr uint32_t kDeactivated = 4;
-  static constexpr int kAwayMillis = 10000;
+  static constexpr uint32_t ACTIVATED = 2;
+  static constexpr uint32_t DEACTIVATED = 4;
+  static constexpr int AWAY_MILLIS = 10000;
 
   // Subscribes to the signals; nothing is activated yet.
   explicit NetworkManagerActivation(NetworkManagerProfile profile);
   ~NetworkManagerActivation() override;
 
   // Follows the profile's active connection when it has one (activating it
-  // again would cut it), else asks NetworkManager to activate the profile;
-  // the answer arrives on the event loop. Throws IOException when
-  // NetworkManager does not answer the question for active connections.
+  // again would cut it), else asks NetworkManager to activate the profile.
+  // Returns at once: what NetworkManager answers arrives on the event loop,
+  // a failure included.
   void activate();
 
-  bool activated() const { return state_ == kActivated || away_; }
+  bool activated() const { return state_ == ACTIVATED || away_; }
   bool everActivated() const { return everActivated_; }
   // Why the connection could not be made; empty while nothing failed.
   const std::string& failure() const { return failure_; }
   // The interface its traffic goes through (for a VPN the tunnel), known
-  // from the first ACTIVATED on; empty when NetworkManager names none.
+  // soon after the first ACTIVATED; empty until then, and when
+  // NetworkManager names none.
   const std::string& ipInterface() const { return ipInterface_; }
   const NetworkManagerProfile& profile() const { return profile_; }
 
@@ -66,9 +72,25 @@ class NetworkManagerActivation : public QObject, public ChangeNotifier {
   void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
  private:
-  void activationReplied(QDBusPendingCallWatcher* call);
-  // The profile's active connection with its state; empty path when none.
-  QString findActive(uint32_t* state) const;
+  // The profile's active connection and its state (an empty path when it
+  // has none), or the failure when NetworkManager does not list its active
+  // connections. `found` is not called when a different active connection
+  // has been followed meanwhile.
+  using Found = std::function<void(const QString& path, uint32_t state)>;
+  using Failed = std::function<void(const std::string& failure)>;
+  void findActive(Found found, Failed failed);
+  // Of the listed active connections, from `index` on, the first of the profile.
+  void findActiveFrom(std::shared_ptr<const std::vector<QString>> listed, size_t index, unsigned followed,
+                      Found found);
+  // `then` gets the state of the active connection at `path` when it is one
+  // of the profile; nothing when it is not, or is gone.
+  void stateIfOurs(const QString& path, std::function<void(uint32_t state)> then);
+  void requestActivation();
+  void activationReplied(const QDBusMessage& reply);
+  // A reconnection (NetworkManager back, or a new active connection): the
+  // active connection is followed when it is ACTIVATED and nothing is
+  // followed meanwhile.
+  void followAgain();
   void follow(const QString& path, uint32_t state, uint32_t reason);
   void apply(uint32_t state, uint32_t reason);
   void awayEnded();
@@ -79,6 +101,7 @@ class NetworkManagerActivation : public QObject, public ChangeNotifier {
   QDBusServiceWatcher* owner_ = nullptr;
   QTimer awayTimer_;
   QString active_;                                          // followed active connection
+  unsigned followed_ = 0;                                   // counts changes of active_
   std::map<QString, std::pair<uint32_t, uint32_t>> early_;  // signals before the reply
   bool requested_ = false;                                  // activation asked, no reply yet
   uint32_t state_ = 0;

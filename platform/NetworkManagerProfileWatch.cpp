@@ -1,21 +1,28 @@
 #include "platform/NetworkManagerProfileWatch.h"
 
 #include <QDBusServiceWatcher>
-
-#include "platform/NetworkManagerProfiles.h"
+#include <utility>
 
 namespace nm = networkmanager;
 
-NetworkManagerProfileWatch::NetworkManagerProfileWatch() {
+NetworkManagerProfileWatch::NetworkManagerProfileWatch(Listed listed) : listed_(std::move(listed)) {
   QDBusConnection bus = networkManagerBus();
-  bus.connect(nm::kService, nm::kSettingsPath, nm::kSettings, "NewConnection", this,
+  bus.connect(nm::SERVICE, nm::SETTINGS_PATH, nm::SETTINGS, "NewConnection", this,
               SLOT(profileChanged(QDBusMessage)));
-  bus.connect(nm::kService, nm::kSettingsPath, nm::kSettings, "ConnectionRemoved", this,
+  bus.connect(nm::SERVICE, nm::SETTINGS_PATH, nm::SETTINGS, "ConnectionRemoved", this,
               SLOT(profileChanged(QDBusMessage)));
-  owner_ = new QDBusServiceWatcher(nm::kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
-  connect(owner_, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { notifyChanged(); });
+  owner_ = new QDBusServiceWatcher(nm::SERVICE, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(owner_, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { list(); });
+  list();
 }
 
 NetworkManagerProfileWatch::~NetworkManagerProfileWatch() = default;
 
-void NetworkManagerProfileWatch::profileChanged(const QDBusMessage&) { notifyChanged(); }
+void NetworkManagerProfileWatch::profileChanged(const QDBusMessage&) { list(); }
+
+void NetworkManagerProfileWatch::list() {
+  const unsigned listing = ++listing_;
+  listNetworkManagerProfiles(this, true, [this, listing](const NetworkManagerListing& answer) {
+    if (listing == listing_) listed_(answer);
+  });
+}

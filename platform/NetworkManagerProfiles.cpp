@@ -1,102 +1,178 @@
 #include "platform/NetworkManagerProfiles.h"
 
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QMap>
+#include <QObject>
+#include <QTimer>
 #include <QVariantMap>
+#include <memory>
+#include <utility>
 
-#include "basis/Exceptions.h"
+namespace nm = networkmanager;
 
 namespace {
 
 using SettingsMap = QMap<QString, QVariantMap>;
 
 // Flags of profiles NetworkManager made itself: NM_GENERATED, VOLATILE, EXTERNAL.
-constexpr uint32_t kGeneratedFlags = 0x2 | 0x4 | 0x8;
+constexpr uint32_t GENERATED_FLAGS = 0x2 | 0x4 | 0x8;
 
-QDBusMessage call(const QString& path, const QString& interface, const QString& method,
-                  const QList<QVariant>& arguments = {}) {
-  QDBusMessage message = QDBusMessage::createMethodCall(networkmanager::kService, path, interface, method);
-  message.setArguments(arguments);
-  QDBusMessage reply = networkManagerBus().call(message, QDBus::Block, networkmanager::kCallMillis);
-  if (reply.type() != QDBusMessage::ReplyMessage) {
-    throw IOException("NetworkManager: " + method.toStdString() + " failed: " + reply.errorMessage().toStdString());
-  }
-  return reply;
+bool answered(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
 }
 
-SettingsMap settingsOf(const QString& path) {
+// One listing under way: the answers for each listed path, in the list's order.
+struct Gathering {
+  struct Entry {
+    std::optional<NetworkManagerProfile> profile;
+    uint32_t flags = 0;
+    bool gone = false;  // removed between the list and the question
+  };
+  std::vector<Entry> entries;
+  size_t waiting = 0;
+  std::function<void(const NetworkManagerListing&)> done;
+
+  void arrived() {
+    if (--waiting > 0) return;
+    NetworkManagerListing listing;
+    for (Entry& entry : entries) {
+      if (!entry.gone && entry.profile && (entry.flags & GENERATED_FLAGS) == 0) {
+        listing.profiles.push_back(std::move(*entry.profile));
+      }
+    }
+    done(listing);
+  }
+};
+
+void gatherProfile(QObject* context, const std::shared_ptr<Gathering>& gathering, size_t index, const QString& path,
+                   bool savedOnly) {
   static const int registered = (qDBusRegisterMetaType<SettingsMap>(), 0);
   (void)registered;
-  QDBusMessage reply = call(path, networkmanager::kProfile, "GetSettings");
-  SettingsMap settings;
-  if (!reply.arguments().isEmpty()) {
-    const QDBusArgument argument = reply.arguments().front().value<QDBusArgument>();
-    argument >> settings;
-  }
-  return settings;
-}
-
-uint32_t flagsOf(const QString& path) {
-  QDBusMessage reply =
-      call(path, networkmanager::kProperties, "Get", {networkmanager::kProfile, QStringLiteral("Flags")});
-  return reply.arguments().isEmpty() ? 0 : reply.arguments().front().value<QDBusVariant>().variant().toUInt();
+  networkManagerCall(context, path, nm::PROFILE, "GetSettings", {}, [gathering, index, path](const QDBusMessage& reply) {
+    Gathering::Entry& entry = gathering->entries[index];
+    if (!answered(reply)) {
+      entry.gone = true;
+    } else {
+      SettingsMap settings;
+      reply.arguments().front().value<QDBusArgument>() >> settings;
+      const QVariantMap connection = settings.value(QStringLiteral("connection"));
+      entry.profile = NetworkManagerProfile{path.toStdString(), connection.value("id").toString().toStdString(),
+                                            connection.value("uuid").toString().toStdString(),
+                                            networkManagerTypeName(connection.value("type").toString().toStdString())};
+    }
+    gathering->arrived();
+  });
+  if (!savedOnly) return;
+  networkManagerCall(context, path, nm::PROPERTIES, "Get", {nm::PROFILE, QStringLiteral("Flags")},
+                     [gathering, index](const QDBusMessage& reply) {
+                       Gathering::Entry& entry = gathering->entries[index];
+                       if (answered(reply)) {
+                         entry.flags = reply.arguments().front().value<QDBusVariant>().variant().toUInt();
+                       } else {
+                         entry.gone = true;
+                       }
+                       gathering->arrived();
+                     });
 }
 
 }  // namespace
 
 QDBusConnection networkManagerBus() { return QDBusConnection::systemBus(); }
 
-bool networkManagerRunning() {
+std::string networkManagerUnreachable() {
   QDBusConnection bus = networkManagerBus();
-  if (!bus.isConnected() || bus.interface() == nullptr) return false;
-  QDBusReply<bool> registered = bus.interface()->isServiceRegistered(networkmanager::kService);
-  return registered.isValid() && registered.value();
+  if (bus.isConnected()) return std::string();
+  return "NetworkManager cannot be reached: there is no system bus (" + bus.lastError().message().toStdString() + ").";
 }
 
-void requireNetworkManager() {
-  if (!networkManagerBus().isConnected()) {
-    throw IOException("NetworkManager cannot be reached: there is no system bus (" +
-                      networkManagerBus().lastError().message().toStdString() + ").");
+void networkManagerCall(QObject* context, const QString& path, const QString& interface, const QString& method,
+                        const QVariantList& arguments, NetworkManagerReply done, int timeoutMillis) {
+  QDBusConnection bus = networkManagerBus();
+  if (!bus.isConnected()) {
+    // A call on no connection has nothing to watch: the error comes on the event loop all the same.
+    QTimer::singleShot(0, context, [done = std::move(done)] {
+      done(QDBusMessage::createError(QDBusError::Disconnected, QStringLiteral("Not connected to D-Bus server")));
+    });
+    return;
   }
-  if (!networkManagerRunning()) {
-    throw IOException("NetworkManager is not running: org.freedesktop.NetworkManager is not on the system bus.");
-  }
+  QDBusMessage message = QDBusMessage::createMethodCall(nm::SERVICE, path, interface, method);
+  message.setArguments(arguments);
+  message.setAutoStartService(false);
+  auto* pending = new QDBusPendingCallWatcher(bus.asyncCall(message, timeoutMillis), context);
+  QObject::connect(pending, &QDBusPendingCallWatcher::finished, context, [pending, done = std::move(done)] {
+    pending->deleteLater();
+    done(pending->reply());
+  });
 }
 
-std::vector<NetworkManagerProfile> networkManagerProfiles(bool savedOnly) {
-  requireNetworkManager();
-  QDBusMessage reply = call(networkmanager::kSettingsPath, networkmanager::kSettings, "ListConnections");
-  QList<QDBusObjectPath> paths;
-  if (!reply.arguments().isEmpty()) reply.arguments().front().value<QDBusArgument>() >> paths;
-  std::vector<NetworkManagerProfile> profiles;
-  for (const QDBusObjectPath& path : paths) {
-    try {
-      if (savedOnly && (flagsOf(path.path()) & kGeneratedFlags) != 0) continue;
-      const QVariantMap connection = settingsOf(path.path()).value(QStringLiteral("connection"));
-      profiles.push_back({path.path().toStdString(), connection.value("id").toString().toStdString(),
-                          connection.value("uuid").toString().toStdString(),
-                          networkManagerTypeName(connection.value("type").toString().toStdString())});
-    } catch (const IOException&) {
-      // Removed between the list and the question: no longer a profile.
+void networkManagerProperty(QObject* context, const QString& path, const QString& interface, const QString& name,
+                            std::function<void(const QVariant& value)> done) {
+  networkManagerCall(context, path, nm::PROPERTIES, "Get", {interface, name},
+                     [done = std::move(done)](const QDBusMessage& reply) {
+                       done(answered(reply) ? reply.arguments().front().value<QDBusVariant>().variant() : QVariant());
+                     });
+}
+
+std::string networkManagerAbsence(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ErrorMessage) return std::string();
+  const std::string unreachable = networkManagerUnreachable();
+  if (!unreachable.empty()) return unreachable;
+  const QString error = reply.errorName();
+  if (error == "org.freedesktop.DBus.Error.NameHasNoOwner" || error == "org.freedesktop.DBus.Error.ServiceUnknown") {
+    return "NetworkManager is not running: org.freedesktop.NetworkManager is not on the system bus.";
+  }
+  return std::string();
+}
+
+std::string networkManagerFailure(const QDBusMessage& reply, const QString& method) {
+  const std::string absent = networkManagerAbsence(reply);
+  if (!absent.empty()) return absent;
+  return "NetworkManager: " + method.toStdString() + " failed: " + reply.errorMessage().toStdString();
+}
+
+void listNetworkManagerProfiles(QObject* context, bool savedOnly,
+                                std::function<void(const NetworkManagerListing& listing)> done) {
+  networkManagerCall(
+      context, nm::SETTINGS_PATH, nm::SETTINGS, "ListConnections", {},
+      [context, savedOnly, done = std::move(done)](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+          done({{}, networkManagerFailure(reply, "ListConnections")});
+          return;
+        }
+        QList<QDBusObjectPath> paths;
+        if (!reply.arguments().isEmpty()) reply.arguments().front().value<QDBusArgument>() >> paths;
+        if (paths.isEmpty()) {
+          done({});
+          return;
+        }
+        // The profiles are asked all at once; the listing is made when the last answer is in.
+        auto gathering = std::make_shared<Gathering>();
+        gathering->entries.resize(static_cast<size_t>(paths.size()));
+        gathering->waiting = static_cast<size_t>(paths.size()) * (savedOnly ? 2 : 1);
+        gathering->done = done;
+        for (size_t index = 0; index < gathering->entries.size(); ++index) {
+          gatherProfile(context, gathering, index, paths[static_cast<qsizetype>(index)].path(), savedOnly);
+        }
+      });
+}
+
+void findNetworkManagerProfile(
+    QObject* context, const std::string& idOrUuid,
+    std::function<void(const std::optional<NetworkManagerProfile>& profile, const std::string& failure)> done) {
+  listNetworkManagerProfiles(context, false, [idOrUuid, done = std::move(done)](const NetworkManagerListing& listing) {
+    for (const NetworkManagerProfile& profile : listing.profiles) {
+      if (profile.uuid == idOrUuid) return done(profile, std::string());
     }
-  }
-  return profiles;
-}
-
-std::optional<NetworkManagerProfile> findNetworkManagerProfile(const std::string& idOrUuid) {
-  const std::vector<NetworkManagerProfile> profiles = networkManagerProfiles(false);
-  for (const NetworkManagerProfile& profile : profiles) {
-    if (profile.uuid == idOrUuid) return profile;
-  }
-  for (const NetworkManagerProfile& profile : profiles) {
-    if (profile.id == idOrUuid) return profile;
-  }
-  return std::nullopt;
+    for (const NetworkManagerProfile& profile : listing.profiles) {
+      if (profile.id == idOrUuid) return done(profile, std::string());
+    }
+    done(std::nullopt, listing.failure);
+  });
 }
 
 std::string networkManagerTypeName(const std::string& settingsType) {

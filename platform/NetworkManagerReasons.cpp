@@ -3,7 +3,7 @@
 #include <array>
 
 std::string networkManagerReasonText(uint32_t reason) {
-  static constexpr std::array<const char*, 15> kTexts = {
+  static constexpr std::array<const char*, 15> TEXTS = {
       "the reason is unknown",                                           // 0
       "no reason was given",                                             // 1
       "the user disconnected it",                                        // 2
@@ -20,6 +20,6 @@ std::string networkManagerReasonText(uint32_t reason) {
       "its software device could not be created",                        // 13
       "the device it depended on disappeared",                           // 14
   };
-  if (reason < kTexts.size()) return kTexts[reason];
+  if (reason < TEXTS.size()) return TEXTS[reason];
   return "NetworkManager gave reason " + std::to_string(reason);
 }

@@ -7,43 +7,29 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/X11TestDisplay.h"
+#include "tests/program/ProgramFixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-class NetworkManagerProgramTest : public ::testing::Test {
+class NetworkManagerProgramTest : public ProgramFixture {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root";
     if (!std::filesystem::exists(std::string(MORVANE_NM_ROOT) + "/usr/sbin/NetworkManager")) {
       GTEST_SKIP() << "no NetworkManager root at " MORVANE_NM_ROOT " (scripts/make-desktop-roots.sh)";
     }
+    ProgramFixture::SetUp();
     static std::atomic<int> labs{0};
     labId_ = std::to_string(::getpid() % 10000) + "x" + std::to_string(++labs);
-    std::filesystem::create_hard_link(MORVANE_PROGRAM, dir_.file("morvane"));
-    dir_.write("debug.properties", "net-log.debug.tracefile = net.log\n");
-    std::filesystem::create_directories(dir_.file("home"));
     // A start that fails (a machine under load) is tried once more from scratch.
     for (int attempt = 0; attempt < 2 && !labUp_; ++attempt) {
       std::string out;
@@ -58,7 +44,7 @@ class NetworkManagerProgramTest : public ::testing::Test {
     ASSERT_TRUE(labUp_) << "NetworkManager did not start";
   }
   void TearDown() override {
-    if (pid_ > 0) childprocess::stop(pid_);
+    ProgramFixture::TearDown();
     if (labUp_) runLab("down");
   }
 
@@ -88,62 +74,21 @@ class NetworkManagerProgramTest : public ::testing::Test {
   // Starts the program with `configuration` in the lab's network namespace;
   // `busAddress` replaces the lab's bus.
   void start(const std::string& configuration, std::optional<std::string> busAddress = std::nullopt) {
-    dir_.write("morvane.properties", configuration);
+    writeConfiguration(configuration);
     std::filesystem::remove(dir_.file("net.log"));
-    const std::string home = dir_.file("home");
-    pid_ = childprocess::spawn(
-        {"sh", "-c", "cd " + quote(dir_.path()) + " && exec ip netns exec " + namespace_ + " ./morvane"},
-        {"DISPLAY=" + display_.name(), "QT_QPA_PLATFORM=xcb", "HOME=" + home, "XDG_CONFIG_DIRS=" + dir_.file("xdg"),
-         "XDG_CONFIG_HOME=" + home + "/.config", "XDG_STATE_HOME=" + home + "/.state",
-         "DBUS_SYSTEM_BUS_ADDRESS=" + busAddress.value_or(bus()),
-         "LSAN_OPTIONS=suppressions=" MORVANE_LSAN_SUPPRESSIONS},
-        -1, dir_.file("stdout.txt"));
-  }
-  std::string xdotool(const std::string& arguments) const {
-    std::string out =
-        childprocess::shellOutput("DISPLAY=" + display_.name() + " timeout 20 xdotool " + arguments + " 2>/dev/null");
-    if (!out.empty()) out.pop_back();
-    return out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
-  }
-  std::string waitForWindow(const std::string& titleRegex) const {
-    return xdotool("search --sync --onlyvisible --name " + quote(titleRegex));
-  }
-  // Types `keys` into the main window (Return connects).
-  void type(const std::string& keys) const {
-    const std::string window = waitForWindow("^Morvane$");
-    ASSERT_FALSE(window.empty()) << "no main window";
-    xdotool("windowfocus --sync " + window);
-    xdotool("key " + keys);
-  }
-  bool closeDialog(const std::string& title) const {
-    const std::string window = waitForWindow("^" + title + "$");
-    if (window.empty()) return false;
-    xdotool("windowfocus --sync " + window);
-    xdotool("key Return");
-    return childprocess::waitFor(
-        [&] { return xdotool("search --onlyvisible --name " + quote("^" + title + "$")) != window; }, 5000);
-  }
-  std::optional<int> waitExit(std::chrono::milliseconds limit) {
-    std::optional<int> status = childprocess::waitExit(pid_, static_cast<int>(limit.count()));
-    if (status) pid_ = -1;
-    return status;
-  }
-  void expectExit(int expected, std::chrono::milliseconds limit) {
-    const std::optional<int> status = waitExit(limit);
-    ASSERT_TRUE(status.has_value()) << output();
-    EXPECT_EQ(*status, expected) << output();
+    environment_["DBUS_SYSTEM_BUS_ADDRESS"] = busAddress.value_or(bus());
+    launcher_ = {"ip", "netns", "exec", namespace_};
+    ProgramFixture::start();
   }
   // Connects and expects a fatal report holding `part`, then status 1.
   void expectFatal(const std::string& part, std::chrono::seconds limit) {
-    type("Return");
+    typeIntoMainWindow("Return");
     EXPECT_TRUE(closeDialog("Fehler")) << output();
     expectExit(1, limit);
     EXPECT_NE(output().find(part), std::string::npos) << output();
   }
-  std::string output() const { return TempDir::read(dir_.file("stdout.txt")); }
-  std::string netLog() const { return TempDir::read(dir_.file("net.log")); }
   // open, the traffic line (its counts when given), close: in this order, each once.
-  void expectCycle(const std::string& name, const std::string& traffic = std::string()) const {
+  void expectCycle(const std::string& name, const std::string& traffic = std::string()) {
     const std::string log = netLog();
     const size_t open = log.find("net-log: open connection @" + name + "\r\n");
     const size_t line = log.find("net-log: traffic connection @" + name + ": " + traffic);
@@ -154,12 +99,9 @@ class NetworkManagerProgramTest : public ::testing::Test {
     EXPECT_EQ(countOf(log, "close connection"), 1u) << log;
   }
 
-  X11TestDisplay display_;
-  TempDir dir_;
   std::string labId_;
   std::string namespace_;
   bool labUp_ = false;
-  pid_t pid_ = -1;
 };
 
 // Connect, traffic through the tunnel, disconnect from outside: the traffic
@@ -167,7 +109,7 @@ class NetworkManagerProgramTest : public ::testing::Test {
 // moment the connection was seen.
 TEST_F(NetworkManagerProgramTest, AVpnProfileIsActivatedAndItsTunnelTrafficLoggedAtTheEnd) {
   start("names = office\noffice.networkmanager = Office VPN\ninterval = 5\n");
-  type("Return");
+  typeIntoMainWindow("Return");
   ASSERT_TRUE(waitState("Office VPN", "activated")) << output();
   ASSERT_FALSE(waitForWindow("^Morvane: \\[Verbunden mit office\\]$").empty());
   std::this_thread::sleep_for(1s);  // the program has read the counters when it saw it up
@@ -195,7 +137,7 @@ TEST_F(NetworkManagerProgramTest, AnActiveProfileIsSeenAtOnceAndEndsWhenItsServe
   const std::string path = runLab("nmcli -g GENERAL.DBUS-PATH con show 'Office VPN'");
   const std::string uuid = runLab("nmcli -g connection.uuid con show 'Office VPN'");
   start("names = office\noffice.networkmanager = " + uuid.substr(0, uuid.find('\n')) + "\ninterval = 5\n");
-  type("Return");
+  typeIntoMainWindow("Return");
   ASSERT_FALSE(waitForWindow("^Morvane: \\[Verbunden mit office\\]$").empty());
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(runLab("nmcli -g GENERAL.DBUS-PATH con show 'Office VPN'"), path) << "activated again";
@@ -211,7 +153,7 @@ TEST_F(NetworkManagerProgramTest, AnActiveProfileIsSeenAtOnceAndEndsWhenItsServe
 // ends later, when the profile is taken down.
 TEST_F(NetworkManagerProgramTest, ARestartOfNetworkManagerDoesNotEndTheConnection) {
   start("names = up\nup.networkmanager = uplink\ninterval = 1\n");
-  type("Return");
+  typeIntoMainWindow("Return");
   ASSERT_FALSE(waitForWindow("^Morvane: \\[Verbunden mit up\\]$").empty());
   std::this_thread::sleep_for(500ms);
   runLab("stop-nm");
@@ -260,7 +202,7 @@ TEST_F(NetworkManagerProgramTest, ProfilesOfTheListedTypesAreOfferedAndFollowed)
   ASSERT_FALSE(waitForWindow("^Morvane$").empty()) << output();
   runLab("nmcli con add type vpn con-name Added vpn-type openvpn vpn.data remote=10.231.0.1");
   std::this_thread::sleep_for(1s);
-  type("a Return");  // the first whose name begins with "a"
+  typeIntoMainWindow("a Return");  // the first whose name begins with "a"
   ASSERT_FALSE(waitForWindow("^Morvane: \\[Verbunden mit Added\\]$").empty()) << output();
   // It has no certificates: NetworkManager cannot activate it.
   EXPECT_TRUE(closeDialog("Fehler")) << output();
