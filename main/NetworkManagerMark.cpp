@@ -4,7 +4,7 @@
 
 #include "basis/Exceptions.h"
 #include "main/InterfaceMark.h"
-#include "platform/NetworkManagerProfiles.h"
+#include "platform/networkmanager/NetworkManagerProfiles.h"
 
 void NetworkManagerMark::lookUp(QObject* context, const std::string& key, const std::string& profile, Found done) {
   findNetworkManagerProfile(context, profile,

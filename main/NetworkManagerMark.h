@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "main/ConnectionMark.h"
-#include "platform/NetworkManagerActivation.h"
-#include "platform/TrafficTally.h"
+#include "platform/networkmanager/NetworkManagerActivation.h"
+#include "platform/networkmanager/TrafficTally.h"
 
 class NetworkManagerMark : public ConnectionMark {
  public:

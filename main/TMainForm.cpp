@@ -31,8 +31,8 @@
 #include "main/TWindowsIterator.h"
 #include "main/WindowTitleMark.h"
 #include "platform/netif/InterfacePattern.h"
-#include "platform/NetworkManagerProfileWatch.h"
-#include "platform/NetworkManagerProfiles.h"
+#include "platform/networkmanager/NetworkManagerProfileWatch.h"
+#include "platform/networkmanager/NetworkManagerProfiles.h"
 
 TChannel* mainChannel = nullptr;
 TChannel* netLogChannel = nullptr;

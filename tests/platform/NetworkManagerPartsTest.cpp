@@ -3,9 +3,9 @@
 // byte count across a device that goes away.
 #include <gtest/gtest.h>
 
-#include "platform/NetworkManagerDevices.h"
-#include "platform/NetworkManagerReasons.h"
-#include "platform/TrafficTally.h"
+#include "platform/networkmanager/NetworkManagerDevices.h"
+#include "platform/networkmanager/NetworkManagerReasons.h"
+#include "platform/networkmanager/TrafficTally.h"
 
 TEST(NetworkManagerReasonsTest, CodesOfBothEnumerationsHaveWordsAndUnknownOnesTheirNumber) {
   EXPECT_EQ(networkManagerReasonText(6), "the VPN connection attempt timed out");

@@ -10,7 +10,7 @@
 #include <QObject>
 #include <functional>
 
-#include "platform/NetworkManagerProfiles.h"
+#include "platform/networkmanager/NetworkManagerProfiles.h"
 
 class QDBusServiceWatcher;
 

@@ -1,4 +1,4 @@
-#include "platform/NetworkManagerDevices.h"
+#include "platform/networkmanager/NetworkManagerDevices.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/NetworkManagerReasons.h"
+#include "platform/networkmanager/NetworkManagerReasons.h"
 
 #include <array>
 

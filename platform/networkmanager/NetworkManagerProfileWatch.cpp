@@ -1,4 +1,4 @@
-#include "platform/NetworkManagerProfileWatch.h"
+#include "platform/networkmanager/NetworkManagerProfileWatch.h"
 
 #include <QDBusServiceWatcher>
 #include <utility>

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/ChangeNotifier.h"
-#include "platform/NetworkManagerProfiles.h"
+#include "platform/networkmanager/NetworkManagerProfiles.h"
 
 class QDBusServiceWatcher;
 

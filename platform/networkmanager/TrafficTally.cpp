@@ -1,4 +1,4 @@
-#include "platform/TrafficTally.h"
+#include "platform/networkmanager/TrafficTally.h"
 
 #include <fstream>
 

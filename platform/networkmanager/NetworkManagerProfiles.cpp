@@ -1,4 +1,4 @@
-#include "platform/NetworkManagerProfiles.h"
+#include "platform/networkmanager/NetworkManagerProfiles.h"
 
 #include <QDBusArgument>
 #include <QDBusError>

@@ -1,4 +1,4 @@
-#include "platform/NetworkManagerActivation.h"
+#include "platform/networkmanager/NetworkManagerActivation.h"
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/NetworkManagerDevices.h"
-#include "platform/NetworkManagerReasons.h"
+#include "platform/networkmanager/NetworkManagerDevices.h"
+#include "platform/networkmanager/NetworkManagerReasons.h"
 
 namespace nm = networkmanager;
 
