@@ -25,7 +25,6 @@
 #include "main/TerminationSignals.h"
 #include "main/UiLanguage.h"
 #include "platform/DisplayCheck.h"
-#include "platform/SessionBus.h"
 
 namespace {
 
@@ -132,10 +131,6 @@ int main(int argc, char** argv) {
   startupDebug();
   mainChannel = TChannelPool::getChannel("morvane");
   netLogChannel = TChannelPool::getChannel(std::string(CONNECTION_LOG_CHANNEL));
-
-  // On Wayland the desktops' window lists come over the session bus: its
-  // library starts now, before the window shows, not on the first connect.
-  if (!displayName({}, "WAYLAND_DISPLAY").empty()) SessionBus::warmUp();
 
   int status;
   {

@@ -35,13 +35,6 @@ SessionBus::~SessionBus() {
   QDBusConnection::disconnectFromBus(name_);
 }
 
-void SessionBus::warmUp() {
-  if (!sessionHasBus()) return;
-  const QString name = QStringLiteral("morvane-warm-up");
-  QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
-  QDBusConnection::disconnectFromBus(name);
-}
-
 QString SessionBus::ownerOf(const QString& name) {
   if (!connected()) return QString();
   QDBusReply<QString> owner = connection_.interface()->serviceOwner(name);

@@ -20,12 +20,6 @@ class SessionBus {
   SessionBus(const SessionBus&) = delete;
   SessionBus& operator=(const SessionBus&) = delete;
 
-  // Starts the bus library's thread and makes one connection and lets it go
-  // again, when the session has a bus. The first connection in a process
-  // costs tens of milliseconds; paid before the window shows, it is not paid
-  // by the first source opened on a running window.
-  static void warmUp();
-
   bool connected() const { return connection_.isConnected(); }
   QDBusConnection& connection() { return connection_; }
   // This connection's unique name (":1.42").
