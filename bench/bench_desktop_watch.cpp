@@ -6,7 +6,9 @@
 //  - stalls: the event loop's longest stall (a 5 ms heartbeat's lateness)
 //    while the source starts and is polled as the program does, against the
 //    idle loop's, in all and without the scheduler's preemptions (the
-//    stall of the thread's own making): KWin's script start and a KWin restart, the window search
+//    stall of the thread's own making), in a Wayland client as the program
+//    is (without a display across a KWin restart, which would end the
+//    client's): KWin's script start and a KWin restart, the window search
 //    standing in (the script cannot be read), GNOME's list and the
 //    extension being switched on by the source; the goal is 50 ms at most;
 //  - native churn: 1,000 native Wayland windows of one client opened and
@@ -411,7 +413,7 @@ class Heartbeat {
 // told "restart now").
 int stallInside(int argc, char** argv, const std::string& scenario) {
   // The program's own display connection is made here, before the source's:
-  // KWin 5.27 answers a process's first connection some 80 ms late.
+  // KWin 5.27 answers the first connection of a program some 80 ms late.
   QGuiApplication application(argc, argv);
   Heartbeat heartbeat;
   const int watchMs = scenario == "search" ? 20000 : 6000;
@@ -601,6 +603,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (wanted("stall")) {
       if (session.isKWin()) {
+        runStall(session, self, "connect");
         runStall(session, self, "restart");
         // The script cannot be read there: the window search stands in.
         const std::string hidden = session.programs() + "/private-runtime";
